@@ -1,0 +1,62 @@
+#include "MessageService.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QThread>
+#include <cstdio>
+#include <mutex>
+
+namespace {
+
+std::mutex g_handlerMutex;
+MessageHandler g_handler;
+
+int ShowBox(const MessageRequest& req) {
+    QMessageBox box(req.owner);
+    box.setWindowTitle(QStringLiteral("Quillet"));
+    box.setText(QString::fromStdString(req.text));
+    box.setIcon(req.icon == MsgIcon::Warning    ? QMessageBox::Warning
+                : req.icon == MsgIcon::Question ? QMessageBox::Question
+                                                : QMessageBox::Information);
+    if (req.buttons == MsgButtons::YesNo) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::No);
+        return box.exec() == QMessageBox::Yes ? IDYES : IDNO;
+    }
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+    return IDOK;
+}
+
+int DefaultHandler(const MessageRequest& req) {
+    auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+    if (!app) {
+        // No windows in this process: the text still reaches the user.
+        std::fprintf(stderr, "%s\n", req.text.c_str());
+        return req.buttons == MsgButtons::YesNo ? IDNO : IDOK;
+    }
+    if (QThread::currentThread() == app->thread())
+        return ShowBox(req);
+    int result = IDOK;
+    QMetaObject::invokeMethod(
+        app, [&] { result = ShowBox(req); }, Qt::BlockingQueuedConnection);
+    return result;
+}
+
+} // namespace
+
+int ShowMessage(const std::string& text, MsgButtons buttons, QWidget* owner, MsgIcon icon) {
+    MessageHandler handler;
+    {
+        std::lock_guard lock(g_handlerMutex);
+        handler = g_handler;
+    }
+    MessageRequest req{text, buttons, icon, owner};
+    return handler ? handler(req) : DefaultHandler(req);
+}
+
+MessageHandler SetMessageHandler(MessageHandler handler) {
+    std::lock_guard lock(g_handlerMutex);
+    std::swap(g_handler, handler);
+    return handler;
+}

@@ -1,0 +1,136 @@
+#include "SystemHelpers.h"
+
+#include "MessageService.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/avutil.h>
+#include <libswresample/swresample.h>
+}
+
+namespace {
+
+std::mutex g_appDirMutex;
+std::string g_appDirOverride;
+
+} // namespace
+
+void SetAppDirectoryForTesting(const std::string& dir) {
+    std::lock_guard lock(g_appDirMutex);
+    g_appDirOverride = dir.empty() || dir.back() == '/' ? dir : dir + '/';
+}
+
+std::string GetAppDirectory() {
+    {
+        std::lock_guard lock(g_appDirMutex);
+        if (!g_appDirOverride.empty())
+            return g_appDirOverride;
+    }
+    std::string buf(256, '\0');
+    for (;;) {
+        ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size());
+        if (n < 0)
+            return "./";
+        if (static_cast<size_t>(n) < buf.size()) {
+            buf.resize(static_cast<size_t>(n));
+            break;
+        }
+        buf.resize(buf.size() * 2);
+    }
+    return buf.substr(0, buf.rfind('/') + 1);
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st;
+    return !path.empty() && stat(path.c_str(), &st) == 0;
+}
+
+bool DirectoryExists(const std::string& path) {
+    struct stat st;
+    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool CreateDirectoryPath(const std::string& path) {
+    if (path.empty())
+        return false;
+    // The first component is the root for an absolute path and is never created.
+    std::string acc = path.front() == '/' ? "/" : "";
+    size_t pos = path.front() == '/' ? 1 : 0;
+    while (pos <= path.size()) {
+        size_t next = path.find('/', pos);
+        if (next == std::string::npos)
+            next = path.size();
+        std::string component = path.substr(pos, next - pos);
+        pos = next + 1;
+        if (component.empty())
+            continue;
+        if (!acc.empty() && acc.back() != '/')
+            acc += '/';
+        acc += component;
+        if (DirectoryExists(acc))
+            continue;
+        // Another process may create the level between the test and mkdir; that still counts.
+        if (mkdir(acc.c_str(), 0777) != 0 && !(errno == EEXIST && DirectoryExists(acc)))
+            return false;
+    }
+    return true;
+}
+
+std::string FormatTime(double seconds) {
+    const int t = static_cast<int>(seconds * 10);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d.%01d", t / 36000, (t % 36000) / 600, (t % 600) / 10,
+                  t % 10);
+    return buf;
+}
+
+int32_t GetFileSizeBytes(const std::string& path) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return -1;
+    struct stat st;
+    const bool ok = fstat(fileno(f), &st) == 0;
+    std::fclose(f);
+    if (!ok)
+        return -1;
+    return st.st_size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(st.st_size);
+}
+
+int GetDirectXVersion() {
+    const unsigned format = avformat_version(), codec = avcodec_version(), util = avutil_version(),
+                   resample = swresample_version();
+    if (format == 0 || codec == 0 || util == 0 || resample == 0) {
+        ShowMessage("Fail to read register!  ");
+        return -1;
+    }
+    // A runtime of other major versions has another ABI than the one the program was built for.
+    const bool same = AV_VERSION_MAJOR(format) == LIBAVFORMAT_VERSION_MAJOR &&
+                      AV_VERSION_MAJOR(codec) == LIBAVCODEC_VERSION_MAJOR &&
+                      AV_VERSION_MAJOR(util) == LIBAVUTIL_VERSION_MAJOR &&
+                      AV_VERSION_MAJOR(resample) == LIBSWRESAMPLE_VERSION_MAJOR;
+    return same ? 93 : 50;
+}
+
+bool IsRealPlayerInstalled() {
+    if (!av_find_input_format("rm"))
+        return false;
+    for (AVCodecID id : {AV_CODEC_ID_COOK, AV_CODEC_ID_RA_144, AV_CODEC_ID_RA_288, AV_CODEC_ID_SIPR,
+                         AV_CODEC_ID_ATRAC3, AV_CODEC_ID_RALF}) {
+        if (avcodec_find_decoder(id))
+            return true;
+    }
+    return false;
+}
+
+bool SupportsWmaOutput() {
+    return FileExists(GetAppDirectory() + "WmAudSDK.so") && avcodec_find_encoder(AV_CODEC_ID_WMAV2) &&
+           av_guess_format("asf", nullptr, nullptr);
+}

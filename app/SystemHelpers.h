@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Stateless helpers for the program directory, files and folders, time display and the media runtime.
+// Paths are UTF-8 byte strings with '/' as separator; directory paths returned here end with '/'.
+
+// Directory of the running executable, ending with '/'.
+std::string GetAppDirectory();
+
+// True when the path names anything the file system can stat (a directory counts too); false for "".
+bool FileExists(const std::string& path);
+
+// True when the path names a directory (symbolic links followed). Never touches the current directory.
+bool DirectoryExists(const std::string& path);
+
+// Creates the directory and every missing parent. A relative path starts at the current directory.
+// Returns true when every level exists at the end; levels made before a failure stay.
+bool CreateDirectoryPath(const std::string& path);
+
+// "HH:MM:SS.t" with the tenths truncated, hours not limited to two digits. Expects seconds >= 0.
+std::string FormatTime(double seconds);
+
+// Size of a file in bytes, or -1 when it cannot be opened. The result is a signed 32-bit count:
+// a file of 2 GiB or more reports INT32_MAX (saturated), never a negative or wrapped size.
+int32_t GetFileSizeBytes(const std::string& path);
+
+// Media runtime check: 80 or more when the FFmpeg libraries loaded at run time are usable (same major
+// versions as the build), 50 when they are not; -1 after "Fail to read register!  " when no version
+// can be read.
+int GetDirectXVersion();
+
+// True when the media runtime can demux RealMedia and decode RealAudio.
+bool IsRealPlayerInstalled();
+
+// True when "WmAudSDK.so" lies in the program directory and the runtime has the WMA v2 encoder and
+// the ASF muxer.
+bool SupportsWmaOutput();
+
+// Tests point the program directory somewhere else; an empty text restores the executable's.
+void SetAppDirectoryForTesting(const std::string& dir);

@@ -1,0 +1,170 @@
+#include "AudioSettings.h"
+
+#include "IniFile.h"
+#include "SystemHelpers.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <pwd.h>
+#include <unistd.h>
+
+CAudioSettings g_settings;
+
+namespace {
+
+// One key of the file. Exactly one of num and text is set; texts take their default from textDefault.
+struct KeyDef {
+    const char* section;
+    const char* key;
+    int CAudioSettings::*num;
+    CBoundedText CAudioSettings::*text;
+    int def;
+    int max;
+    int reset;
+    std::string (*textDefault)();
+};
+
+using S = CAudioSettings;
+
+// In the order of the fields, which is the order of reading and writing.
+const KeyDef kKeys[] = {
+    {"General", "OutputPathType", &S::m_nOutputPathType, nullptr, 0, 1, 0, nullptr},
+    {"General", "OutputPath", nullptr, &S::m_szOutputPath, 0, 0, 0, &S::DefaultOutputPath},
+    {"General", "TempPath", nullptr, &S::m_szTempPath, 0, 0, 0, &S::DefaultTempPath},
+    {"General", "Format Index", &S::m_nFormatIndex, nullptr, 0, 3, 0, nullptr},
+    {"General", "Artist", nullptr, &S::m_szArtist, 0, 0, 0, [] { return std::string("Unknown Artist"); }},
+    {"General", "Album", nullptr, &S::m_szAlbum, 0, 0, 0, [] { return std::string("Unknown Album"); }},
+    {"General", "Year", nullptr, &S::m_szYear, 0, 0, 0, [] { return std::string("2005"); }},
+    {"General", "Genre Index", &S::m_nGenreIndex, nullptr, 0, S::kGenreCount - 1, 0, nullptr},
+    {"mp3", "Channel Index", &S::m_nMp3ChannelIndex, nullptr, 0, 3, 0, nullptr},
+    {"mp3", "Bitreate Index", &S::m_nMp3BitrateIndex, nullptr, 8, 13, 8, nullptr},
+    {"mp3", "Quality Index", &S::m_nMp3QualityIndex, nullptr, 0, 3, 0, nullptr},
+    {"mp3", "VBR Quality Index", &S::m_nMp3VbrQualityIndex, nullptr, 0, 10, 0, nullptr},
+    {"mp3", "VBR Bitrate Index", &S::m_nMp3VbrBitrateIndex, nullptr, 8, 13, 8, nullptr},
+    {"wav", "Channel Index", &S::m_nWavChannelIndex, nullptr, 1, 1, 1, nullptr},
+    {"wav", "Bits per sample", &S::m_nWavBitsIndex, nullptr, 0, 1, 0, nullptr},
+    {"wav", "Sample Index", &S::m_nWavSampleIndex, nullptr, 1, 8, 1, nullptr},
+    {"ogg", "Minimum Bitrate Index", &S::m_nOggMinBitrateIndex, nullptr, 7, 11, 7, nullptr},
+    {"ogg", "Norminal Bitrate Index", &S::m_nOggNominalBitrateIndex, nullptr, 7, 11, 7, nullptr},
+    {"ogg", "Maximum Bitrate Index", &S::m_nOggMaxBitrateIndex, nullptr, 7, 11, 7, nullptr},
+    {"ogg", "Mode Index", &S::m_nOggModeIndex, nullptr, 0, 5, 0, nullptr},
+    {"wma", "Bitreate Index", &S::m_nWmaBitrateIndex, nullptr, 8, 9, 8, nullptr},
+};
+
+// Like the profile functions: a leading decimal number counts ("12abc" reads 12), a text without one
+// takes the default, and a number too large for an int saturates (Validate then resets it).
+int ParseInt(const std::string& text, int def) {
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    errno = 0;
+    long long v = std::strtoll(begin, &end, 10);
+    if (end == begin)
+        return def;
+    if (v > INT_MAX)
+        return INT_MAX;
+    if (v < INT_MIN)
+        return INT_MIN;
+    return static_cast<int>(v);
+}
+
+std::string HomeDirectory() {
+    // From the password database: the program reads no environment variables.
+    std::string home = "/tmp";
+    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::string buf(size > 0 ? static_cast<size_t>(size) : 16384, '\0');
+    struct passwd pw;
+    struct passwd* result = nullptr;
+    if (getpwuid_r(getuid(), &pw, buf.data(), buf.size(), &result) == 0 && result && result->pw_dir &&
+        result->pw_dir[0] == '/')
+        home = result->pw_dir;
+    if (home.back() != '/')
+        home += '/';
+    return home;
+}
+
+std::string SettingsFilePath() {
+    return GetAppDirectory() + "param.ini";
+}
+
+} // namespace
+
+std::string_view CBoundedText::Cut(std::string_view text, size_t maxChars) {
+    size_t chars = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        // Continuation bytes (10xxxxxx) belong to the character before them.
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && chars++ == maxChars)
+            return text.substr(0, i);
+    }
+    return text;
+}
+
+CBoundedText& CBoundedText::operator=(std::string_view text) {
+    m_text = std::string(Cut(text, m_maxChars));
+    return *this;
+}
+
+std::string CAudioSettings::DefaultOutputPath() {
+    return HomeDirectory() + "AUDIO_OUTPUT/";
+}
+std::string CAudioSettings::DefaultTempPath() {
+    return HomeDirectory() + ".cache/quillet/";
+}
+
+void CAudioSettings::Load() {
+    LoadFrom(SettingsFilePath());
+}
+
+void CAudioSettings::Save() const {
+    SaveTo(SettingsFilePath());
+}
+
+void CAudioSettings::LoadFrom(const std::string& path) {
+    CIniFile ini;
+    ini.Read(path);
+    for (const KeyDef& k : kKeys) {
+        auto value = ini.Get(k.section, k.key);
+        if (k.num)
+            this->*k.num = value ? ParseInt(*value, k.def) : k.def;
+        else
+            this->*k.text = value ? *value : k.textDefault();
+    }
+    Validate();
+}
+
+bool CAudioSettings::SaveTo(const std::string& path) const {
+    CIniFile ini;
+    ini.Read(path);
+    for (const KeyDef& k : kKeys)
+        ini.Set(k.section, k.key, k.num ? std::to_string(this->*k.num) : (this->*k.text).str());
+    return ini.WriteAtomically(path);
+}
+
+void CAudioSettings::Validate() {
+    for (const KeyDef& k : kKeys) {
+        if (k.num && (this->*k.num < 0 || this->*k.num > k.max))
+            this->*k.num = k.reset;
+    }
+}
+
+int CAudioSettings::Mp3BitrateFromIndex(int index) {
+    static const int kbps[kMp3BitrateCount] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+    return index >= 0 && index < kMp3BitrateCount ? kbps[index] : 128;
+}
+
+int CAudioSettings::WavSampleRateFromIndex(int index) {
+    static const int hz[kWavSampleRateCount] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
+    return index >= 0 && index < kWavSampleRateCount ? hz[index] : 44100;
+}
+
+int CAudioSettings::OggBitrateFromIndex(int index) {
+    static const int bps[kOggBitrateCount] = {0,     32000,  40000,  48000,  64000,  80000,
+                                              96000, 128000, 160000, 196000, 256000, 350000};
+    return index >= 0 && index < kOggBitrateCount ? bps[index] : 0;
+}
+
+int CAudioSettings::WmaBitrateFromIndex(int index) {
+    static const int bps[kWmaBitrateCount] = {22000, 32000, 36000, 40000,  48000,
+                                              64000, 80000, 96000, 128000, 160000};
+    return index >= 0 && index < kWmaBitrateCount ? bps[index] : 128000;
+}

@@ -1,0 +1,103 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// A text field with a capacity in characters (UTF-8 code points): a longer text is cut to it, never
+// in the middle of a character.
+class CBoundedText {
+public:
+    explicit CBoundedText(size_t maxChars) : m_maxChars(maxChars) {}
+    CBoundedText(const CBoundedText&) = default;
+    CBoundedText& operator=(const CBoundedText& other) { return *this = std::string_view(other.m_text); }
+    CBoundedText& operator=(std::string_view text);
+
+    const std::string& str() const { return m_text; }
+    const char* c_str() const { return m_text.c_str(); }
+    operator const std::string&() const { return m_text; }
+    bool empty() const { return m_text.empty(); }
+    size_t MaxChars() const { return m_maxChars; }
+
+    // The longest prefix of text with at most maxChars characters.
+    static std::string_view Cut(std::string_view text, size_t maxChars);
+
+private:
+    size_t m_maxChars;
+    std::string m_text;
+};
+
+// The output format index, in the order of the main window's format list.
+enum OutputFormat { FORMAT_MP3 = 0, FORMAT_WAV = 1, FORMAT_OGG = 2, FORMAT_WMA = 3 };
+
+// Every persistent setting, kept in "param.ini" in the program directory. Most settings are the index
+// of an item of a drop-down list; the accessors turn indices into the values encoders need.
+class CAudioSettings {
+public:
+    static constexpr size_t kPathChars = 1023;
+    static constexpr size_t kTagChars = 30;
+    static constexpr size_t kYearChars = 4;
+
+    static constexpr int kMp3BitrateCount = 14;
+    static constexpr int kWavSampleRateCount = 9;
+    static constexpr int kOggBitrateCount = 12;
+    static constexpr int kWmaBitrateCount = 10;
+    static constexpr int kGenreCount = 148;
+
+    CAudioSettings() = default;
+    virtual ~CAudioSettings() = default;
+
+    // Reads "param.ini" of the program directory; missing keys take their defaults. Then Validate.
+    void Load();
+    // Writes every key to "param.ini" of the program directory. A failed write is ignored.
+    void Save() const;
+    // The same with another file (the command-line converter reads settings from a file of its
+    // choosing). SaveTo reports whether the file was written.
+    void LoadFrom(const std::string& path);
+    bool SaveTo(const std::string& path) const;
+    // Resets each out-of-range index field to its reset value.
+    void Validate();
+
+    int GetMp3Bitrate() const { return Mp3BitrateFromIndex(m_nMp3BitrateIndex); }
+    int GetMp3MaxBitrate() const { return Mp3BitrateFromIndex(m_nMp3VbrBitrateIndex); }
+    int GetWavSampleRate() const { return WavSampleRateFromIndex(m_nWavSampleIndex); }
+    int GetWavChannels() const { return m_nWavChannelIndex == 0 ? 1 : 2; }
+    int GetWavBytesPerSample() const { return m_nWavBitsIndex == 0 ? 1 : 2; }
+    int GetOggMinBitrate() const { return OggBitrateFromIndex(m_nOggMinBitrateIndex); }
+    int GetOggNominalBitrate() const { return OggBitrateFromIndex(m_nOggNominalBitrateIndex); }
+    int GetOggMaxBitrate() const { return OggBitrateFromIndex(m_nOggMaxBitrateIndex); }
+    int GetWmaBitrate() const { return WmaBitrateFromIndex(m_nWmaBitrateIndex); }
+
+    static int Mp3BitrateFromIndex(int index);    // kbps; 128 for an unknown index
+    static int WavSampleRateFromIndex(int index); // Hz; 44100 for an unknown index
+    static int OggBitrateFromIndex(int index);    // bits/s, 0 for "Default" and an unknown index
+    static int WmaBitrateFromIndex(int index);    // bits/s; 128000 for an unknown index
+
+    static std::string DefaultOutputPath(); // <home>/AUDIO_OUTPUT/
+    static std::string DefaultTempPath();   // <home>/.cache/quillet/
+
+    // Fields in the order of the file. Zero (and empty) until loaded.
+    int m_nOutputPathType = 0; // 0 beside the source, 1 in m_szOutputPath
+    CBoundedText m_szOutputPath{kPathChars};
+    CBoundedText m_szTempPath{kPathChars};
+    int m_nFormatIndex = 0; // OutputFormat
+    CBoundedText m_szArtist{kTagChars};
+    CBoundedText m_szAlbum{kTagChars};
+    CBoundedText m_szYear{kYearChars};
+    int m_nGenreIndex = 0; // ID3v1 genre number
+    int m_nMp3ChannelIndex = 0;
+    int m_nMp3BitrateIndex = 0;
+    int m_nMp3QualityIndex = 0;
+    int m_nMp3VbrQualityIndex = 0; // 0 constant bitrate, 1..10 "0-Best".."9-Lowest"
+    int m_nMp3VbrBitrateIndex = 0;
+    int m_nWavChannelIndex = 0;
+    int m_nWavBitsIndex = 0;
+    int m_nWavSampleIndex = 0;
+    int m_nOggMinBitrateIndex = 0;
+    int m_nOggNominalBitrateIndex = 0;
+    int m_nOggMaxBitrateIndex = 0;
+    int m_nOggModeIndex = 0; // kept and edited, but no conversion reads it
+    int m_nWmaBitrateIndex = 0;
+};
+
+// The one settings record of the process.
+extern CAudioSettings g_settings;
