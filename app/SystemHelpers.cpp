@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdio>
 #include <mutex>
+#include <ctime>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -92,16 +93,25 @@ std::string FormatTime(double seconds) {
     return buf;
 }
 
-int32_t GetFileSizeBytes(const std::string& path) {
+int64_t GetFileSize64(const std::string& path) {
     FILE* f = std::fopen(path.c_str(), "rb");
     if (!f)
         return -1;
     struct stat st;
     const bool ok = fstat(fileno(f), &st) == 0;
     std::fclose(f);
-    if (!ok)
-        return -1;
-    return st.st_size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(st.st_size);
+    return ok ? static_cast<int64_t>(st.st_size) : -1;
+}
+
+int32_t GetFileSizeBytes(const std::string& path) {
+    const int64_t size = GetFileSize64(path);
+    return size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(size);
+}
+
+uint32_t GetTickCount32() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
 }
 
 int GetDirectXVersion() {

@@ -26,6 +26,12 @@ std::string FormatTime(double seconds);
 // a file of 2 GiB or more reports INT32_MAX (saturated), never a negative or wrapped size.
 int32_t GetFileSizeBytes(const std::string& path);
 
+// Size of a file in bytes, or -1 when it cannot be opened; for callers that need sizes past 2 GiB.
+int64_t GetFileSize64(const std::string& path);
+
+// Monotonic milliseconds as an unsigned 32-bit number: differences wrap correctly.
+uint32_t GetTickCount32();
+
 // Media runtime check: 80 or more when the FFmpeg libraries loaded at run time are usable (same major
 // versions as the build), 50 when they are not; -1 after "Fail to read register!  " when no version
 // can be read.

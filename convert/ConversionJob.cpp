@@ -1,0 +1,166 @@
+#include "ConversionJob.h"
+
+#include "AudioSettings.h"
+#include "Encoders.h"
+#include "MessageService.h"
+#include "SystemHelpers.h"
+
+#include <climits>
+
+namespace {
+
+constexpr int kTimerPeriodMs = 100;
+constexpr int kTempBytesPerSecond = 176400; // 44100 Hz x 2 channels x 2 bytes
+constexpr int kWavHeaderBytes = 46;         // counted as header in step-1 progress
+
+const char* const kStep1Text = "[Step 1] - Extract WAV audio from source file.  ";
+
+} // namespace
+
+CConversionJob::CConversionJob(IJobView& view, QObject* parent)
+    : QObject(parent), m_view(view), m_state(std::make_shared<CJobState>()) {
+    m_timer.setInterval(kTimerPeriodMs);
+    connect(&m_timer, &QTimer::timeout, this, &CConversionJob::OnTimer);
+    connect(&m_videoEdit, &CVideoEdit::ExtractionProgress, this, &CConversionJob::OnExtractionProgress);
+    connect(&m_videoEdit, &CVideoEdit::ExtractionFinished, this, &CConversionJob::OnExtractionFinished);
+    connect(&m_videoEdit, &CVideoEdit::ExtractionFailed, this, &CConversionJob::OnExtractionFailed);
+}
+
+CConversionJob::~CConversionJob() {
+    m_state->AttachView(nullptr);
+    // A job torn down while its encoder runs must not leave the thread working for nobody.
+    if (!IsEnded())
+        m_state->m_bCancelRequested = 1;
+}
+
+const char* CConversionJob::CaptionPrefix(int format) {
+    switch (format) {
+    case FORMAT_MP3:
+        return "Convert to Mp3 : ";
+    case FORMAT_WAV:
+        return "Convert to Wav : ";
+    case FORMAT_OGG:
+        return "Convert to Ogg : ";
+    default:
+        return "Convert to Wma : ";
+    }
+}
+
+std::string CConversionJob::CurrentWavPath() const {
+    return m_nFormat == FORMAT_WAV ? m_strOutputPath : m_strTempWavPath;
+}
+
+void CConversionJob::Start() {
+    m_nFormat = g_settings.m_nFormatIndex;
+    m_state->m_strOutputPath = m_strOutputPath;
+    m_state->m_strTempWavPath = m_strTempWavPath;
+    m_state->m_tempWav = m_tempWav;
+    m_state->AttachView(&m_view);
+
+    m_videoEdit.ResetExtraction();
+    m_videoEdit.SetSourceRange(m_strSourcePath, m_dStartTime, m_dEndTime);
+    const double seconds = m_dEndTime - m_dStartTime;
+    if (m_nFormat == FORMAT_WAV) {
+        const int channels = g_settings.GetWavChannels();
+        const int rate = g_settings.GetWavSampleRate();
+        const int bytes = g_settings.GetWavBytesPerSample();
+        m_videoEdit.ExtractToWav(m_strOutputPath, static_cast<short>(channels), rate, static_cast<short>(bytes));
+        m_nExpectedBytes = static_cast<int64_t>(seconds * static_cast<double>(rate * bytes * channels));
+    } else {
+        m_videoEdit.ExtractToWav(m_strTempWavPath, 2, 44100, 2);
+        m_nExpectedBytes = static_cast<int64_t>(seconds * kTempBytesPerSecond);
+    }
+    m_view.SetCaption(CaptionPrefix(m_nFormat) + m_strOutputPath);
+    m_view.SetStep(kStep1Text);
+    m_dwStartTick = GetTickCount32();
+    m_state->m_bConvertDone = 0;
+    m_state->m_bConvertFailed = 0;
+    m_timer.start();
+}
+
+void CConversionJob::OnExtractionProgress(double, double) {
+    if (IsEnded())
+        return;
+    // The bar counts in 32 bits; ranges of more than 2 GiB are shown at a coarser scale.
+    int64_t upper = m_nExpectedBytes;
+    int64_t pos = GetFileSize64(CurrentWavPath()) - kWavHeaderBytes;
+    while (upper > INT_MAX) {
+        upper /= 2;
+        pos /= 2;
+    }
+    m_view.SetProgressRange(0, static_cast<int>(upper));
+    m_view.SetProgressPos(static_cast<int>(std::min<int64_t>(pos, INT_MAX)));
+}
+
+void CConversionJob::OnExtractionFinished() {
+    if (IsEnded())
+        return;
+    int64_t full = m_nExpectedBytes;
+    while (full > INT_MAX)
+        full /= 2;
+    m_view.SetProgressPos(static_cast<int>(full));
+    if (m_pEncoderThread) {
+        if (m_pEncoderThread->IsRunning())
+            return; // at most one encoder thread per job
+        m_pEncoderThread.reset();
+    }
+    m_state->m_bConvertDone = 0;
+    m_view.SetProgressRange(0, 1000);
+    m_videoEdit.StopExtraction();
+
+    if (m_nFormat == FORMAT_WAV) {
+        m_timer.stop();
+        End(IDOK);
+        return;
+    }
+    const char* step = m_nFormat == FORMAT_MP3   ? "[Step 2] - Convert Wav audio to mp3 file"
+                       : m_nFormat == FORMAT_OGG ? "[Step 2] - Convert Wav audio to ogg file"
+                                                 : "[Step 2] - Convert Wav audio to wma file";
+    m_view.SetStep(step);
+    CEncoderThread::Proc proc = m_nFormat == FORMAT_MP3   ? &Mp3EncodeProc
+                                : m_nFormat == FORMAT_OGG ? &OggEncodeProc
+                                                          : &WmaEncodeProc;
+    m_pEncoderThread = CEncoderThread::Start(m_state, proc);
+}
+
+void CConversionJob::OnExtractionFailed(const QString& message) {
+    if (IsEnded())
+        return;
+    m_timer.stop();
+    m_videoEdit.StopExtraction();
+    ShowMessage(message.toStdString(), MsgButtons::Ok, nullptr, MsgIcon::Warning);
+    m_state->m_bConvertFailed = 1;
+    m_state->RemoveTempWav();
+    End(IDCANCEL);
+}
+
+void CConversionJob::OnTimer() {
+    const uint32_t elapsed = GetTickCount32() - m_dwStartTick;
+    const uint32_t s = elapsed / 1000;
+    m_view.SetElapsed(Format("Time Elapsed:%02u:%02u:%02u.%u", s / 3600, (s % 3600) / 60, s % 60,
+                             (elapsed % 1000) / 100));
+    if (m_state->m_bConvertDone.load() == 1) {
+        End(IDOK);
+    } else if (m_state->m_bConvertFailed.load() == 1) {
+        m_state->RemoveTempWav();
+        End(IDCANCEL);
+    }
+}
+
+void CConversionJob::Cancel() {
+    if (IsEnded())
+        return;
+    m_timer.stop();
+    m_videoEdit.StopExtraction();
+    m_state->m_bCancelRequested = 1;
+    End(IDCANCEL);
+}
+
+void CConversionJob::End(int result) {
+    if (IsEnded())
+        return;
+    m_nResult = result;
+    m_timer.stop();
+    m_state->AttachView(nullptr);
+    emit Ended(result);
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "JobFrame.h"
+#include "VideoEdit.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <memory>
+#include <string>
+
+// One conversion from source to output: step 1 through the extraction stage, then for MP3, Ogg
+// Vorbis and WMA step 2 on an encoder thread. It reports through an IJobView and ends with Ended().
+class CConversionJob : public QObject {
+    Q_OBJECT
+public:
+    explicit CConversionJob(IJobView& view, QObject* parent = nullptr);
+    ~CConversionJob() override;
+
+    // Inputs, set before Start.
+    std::string m_strSourcePath;
+    double m_dStartTime = 0;
+    double m_dEndTime = 0;
+    std::string m_strOutputPath;
+    std::string m_strTempWavPath;
+    std::shared_ptr<CTempWavFile> m_tempWav; // the reservation behind m_strTempWavPath, if any
+
+    void Start();
+    // The confirmed Cancel: stops the extraction, asks the encoder to stop, ends the job.
+    void Cancel();
+
+    bool IsEnded() const { return m_nResult != 0; }
+    int Result() const { return m_nResult; } // IDOK or IDCANCEL once ended
+    bool IsFailed() const { return m_state->m_bConvertFailed.load() == 1; }
+    bool IsCancelRequested() const { return m_state->m_bCancelRequested.load() == 1; }
+
+    static const char* CaptionPrefix(int format);
+
+signals:
+    void Ended(int result);
+
+private slots:
+    void OnExtractionProgress(double written, double total);
+    void OnExtractionFinished();
+    void OnExtractionFailed(const QString& message);
+    void OnTimer();
+
+private:
+    void End(int result);
+    std::string CurrentWavPath() const;
+
+    IJobView& m_view;
+    CVideoEdit m_videoEdit;
+    QTimer m_timer;
+    std::shared_ptr<CJobState> m_state;
+    std::shared_ptr<CEncoderThread> m_pEncoderThread;
+    uint32_t m_dwStartTick = 0;
+    int64_t m_nExpectedBytes = 0;
+    int m_nFormat = 0;
+    int m_nResult = 0;
+};

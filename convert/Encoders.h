@@ -1,0 +1,7 @@
+#pragma once
+
+// Step 2 of a conversion: each runs on the job's encoder thread, reads the temporary WAV and writes
+// the output file of its format. 0 on success, -1 on failure or cancel.
+int Mp3EncodeProc();
+int OggEncodeProc();
+int WmaEncodeProc();

@@ -1,0 +1,161 @@
+#include "JobFrame.h"
+
+#include "MessageService.h"
+
+#include <QCoreApplication>
+#include <QThread>
+#include <chrono>
+#include <cstdarg>
+#include <list>
+#include <thread>
+
+namespace {
+
+thread_local std::shared_ptr<CJobState> t_job;
+
+} // namespace
+
+void CJobState::AttachView(IJobView* view) {
+    std::lock_guard lock(m_viewMutex);
+    m_pView = view;
+}
+
+void CJobState::ReportPosition(int pos) {
+    std::lock_guard lock(m_viewMutex);
+    if (m_pView)
+        m_pView->SetProgressPos(pos);
+}
+
+void CJobState::RemoveTempWav() {
+    if (m_tempWav)
+        m_tempWav->Remove();
+}
+
+bool CTempWavSource::Open(const std::string& path) {
+    Close();
+    m_file = std::fopen(path.c_str(), "rb");
+    if (!m_file)
+        return false;
+    if (fseeko(m_file, 0, SEEK_END) != 0 || (m_fileSize = ftello(m_file)) < 0) {
+        Close();
+        return false;
+    }
+    m_consumed = 0;
+    // A file shorter than the header simply reads as empty.
+    fseeko(m_file, 44, SEEK_SET);
+    return true;
+}
+
+size_t CTempWavSource::Read(int16_t* buffer, size_t values) {
+    if (!m_file)
+        return 0;
+    // Whole values only: an odd byte left at the end of the file stays unread.
+    return std::fread(buffer, sizeof(int16_t), values, m_file);
+}
+
+size_t CTempWavSource::ReadBytes(void* buffer, size_t bytes) {
+    return m_file ? std::fread(buffer, 1, bytes, m_file) : 0;
+}
+
+int CTempWavSource::GetPerMille() const {
+    if (m_fileSize <= 0)
+        return 0;
+    return static_cast<int>(static_cast<double>(m_consumed) / static_cast<double>(m_fileSize) * 1000.0);
+}
+
+void CTempWavSource::Close() {
+    if (m_file)
+        std::fclose(m_file);
+    m_file = nullptr;
+}
+
+CJobState& CurrentJob() { return *t_job; }
+
+void ReportProgress(int perMille) { t_job->ReportPosition(perMille); }
+
+bool IsCancelRequested() { return t_job->m_bCancelRequested.load() == 1; }
+
+int FailJob(const std::string& message) {
+    ShowMessage(message, MsgButtons::Ok, nullptr, MsgIcon::Warning);
+    t_job->m_bConvertFailed = 1;
+    return -1;
+}
+
+int FinishJob() {
+    t_job->RemoveTempWav();
+    t_job->m_bConvertDone = 1;
+    return 0;
+}
+
+int CancelJob() {
+    t_job->RemoveTempWav();
+    return -1;
+}
+
+std::string Format(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    va_list copy;
+    va_copy(copy, args);
+    const int n = std::vsnprintf(nullptr, 0, fmt, copy);
+    va_end(copy);
+    std::string text(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+    if (n > 0)
+        std::vsnprintf(text.data(), text.size() + 1, fmt, args);
+    va_end(args);
+    return text;
+}
+
+struct EncoderThreadRegistry {
+    std::mutex mutex;
+    std::list<std::pair<std::shared_ptr<CEncoderThread>, std::thread>> threads;
+
+    static EncoderThreadRegistry& Get() {
+        static EncoderThreadRegistry registry;
+        return registry;
+    }
+
+    // Joins the threads that have ended; keeps the rest.
+    void Reap() {
+        std::lock_guard lock(mutex);
+        for (auto it = threads.begin(); it != threads.end();) {
+            if (!it->first->IsRunning()) {
+                it->second.join();
+                it = threads.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+};
+
+std::shared_ptr<CEncoderThread> CEncoderThread::Start(std::shared_ptr<CJobState> job, Proc proc) {
+    auto& registry = EncoderThreadRegistry::Get();
+    registry.Reap();
+    auto handle = std::shared_ptr<CEncoderThread>(new CEncoderThread);
+    std::thread thread([handle, job = std::move(job), proc] {
+        t_job = job;
+        handle->m_result = proc();
+        t_job.reset(); // releases this thread's hold on the temporary WAV
+        handle->m_running = false;
+    });
+    std::lock_guard lock(registry.mutex);
+    registry.threads.emplace_back(handle, std::move(thread));
+    return handle;
+}
+
+void WaitForEncoderThreads() {
+    auto& registry = EncoderThreadRegistry::Get();
+    for (;;) {
+        registry.Reap();
+        {
+            std::lock_guard lock(registry.mutex);
+            if (registry.threads.empty())
+                return;
+        }
+        // A thread may be waiting for a message box on this thread.
+        if (QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}

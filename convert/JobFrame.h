@@ -1,0 +1,102 @@
+#pragma once
+
+#include "TempWav.h"
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+
+// What presents a job to the user: the Processing dialog, or the command-line converter's terminal.
+class IJobView {
+public:
+    virtual ~IJobView() = default;
+    virtual void SetCaption(const std::string& text) = 0;
+    virtual void SetStep(const std::string& text) = 0;
+    virtual void SetElapsed(const std::string& text) = 0;
+    virtual void SetProgressRange(int lower, int upper) = 0;
+    // Called from the encoder thread too; must not wait for the GUI thread.
+    virtual void SetProgressPos(int pos) = 0;
+};
+
+// The state one job shares with its encoder thread. It is per job rather than process-wide, so a
+// cancelled job's thread that is still finishing its last chunk cannot be revived by the next job's
+// reset of the flags.
+struct CJobState {
+    std::string m_strOutputPath;
+    std::string m_strTempWavPath;
+    std::shared_ptr<CTempWavFile> m_tempWav; // keeps the temporary WAV reserved until both are done
+
+    std::atomic<int> m_bCancelRequested{0};
+    std::atomic<int> m_bConvertDone{0};
+    std::atomic<int> m_bConvertFailed{0};
+
+    // The job's presenter while it shows; cleared when it closes, so a late report goes nowhere.
+    void AttachView(IJobView* view);
+    void ReportPosition(int pos);
+
+    // Deletes the temporary WAV (only the file this job reserved).
+    void RemoveTempWav();
+
+private:
+    std::mutex m_viewMutex;
+    IJobView* m_pView = nullptr;
+};
+
+// Reads the temporary WAV from byte 44 on, in chunks, for the encoders.
+class CTempWavSource {
+public:
+    CTempWavSource() = default;
+    ~CTempWavSource() { Close(); }
+    CTempWavSource(const CTempWavSource&) = delete;
+    CTempWavSource& operator=(const CTempWavSource&) = delete;
+
+    bool Open(const std::string& path);
+    // Whole 16-bit values read (0 at the end); a trailing odd byte is never delivered.
+    size_t Read(int16_t* buffer, size_t values);
+    size_t ReadBytes(void* buffer, size_t bytes);
+    void AddConsumed(uint64_t bytes) { m_consumed += bytes; }
+    // Consumed bytes against the whole file, header included, in per mille (truncated).
+    int GetPerMille() const;
+    void Close();
+
+private:
+    FILE* m_file = nullptr;
+    int64_t m_fileSize = 0;
+    uint64_t m_consumed = 0;
+};
+
+// The job frame of the encoder threads. They act on the job of the thread that calls them.
+CJobState& CurrentJob();
+void ReportProgress(int perMille);
+bool IsCancelRequested();
+// Shows the message (the thread waits until it is dismissed), then marks the job failed. Returns -1.
+int FailJob(const std::string& message);
+// Deletes the temporary WAV and marks the job done. Returns 0.
+int FinishJob();
+// The cancel exit: deletes the temporary WAV and sets no flag. Returns -1.
+int CancelJob();
+
+// printf-style formatting for the design's messages ("Error opening %s", "(%lu)").
+std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// An encoder thread of one job. Threads outlive their job's window when the user cancels; they are
+// kept here until they end, and WaitForEncoderThreads joins them all before the program exits.
+class CEncoderThread {
+public:
+    using Proc = int (*)();
+    static std::shared_ptr<CEncoderThread> Start(std::shared_ptr<CJobState> job, Proc proc);
+    bool IsRunning() const { return m_running.load(); }
+    int Result() const { return m_result.load(); }
+
+private:
+    std::atomic<bool> m_running{true};
+    std::atomic<int> m_result{0};
+    friend struct EncoderThreadRegistry;
+};
+
+// Joins every encoder thread, handling GUI events meanwhile so that a thread showing a message can
+// finish. Call before the program exits.
+void WaitForEncoderThreads();

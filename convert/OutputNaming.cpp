@@ -1,0 +1,27 @@
+#include "OutputNaming.h"
+
+#include "JobFrame.h"
+#include "SystemHelpers.h"
+
+const char* OutputExtension(int format) {
+    static const char* const kExtensions[] = {".mp3", ".wav", ".ogg", ".wma"};
+    return format >= 0 && format < 4 ? kExtensions[format] : kExtensions[0];
+}
+
+std::string SourceBaseName(const std::string& sourcePath) {
+    const std::string name = sourcePath.substr(sourcePath.rfind('/') + 1);
+    const size_t dot = name.rfind('.');
+    return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+std::string MakeOutputPath(const std::string& sourcePath, int format, int outputPathType,
+                           const std::string& customFolder) {
+    const std::string folder =
+        outputPathType == 1 ? customFolder : sourcePath.substr(0, sourcePath.rfind('/') + 1);
+    const std::string base = SourceBaseName(sourcePath);
+    const char* ext = OutputExtension(format);
+    std::string candidate = folder + base + "_OUTPUT" + ext;
+    for (int n = 1; FileExists(candidate); ++n)
+        candidate = Format("%s%s_OUTPUT%d%s", folder.c_str(), base.c_str(), n, ext);
+    return candidate;
+}

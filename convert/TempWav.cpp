@@ -1,0 +1,56 @@
+#include "TempWav.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Opens and locks the path; on success fills fd, dev and ino. `exclusive` insists on a new file.
+bool OpenLocked(const std::string& path, bool exclusive, int& fd, struct stat& st) {
+    const int flags = O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (exclusive ? O_EXCL : 0);
+    fd = open(path.c_str(), flags, 0600);
+    if (fd < 0)
+        return false;
+    struct stat now;
+    // A plain file of ours, locked, and still the file the path names (not unlinked under us).
+    const bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
+                    flock(fd, LOCK_EX | LOCK_NB) == 0 && stat(path.c_str(), &now) == 0 &&
+                    now.st_dev == st.st_dev && now.st_ino == st.st_ino && fchmod(fd, 0600) == 0;
+    if (!ok) {
+        close(fd);
+        fd = -1;
+    }
+    return ok;
+}
+
+} // namespace
+
+std::shared_ptr<CTempWavFile> CTempWavFile::Reserve(const std::string& folder) {
+    int fd = -1;
+    struct stat st;
+    std::string path = folder + kName;
+    if (OpenLocked(path, false, fd, st))
+        return std::shared_ptr<CTempWavFile>(new CTempWavFile(fd, path, st.st_dev, st.st_ino));
+    for (int n = 1; n <= 1000; ++n) {
+        path = folder + "qlt_temp_" + std::to_string(getpid()) + "_" + std::to_string(n) + ".wav";
+        if (OpenLocked(path, true, fd, st))
+            return std::shared_ptr<CTempWavFile>(new CTempWavFile(fd, path, st.st_dev, st.st_ino));
+        if (errno != EEXIST)
+            break; // a folder that cannot take files at all
+    }
+    return nullptr;
+}
+
+CTempWavFile::~CTempWavFile() {
+    Remove();
+    close(m_fd);
+}
+
+void CTempWavFile::Remove() {
+    struct stat st;
+    if (lstat(m_path.c_str(), &st) == 0 && st.st_dev == m_dev && st.st_ino == m_ino)
+        unlink(m_path.c_str());
+}

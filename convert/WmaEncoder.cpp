@@ -1,0 +1,44 @@
+#include "AudioSettings.h"
+#include "ChunkLoop.h"
+#include "Encoders.h"
+#include "WmaWriter.h"
+
+#include <memory>
+#include <vector>
+
+int WmaEncodeProc() {
+    CJobState& job = CurrentJob();
+    // Destroyed last: finishing and releasing the writer also closes a cancelled job's file properly.
+    auto writer = std::make_unique<CWmaWriter>();
+    if (!writer->Open(job.m_strOutputPath, g_settings.GetWmaBitrate(), 44100, 2)) {
+        job.m_bConvertFailed = 1; // Open has shown its message
+        return -1;
+    }
+    CTempWavSource source;
+    if (!source.Open(job.m_strTempWavPath)) {
+        writer.reset();
+        return FailJob(Format("Error opening %s", job.m_strTempWavPath.c_str()));
+    }
+    std::vector<unsigned char> buffer(2304);
+    const ChunkLoopEnd end = RunChunkLoop(
+        source, 1, [&] { return source.ReadBytes(buffer.data(), buffer.size()); },
+        [&](size_t n) {
+            // A writer that cannot write (a full disk) must not end as a completed job.
+            if (writer->Write(buffer.data(), static_cast<unsigned>(n)))
+                return true;
+            source.Close();
+            writer.reset();
+            FailJob("Output file write error");
+            return false;
+        });
+    source.Close();
+    if (end == ChunkLoopEnd::Failed)
+        return -1;
+    if (end == ChunkLoopEnd::Cancelled) {
+        CancelJob();
+        return -1; // the writer's destruction finishes the partial file
+    }
+    const bool finished = writer->Close();
+    writer.reset();
+    return finished ? FinishJob() : FailJob("Output file write error");
+}

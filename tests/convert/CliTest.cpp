@@ -1,0 +1,103 @@
+#include "TestMedia.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QProcess>
+#include <csignal>
+#include <gtest/gtest.h>
+
+namespace {
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        temp = dir.File("tmp/");
+        settings = dir.File("settings.ini");
+        WriteFileText(settings, "[General]\nTempPath=" + temp + "\n[wav]\nSample Index=7\nBits per sample=1\n");
+    }
+
+    // Runs quillet-cli to its end; returns the exit code (-1 when it crashed or hung).
+    int Run(const QStringList& args) {
+        QProcess p;
+        p.start(QString(QUILLET_BIN_DIR) + "quillet-cli", QStringList{"--settings", QString::fromStdString(settings)} + args);
+        if (!p.waitForFinished(120000))
+            return -1;
+        out = p.readAllStandardOutput().toStdString();
+        err = p.readAllStandardError().toStdString();
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    }
+
+    bool TempFolderEmpty() const {
+        return QDir(QString::fromStdString(temp)).entryList(QDir::Files | QDir::Hidden).isEmpty();
+    }
+
+    TempDir dir;
+    std::string temp, settings, out, err;
+};
+
+} // namespace
+
+TEST_F(CliTest, ConvertsWithTheWindowsNamingRule) {
+    const std::string source = dir.File("été clip.mkv");
+    ASSERT_TRUE(MakeTestSource(source, 2.0, true));
+    ASSERT_EQ(Run({"-q", "-f", "wav", "-s", "0.5", "-e", "1.5", QString::fromStdString(source)}), 0) << err;
+    EXPECT_EQ(out, dir.File("été clip_OUTPUT.wav") + "\n");
+    EXPECT_EQ(DecodedFrames(dir.File("été clip_OUTPUT.wav")), 44100);
+    ASSERT_EQ(Run({"-q", "-f", "mp3", QString::fromStdString(source)}), 0) << err;
+    EXPECT_EQ(out, dir.File("été clip_OUTPUT.mp3") + "\n");
+    EXPECT_EQ(DecodedFrames(dir.File("été clip_OUTPUT.mp3")), 88200);
+    ASSERT_EQ(Run({"-q", "-f", "wav", QString::fromStdString(source)}), 0) << err;
+    EXPECT_EQ(out, dir.File("été clip_OUTPUT1.wav") + "\n");
+    ASSERT_EQ(Run({"-q", "-f", "ogg", "-o", QString::fromStdString(dir.File("chosen.ogg")),
+                   QString::fromStdString(source)}),
+              0)
+        << err;
+    EXPECT_EQ(DecodedFrames(dir.File("chosen.ogg")), 88200);
+    EXPECT_TRUE(TempFolderEmpty());
+}
+
+TEST_F(CliTest, AFailedSourceDoesNotStopTheOthers) {
+    const std::string good = dir.File("good.wav");
+    ASSERT_TRUE(MakeTestSource(good, 1.0));
+    WriteFileText(dir.File("bad.avi"), std::string(3000, '\x11'));
+    EXPECT_EQ(Run({"-q", "-f", "mp3", "-e", "1", QString::fromStdString(dir.File("missing.avi")),
+                   QString::fromStdString(dir.File("bad.avi")), QString::fromStdString(good)}),
+              1);
+    EXPECT_EQ(out, dir.File("good_OUTPUT.mp3") + "\n");
+    EXPECT_NE(err.find("missing.avi"), std::string::npos) << err;
+    EXPECT_NE(err.find("Converting task failed!"), std::string::npos) << err;
+    EXPECT_TRUE(TempFolderEmpty());
+}
+
+TEST_F(CliTest, RefusesBadArguments) {
+    const std::string good = dir.File("good.wav");
+    ASSERT_TRUE(MakeTestSource(good, 1.0));
+    const QString g = QString::fromStdString(good);
+    EXPECT_EQ(Run({"-f", "flac", g}), 1);
+    EXPECT_EQ(Run({"-o", "x.mp3", g, g}), 1);
+    EXPECT_EQ(Run({"-s", "-3", g}), 1);
+    EXPECT_EQ(Run({"-s", "2", "-e", "1", g}), 1);
+    EXPECT_EQ(Run({}), 1);
+    EXPECT_FALSE(FileExists(dir.File("good_OUTPUT.mp3")));
+}
+
+TEST_F(CliTest, InterruptIsTheConfirmedCancel) {
+    const std::string source = dir.File("long.wav");
+    ASSERT_TRUE(MakeTestSource(source, 240.0));
+    QProcess p;
+    p.start(QString(QUILLET_BIN_DIR) + "quillet-cli",
+            {"--settings", QString::fromStdString(settings), "-f", "mp3", QString::fromStdString(source)});
+    QByteArray log;
+    // Wait until step 2 runs, then press Ctrl+C.
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            log += p.readAllStandardError();
+            return log.contains("[Step 2]") || p.state() == QProcess::NotRunning;
+        },
+        60000));
+    ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitCode(), 130) << log.toStdString();
+    EXPECT_TRUE(TempFolderEmpty());
+    EXPECT_TRUE(FileExists(dir.File("long_OUTPUT.mp3"))); // the partial output stays
+}
