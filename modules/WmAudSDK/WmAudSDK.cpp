@@ -227,8 +227,8 @@ WMRESULT CAudioWriter::SetOutputFormat(uint32_t bitrate, uint32_t sampleRate, ui
     if (result < 0) {
         // Back to a clean unconfigured writer; the caller may try another format.
         FreeCodec();
-        if (m_fd >= 0 && (ftruncate(m_fd, 0) != 0 || lseek(m_fd, 0, SEEK_SET) != 0))
-            return WM_E_WRITE_FAULT;
+        if (m_fd >= 0 && ftruncate(m_fd, 0) == 0)
+            lseek(m_fd, 0, SEEK_SET);
         m_error = WM_S_OK;
         m_ioErrno = 0;
         return result;
