@@ -3,6 +3,7 @@
 // Usage: wma_bench_driver <WmAudSDK.so> <in.wav> <out.wma> <bits/s> [sample rate] [channels]
 #include "WmAudSDK.h"
 
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -17,6 +18,7 @@ int main(int argc, char** argv) {
     }
     uint32_t rate = argc > 5 ? static_cast<uint32_t>(std::atoi(argv[5])) : 44100;
     uint16_t channels = argc > 6 ? static_cast<uint16_t>(std::atoi(argv[6])) : 2;
+    std::setlocale(LC_CTYPE, "C.UTF-8"); // for the output name
     void* module = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
     auto create =
         module ? reinterpret_cast<PFN_WMAudioCreateWriter>(dlsym(module, "WMAudioCreateWriter")) : nullptr;

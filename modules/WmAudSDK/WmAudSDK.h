@@ -16,8 +16,9 @@
 //   32000 to 47999        the requested rate, 32000 Hz, stereo (32000, 36000, 40000)
 //   48000 to 320000       the requested rate, 44100 Hz, stereo (48000, 64000, ..., 160000)
 //
-// The coded stream starts with one frame of silence and ends with one more, so FFmpeg-based players
-// decode the first and last samples intact and in place: decoded sample n is input sample n.
+// Coded frames are 2048 samples (1024 at 22050 Hz). The stream starts with one frame of silence and
+// ends with one more, so FFmpeg-based players decode the first and last samples intact and in place:
+// decoded sample n is input sample n, and 1 to 2 frames of silence follow the input's end.
 // No tags are written.
 
 #include <cstdint>

@@ -326,7 +326,7 @@ TEST(WmAudSdkStream, WritesNoTags) {
 
 TEST(WmAudSdkStream, NonAsciiPathWithSpaces) {
     TempDir dir;
-    const std::string path = dir.File("Été à Köln 音楽 – take 2.wma");
+    const std::string path = dir.File("Été à Köln 音楽 – take 2 𝄞.wma");
     const TestSignal signal = MakeBurstSignal(22050);
     IWMAudioWriter* writer = StartWriter(path, 128000);
     ASSERT_NE(writer, nullptr);
