@@ -87,7 +87,7 @@ TEST(WmAudSdkAbi, WaveFormatHasTheWindowsLayout) {
 }
 
 // Calls every method through the raw method table, by position, as a COM client does.
-TEST(WmAudSdkAbi, MethodTableHasTheDesignedOrder) {
+TEST(WmAudSdkAbi, MethodTableKeepsItsOrder) {
     using QueryFn = WMRESULT (*)(IWMAudioWriter*, const WMGUID*, void**);
     using CountFn = uint32_t (*)(IWMAudioWriter*);
     using PlainFn = WMRESULT (*)(IWMAudioWriter*);
