@@ -1,3 +1,4 @@
+#include "Id3v1Tag.h"
 #include "JobFrame.h"
 #include "OutputNaming.h"
 #include "TempWav.h"
@@ -112,4 +113,25 @@ TEST(TempWavSource, ProgressStaysBelowThousandAtTheEnd) {
     }
     EXPECT_EQ(total, 176400u);
     EXPECT_EQ(src.GetPerMille(), 999);
+}
+
+TEST(Id3v1Tag, TitleRuleSpacePaddingAndGenreByte) {
+    auto tag = BuildId3v1Tag("song_OUTPUT2.mp3", "", "An Album", "2005", 147);
+    const std::string t(tag.data(), tag.size());
+    EXPECT_EQ(t.substr(0, 3), "TAG");
+    EXPECT_EQ(t.substr(3, 30), "song_" + std::string(25, ' '));
+    EXPECT_EQ(t.substr(33, 30), std::string(30, ' '));
+    EXPECT_EQ(t.substr(63, 30), "An Album" + std::string(22, ' '));
+    EXPECT_EQ(t.substr(93, 4), "2005");
+    EXPECT_EQ(t.substr(97, 30), "Quillet" + std::string(23, ' '));
+    EXPECT_EQ(static_cast<unsigned char>(t[127]), 147);
+    EXPECT_EQ(t.find('\0'), std::string::npos);
+
+    EXPECT_EQ(std::string(BuildId3v1Tag("_OUTPUT.mp3", "", "", "", 0).data() + 3, 30), std::string(30, ' '));
+    EXPECT_EQ(std::string(BuildId3v1Tag("x.mp3", "", "", "", 0).data() + 3, 30), std::string(30, ' '));
+    const std::string longName = std::string(35, 'a') + "_OUTPUT.mp3";
+    EXPECT_EQ(std::string(BuildId3v1Tag(longName, "", "", "", 0).data() + 3, 30), std::string(30, 'a'));
+    // Accented names lose exactly their suffix and are written as Latin-1; others become '?'.
+    EXPECT_EQ(std::string(BuildId3v1Tag("été_OUTPUT.mp3", "日本", "", "", 0).data() + 3, 33),
+              "\xE9t\xE9" + std::string(27, ' ') + "??" + std::string(1, ' '));
 }

@@ -1,0 +1,31 @@
+#include "Id3v1Tag.h"
+
+#include <QString>
+#include <cstring>
+
+namespace {
+
+// ID3v1 readers take the text as Latin-1; characters it has no place for become '?'.
+void PutField(char* field, size_t width, const QString& text) {
+    std::memset(field, ' ', width);
+    const QByteArray latin1 = text.toLatin1();
+    std::memcpy(field, latin1.constData(), std::min(width, static_cast<size_t>(latin1.size())));
+}
+
+} // namespace
+
+std::array<char, kId3v1Size> BuildId3v1Tag(const std::string& outputFileName, const std::string& artist,
+                                           const std::string& album, const std::string& year, int genreIndex) {
+    std::array<char, kId3v1Size> tag;
+    std::memcpy(tag.data(), "TAG", 3);
+    const QString name = QString::fromStdString(outputFileName);
+    // Characters, not bytes, so a name with accents loses exactly its suffix.
+    const qsizetype chars = name.toUcs4().size();
+    PutField(tag.data() + 3, 30, chars > 11 ? QString::fromUcs4(name.toUcs4().constData(), chars - 11) : QString());
+    PutField(tag.data() + 33, 30, QString::fromStdString(artist));
+    PutField(tag.data() + 63, 30, QString::fromStdString(album));
+    PutField(tag.data() + 93, 4, QString::fromStdString(year));
+    PutField(tag.data() + 97, 30, QStringLiteral("Quillet"));
+    tag[127] = static_cast<char>(genreIndex & 0xFF);
+    return tag;
+}

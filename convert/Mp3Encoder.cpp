@@ -1,0 +1,120 @@
+#include "AudioSettings.h"
+#include "ChunkLoop.h"
+#include "EncoderLibrary.h"
+#include "Encoders.h"
+#include "Id3v1Tag.h"
+#include "lame_enc/lame_enc.h"
+
+#include <cstring>
+#include <new>
+#include <vector>
+
+int Mp3EncodeProc() {
+    CJobState& job = CurrentJob();
+    void* module = LoadEncoderModule("lame_enc.so");
+    if (!module)
+        return FailJob("Error loading lame_enc.DLL");
+    auto init = reinterpret_cast<BEINITSTREAM>(EncoderEntry(module, "beInitStream"));
+    auto encode = reinterpret_cast<BEENCODECHUNK>(EncoderEntry(module, "beEncodeChunk"));
+    auto deinit = reinterpret_cast<BEDEINITSTREAM>(EncoderEntry(module, "beDeinitStream"));
+    auto closeStream = reinterpret_cast<BECLOSESTREAM>(EncoderEntry(module, "beCloseStream"));
+    auto writeVbrHeader = reinterpret_cast<BEWRITEVBRHEADER>(EncoderEntry(module, "beWriteVBRHeader"));
+    if (!init || !encode || !deinit || !closeStream || !writeVbrHeader || !EncoderEntry(module, "beVersion"))
+        return FailJob("Unable to get LAME interfaces");
+
+    // Everything taken from the settings is read now, while the job's window keeps other writers out.
+    const std::array<char, kId3v1Size> tag =
+        BuildId3v1Tag(FileNameOf(job.m_strOutputPath), g_settings.m_szArtist.str(), g_settings.m_szAlbum.str(),
+                      g_settings.m_szYear.str(), g_settings.m_nGenreIndex);
+    BE_CONFIG config;
+    std::memset(&config, 0, sizeof config);
+    config.dwConfig = BE_CONFIG_LAME;
+    config.dwStructVersion = 1;
+    config.dwStructSize = sizeof config;
+    config.dwSampleRate = 44100;
+    config.dwReSampleRate = 0;
+    config.nMode = g_settings.m_nMp3ChannelIndex;
+    config.dwBitrate = static_cast<uint32_t>(g_settings.GetMp3Bitrate());
+    config.dwMaxBitrate = static_cast<uint32_t>(g_settings.GetMp3MaxBitrate());
+    config.nPreset = g_settings.m_nMp3QualityIndex;
+    config.dwMpegVersion = MPEG_1;
+    config.bPrivate = 1;
+    config.bCRC = 1;
+    config.bCopyright = 1;
+    config.bOriginal = 1;
+    config.bWriteVBRHeader = 1;
+    config.bEnableVBR = g_settings.m_nMp3VbrQualityIndex != 0 ? 1 : 0;
+    // The list reads "0-Best" to "9-Lowest" at indices 1 to 10: the encoder's scale is one less.
+    config.nVBRQuality = g_settings.m_nMp3VbrQualityIndex > 0 ? g_settings.m_nMp3VbrQualityIndex - 1 : 0;
+    config.nVbrMethod = VBR_METHOD_DEFAULT;
+    config.bNoRes = 1;
+
+    CTempWavSource source;
+    if (!source.Open(job.m_strTempWavPath))
+        return FailJob(Format("Error opening %s", job.m_strTempWavPath.c_str()));
+    std::FILE* file = std::fopen(job.m_strOutputPath.c_str(), "w+b");
+    if (!file) {
+        source.Close();
+        return FailJob(Format("Error opening %s", job.m_strOutputPath.c_str()));
+    }
+    auto fail = [&](const std::string& message) {
+        source.Close();
+        CloseOutput(file);
+        FailJob(message);
+        return -1;
+    };
+
+    uint32_t samples = 0, bufferSize = 0, written = 0;
+    HBE_STREAM stream = 0;
+    const BE_ERR initErr = init(&config, &samples, &bufferSize, &stream);
+    if (initErr != BE_ERR_SUCCESSFUL)
+        return fail(Format("Error opening encoding stream (%lu)", static_cast<unsigned long>(initErr)));
+    std::vector<uint8_t> output;
+    std::vector<int16_t> input;
+    try {
+        output.resize(bufferSize);
+        input.resize(samples);
+    } catch (const std::bad_alloc&) {
+        closeStream(stream);
+        return fail("Out of memory");
+    }
+
+    const ChunkLoopEnd end = RunChunkLoop(
+        source, 2, [&] { return source.Read(input.data(), input.size()); },
+        [&](size_t n) {
+            const BE_ERR err = encode(stream, static_cast<uint32_t>(n), input.data(), output.data(), &written);
+            if (err != BE_ERR_SUCCESSFUL) {
+                closeStream(stream);
+                fail(Format("beEncodeChunk() failed (%lu)", static_cast<unsigned long>(err)));
+                return false;
+            }
+            if (!WriteAll(file, output.data(), written)) {
+                closeStream(stream);
+                fail("Output file write error");
+                return false;
+            }
+            return true;
+        });
+    if (end == ChunkLoopEnd::Failed)
+        return -1;
+    if (end == ChunkLoopEnd::Cancelled) {
+        // Not flushed and without a tag: the partial file keeps what was written so far.
+        closeStream(stream);
+        source.Close();
+        CloseOutput(file);
+        return CancelJob();
+    }
+    const BE_ERR err = deinit(stream, output.data(), &written);
+    if (err != BE_ERR_SUCCESSFUL) {
+        closeStream(stream);
+        return fail(Format("beExitStream failed (%lu)", static_cast<unsigned long>(err)));
+    }
+    closeStream(stream);
+    if (!WriteAll(file, output.data(), written))
+        return fail("Output file write error");
+    if (std::fseek(file, 0, SEEK_END) != 0 || !WriteAll(file, tag.data(), tag.size()) || !CloseOutput(file))
+        return fail("Output file write error");
+    source.Close();
+    writeVbrHeader(job.m_strOutputPath.c_str());
+    return FinishJob();
+}
