@@ -1,0 +1,108 @@
+#include "VideoEdit.h"
+
+#include "SystemHelpers.h"
+
+#include <QMetaObject>
+#include <dlfcn.h>
+
+namespace {
+
+template <typename Fn> bool Resolve(void* library, const char* name, Fn& fn) {
+    fn = reinterpret_cast<Fn>(dlsym(library, name));
+    return fn != nullptr;
+}
+
+} // namespace
+
+CVideoEdit::CVideoEdit(QObject* parent) : QObject(parent) {
+    const std::string path = GetAppDirectory() + "VideoEdit.so";
+    m_library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!m_library)
+        return;
+    const bool complete = Resolve(m_library, "veCreate", m_create) &&
+                          Resolve(m_library, "veDestroy", m_destroy) &&
+                          Resolve(m_library, "veResetExtraction", m_reset) &&
+                          Resolve(m_library, "veSetSourceRange", m_setSourceRange) &&
+                          Resolve(m_library, "veExtractToWav", m_extractToWav) &&
+                          Resolve(m_library, "veStopExtraction", m_stop);
+    if (complete)
+        m_instance = m_create(&CVideoEdit::EventProc, this);
+    if (!m_instance) {
+        dlclose(m_library);
+        m_library = nullptr;
+    }
+}
+
+CVideoEdit::~CVideoEdit() {
+    // Joins the extraction thread, so no event procedure runs once this returns; events already
+    // queued die with this object.
+    if (m_instance)
+        m_destroy(m_instance);
+    NextGeneration();
+    if (m_library)
+        dlclose(m_library);
+}
+
+void CVideoEdit::ResetExtraction() {
+    if (m_instance)
+        m_reset(m_instance);
+    NextGeneration();
+}
+
+bool CVideoEdit::SetSourceRange(const std::string& path, double start, double end) {
+    return m_instance && m_setSourceRange(m_instance, path.c_str(), start, end) != 0;
+}
+
+bool CVideoEdit::ExtractToWav(const std::string& wavPath, short channels, int sampleRate,
+                              short bytesPerSample) {
+    if (!m_instance) {
+        NextGeneration();
+        const quint64 generation = m_generation.load();
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation] {
+                Deliver(generation, VE_EVENT_EXTRACTION_FAILED, 0, 0,
+                        QStringLiteral("Error loading VideoEdit.so"));
+            },
+            Qt::QueuedConnection);
+        return false;
+    }
+    // The previous run must be over before the number moves on, or its last events would pass as the
+    // new run's.
+    m_stop(m_instance);
+    NextGeneration();
+    return m_extractToWav(m_instance, wavPath.c_str(), channels, sampleRate, bytesPerSample) != 0;
+}
+
+void CVideoEdit::StopExtraction() {
+    if (m_instance)
+        m_stop(m_instance);
+    NextGeneration();
+}
+
+void CVideoEdit::EventProc(void* user, int event, double a, double b, const char* message) {
+    auto* self = static_cast<CVideoEdit*>(user);
+    const quint64 generation = self->m_generation.load();
+    const QString text = message ? QString::fromUtf8(message) : QString();
+    QMetaObject::invokeMethod(
+        self, [self, generation, event, a, b, text] { self->Deliver(generation, event, a, b, text); },
+        Qt::QueuedConnection);
+}
+
+void CVideoEdit::Deliver(quint64 generation, int event, double a, double b, const QString& message) {
+    if (generation != m_generation.load())
+        return;
+    switch (event) {
+    case VE_EVENT_EXTRACTION_PROGRESS:
+        emit ExtractionProgress(a, b);
+        break;
+    case VE_EVENT_EXTRACTION_FINISHED:
+        emit ExtractionFinished();
+        break;
+    case VE_EVENT_EXTRACTION_FAILED:
+        emit ExtractionFailed(message);
+        break;
+    default:
+        break;
+    }
+}

@@ -1,0 +1,728 @@
+#include "Extractor.h"
+
+#include "WavWriter.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+#include <system_error>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/avutil.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/mathematics.h>
+#include <libavutil/samplefmt.h>
+#include <libavutil/time.h>
+#include <libswresample/swresample.h>
+}
+
+namespace videoedit {
+
+namespace {
+
+// Lossy decoders need some audio before the range to settle (overlap, bit reservoir).
+constexpr double kPrerollSeconds = 0.5;
+// How far back each seek goes when the one before landed after the start; then the file's beginning.
+constexpr double kSeekBackSeconds[] = {kPrerollSeconds, 5, 30, 300};
+// Packets this far before the start are not even decoded.
+constexpr double kSkipBeforeSeconds = kPrerollSeconds + 1.0;
+constexpr auto kProgressInterval = std::chrono::milliseconds(250);
+constexpr int kSilenceChunk = 4096;
+constexpr int kDrainChunk = 4096;
+// A demuxer that keeps failing in one place is taken to be at the end of what can be read.
+constexpr int kMaxConsecutiveReadErrors = 32;
+
+std::string Quoted(const std::string& path) {
+    return "\"" + path + "\"";
+}
+
+std::string AvErrorText(int err) {
+    char buf[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(err, buf, sizeof buf);
+    return buf;
+}
+
+std::string ErrnoText(int err) {
+    return std::error_code(err, std::generic_category()).message();
+}
+
+std::string FormatSeconds(double s) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.3f", s);
+    return buf;
+}
+
+bool ValidOutputFormat(int channels, int rate, int bytesPerSample) {
+    return (channels == 1 || channels == 2) && rate >= 1000 && rate <= 384000 &&
+           (bytesPerSample == 1 || bytesPerSample == 2);
+}
+
+struct MemorySource {
+    const uint8_t* data;
+    size_t size;
+    size_t pos = 0;
+};
+
+int ReadMemory(void* opaque, uint8_t* buf, int size) {
+    auto* m = static_cast<MemorySource*>(opaque);
+    const size_t n = std::min(static_cast<size_t>(size), m->size - m->pos);
+    if (n == 0)
+        return AVERROR_EOF;
+    std::memcpy(buf, m->data + m->pos, n);
+    m->pos += n;
+    return static_cast<int>(n);
+}
+
+int64_t SeekMemory(void* opaque, int64_t offset, int whence) {
+    auto* m = static_cast<MemorySource*>(opaque);
+    whence &= ~AVSEEK_FORCE;
+    int64_t base = 0;
+    if (whence == AVSEEK_SIZE)
+        return static_cast<int64_t>(m->size);
+    if (whence == SEEK_CUR)
+        base = static_cast<int64_t>(m->pos);
+    else if (whence == SEEK_END)
+        base = static_cast<int64_t>(m->size);
+    else if (whence != SEEK_SET)
+        return AVERROR(EINVAL);
+    const int64_t target = base + offset;
+    if (target < 0 || target > static_cast<int64_t>(m->size))
+        return AVERROR(EINVAL);
+    m->pos = static_cast<size_t>(target);
+    return target;
+}
+
+class Extraction {
+public:
+    Extraction(const ExtractionJob& job, const std::atomic<bool>& stop, const ProgressFn& progress)
+        : m_job(job), m_stop(stop), m_progress(progress), m_memory{job.sourceData, job.sourceSize} {}
+    ~Extraction();
+    Extraction(const Extraction&) = delete;
+    Extraction& operator=(const Extraction&) = delete;
+
+    ExtractionResult Run();
+
+private:
+    enum class Step { Continue, Done, Retry, Stopped, Failed };
+
+    static int Interrupt(void* opaque) { return static_cast<Extraction*>(opaque)->Stopping() ? 1 : 0; }
+    bool Stopping() const { return m_stop.load(std::memory_order_relaxed); }
+
+    Step Fail(std::string message);
+    Step WriteFailed();
+    Step OpenSource();
+    void CloseSource();
+    Step OpenDecoder(const AVCodec* codec);
+    Step OpenWav();
+    bool SeekTo(int64_t targetUs);
+    Step Reopen();
+    Step DecodeAttempt();
+    Step ReceiveFrames();
+    Step HandleFrame(AVFrame* frame);
+    int64_t FramePosition(const AVFrame* frame);
+    bool FarBeforeStart(const AVPacket* pkt) const;
+    Step Feed(const AVFrame* frame, int offset);
+    Step FeedSilence(int64_t samples, const AVFrame* like);
+    Step Convert(const uint8_t** in, int count);
+    Step ConfigureResampler(const AVFrame* frame);
+    Step DrainResampler();
+    Step AfterWrite();
+    ExtractionResult Finish(Step step);
+
+    const ExtractionJob& m_job;
+    const std::atomic<bool>& m_stop;
+    const ProgressFn& m_progress;
+    MemorySource m_memory;
+    std::string m_message;
+
+    AVFormatContext* m_fmt = nullptr;
+    AVIOContext* m_io = nullptr;
+    AVCodecContext* m_dec = nullptr;
+    AVPacket* m_pkt = nullptr;
+    AVFrame* m_frame = nullptr;
+    int m_audio = -1;
+    AVRational m_tb{1, 1};
+
+    SwrContext* m_swr = nullptr;
+    AVChannelLayout m_inLayout{};
+    AVChannelLayout m_outLayout{};
+    AVSampleFormat m_inFormat = AV_SAMPLE_FMT_NONE;
+    AVSampleFormat m_outFormat = AV_SAMPLE_FMT_NONE;
+    int m_inRate = 0;
+
+    WavWriter m_writer;
+    int64_t m_targetFrames = 0; // INT64_MAX: up to the end of the audio
+    int64_t m_maxFrames = 0;    // what a WAV file can hold
+    double m_totalSeconds = 0;
+    std::chrono::steady_clock::time_point m_lastProgress;
+
+    // Where the range starts on the stream's clock: the start plus the container's start time.
+    int64_t m_rangeStartUs = 0;
+    int64_t m_offsetTb = 0;
+    bool m_fresh = true;           // nothing read since the source was opened
+    bool m_beginning = false;      // this attempt decodes from the beginning of the file
+    int m_attemptFrames = 0;       // frames decoded in this attempt
+    bool m_attemptSkipped = false; // packets skipped as far before the start in this attempt
+    bool m_sawAudio = false;
+    bool m_started = false; // the range's first sample has gone to the resampler
+    int64_t m_nextPos = AV_NOPTS_VALUE;
+    int m_posRate = 0;
+};
+
+Extraction::~Extraction() {
+    if (m_writer.IsOpen())
+        m_writer.Close();
+    swr_free(&m_swr);
+    av_channel_layout_uninit(&m_inLayout);
+    av_channel_layout_uninit(&m_outLayout);
+    av_packet_free(&m_pkt);
+    av_frame_free(&m_frame);
+    CloseSource();
+}
+
+void Extraction::CloseSource() {
+    avcodec_free_context(&m_dec);
+    avformat_close_input(&m_fmt);
+    if (m_io) {
+        av_freep(&m_io->buffer);
+        avio_context_free(&m_io);
+    }
+    m_audio = -1;
+}
+
+Extraction::Step Extraction::Fail(std::string message) {
+    m_message = std::move(message);
+    return Step::Failed;
+}
+
+Extraction::Step Extraction::WriteFailed() {
+    return Fail("Cannot write the WAV file " + Quoted(m_job.wavPath) + " (" + ErrnoText(m_writer.Error()) +
+                ").");
+}
+
+Extraction::Step Extraction::OpenSource() {
+    const std::string& path = m_job.sourcePath;
+    if (!m_job.sourceData) {
+        struct stat st;
+        if (stat(path.c_str(), &st) != 0)
+            return Fail("Cannot open the source file " + Quoted(path) + " (" + ErrnoText(errno) + ").");
+        if (S_ISDIR(st.st_mode))
+            return Fail(Quoted(path) + " is a folder, not a media file.");
+        // Reading a pipe or a character device could block for ever.
+        if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode))
+            return Fail(Quoted(path) + " is not a regular file.");
+    }
+
+    m_fmt = avformat_alloc_context();
+    if (!m_fmt)
+        return Fail("Out of memory while opening " + Quoted(path) + ".");
+    m_fmt->interrupt_callback = {&Extraction::Interrupt, this};
+    std::string url;
+    if (m_job.sourceData) {
+        m_memory.pos = 0;
+        auto* buffer = static_cast<uint8_t*>(av_malloc(32768));
+        m_io = buffer ? avio_alloc_context(buffer, 32768, 0, &m_memory, &ReadMemory, nullptr, &SeekMemory)
+                      : nullptr;
+        if (!m_io) {
+            av_free(buffer);
+            return Fail("Out of memory while opening " + Quoted(path) + ".");
+        }
+        m_fmt->pb = m_io;
+        m_fmt->flags |= AVFMT_FLAG_CUSTOM_IO;
+    } else {
+        // "file:" keeps a name such as "http:x.avi" a local file; no other protocol may be reached,
+        // even by a playlist posing as a video.
+        url = "file:" + path;
+    }
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    int r = avformat_open_input(&m_fmt, url.c_str(), nullptr, &options);
+    av_dict_free(&options);
+    if (r < 0) {
+        m_fmt = nullptr; // freed by avformat_open_input
+        if (Stopping())
+            return Step::Stopped;
+        if (r == AVERROR_INVALIDDATA)
+            return Fail(Quoted(path) + " is not a media file that can be read, or it is damaged.");
+        return Fail("Cannot open the source file " + Quoted(path) + " (" + AvErrorText(r) + ").");
+    }
+    // Failing to find every stream's parameters is not fatal; the audio stream may still be complete.
+    avformat_find_stream_info(m_fmt, nullptr);
+    if (Stopping())
+        return Step::Stopped;
+
+    const AVCodec* codec = nullptr;
+    r = av_find_best_stream(m_fmt, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
+    if (r == AVERROR_DECODER_NOT_FOUND) {
+        std::string name = "unknown";
+        for (unsigned i = 0; i < m_fmt->nb_streams; ++i)
+            if (m_fmt->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+                name = avcodec_get_name(m_fmt->streams[i]->codecpar->codec_id);
+                break;
+            }
+        return Fail("The audio of " + Quoted(path) + " is in a format that cannot be decoded (" + name +
+                    ").");
+    }
+    if (r < 0)
+        return Fail(Quoted(path) + " has no audio track.");
+    m_audio = r;
+    m_tb = m_fmt->streams[m_audio]->time_base;
+    for (unsigned i = 0; i < m_fmt->nb_streams; ++i)
+        m_fmt->streams[i]->discard = static_cast<int>(i) == m_audio ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    m_fresh = true;
+    return OpenDecoder(codec);
+}
+
+Extraction::Step Extraction::OpenDecoder(const AVCodec* codec) {
+    avcodec_free_context(&m_dec);
+    m_dec = avcodec_alloc_context3(codec);
+    if (!m_dec)
+        return Fail("Out of memory while opening " + Quoted(m_job.sourcePath) + ".");
+    int r = avcodec_parameters_to_context(m_dec, m_fmt->streams[m_audio]->codecpar);
+    m_dec->pkt_timebase = m_tb;
+    if (r >= 0)
+        r = avcodec_open2(m_dec, codec, nullptr);
+    if (r < 0)
+        return Fail("The audio of " + Quoted(m_job.sourcePath) + " cannot be decoded (" + codec->name + ": " +
+                    AvErrorText(r) + ").");
+    return Step::Continue;
+}
+
+Extraction::Step Extraction::OpenWav() {
+    int err = 0;
+    if (m_job.wavFd >= 0) {
+        err = m_writer.Attach(m_job.wavFd, m_job.channels, m_job.sampleRate, m_job.bytesPerSample);
+    } else {
+        // Truncating the source itself would destroy it.
+        struct stat wav, src;
+        if (!m_job.sourceData && stat(m_job.wavPath.c_str(), &wav) == 0 &&
+            stat(m_job.sourcePath.c_str(), &src) == 0 && wav.st_dev == src.st_dev && wav.st_ino == src.st_ino)
+            return Fail("The WAV file " + Quoted(m_job.wavPath) +
+                        " is the source file itself; it was not overwritten.");
+        err = m_writer.Open(m_job.wavPath, m_job.channels, m_job.sampleRate, m_job.bytesPerSample);
+    }
+    if (err != 0)
+        return Fail("Cannot create the WAV file " + Quoted(m_job.wavPath) + " (" + ErrnoText(err) + ").");
+    return Step::Continue;
+}
+
+bool Extraction::SeekTo(int64_t targetUs) {
+    m_fresh = false;
+    const int64_t ts = av_rescale_q(targetUs, AV_TIME_BASE_Q, m_tb);
+    int r = avformat_seek_file(m_fmt, m_audio, INT64_MIN, ts, ts, 0);
+    if (r < 0)
+        r = avformat_seek_file(m_fmt, -1, INT64_MIN, targetUs, targetUs, 0);
+    // Some containers index only the video's key frames; seeking by them moves the audio as well.
+    for (unsigned i = 0; r < 0 && i < m_fmt->nb_streams; ++i) {
+        const AVStream* st = m_fmt->streams[i];
+        if (static_cast<int>(i) == m_audio || (st->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            continue;
+        const int64_t t = av_rescale_q(targetUs, AV_TIME_BASE_Q, st->time_base);
+        r = avformat_seek_file(m_fmt, static_cast<int>(i), INT64_MIN, t, t, 0);
+    }
+    if (r < 0)
+        return false;
+    avcodec_flush_buffers(m_dec);
+    return true;
+}
+
+Extraction::Step Extraction::Reopen() {
+    const int audio = m_audio;
+    CloseSource();
+    const Step step = OpenSource();
+    if (step != Step::Continue)
+        return step;
+    if (m_audio != audio)
+        return Fail("Cannot read the source file " + Quoted(m_job.sourcePath) +
+                    " (it changed while being read).");
+    return Step::Continue;
+}
+
+int64_t Extraction::FramePosition(const AVFrame* frame) {
+    if (frame->sample_rate != m_posRate) {
+        m_posRate = frame->sample_rate;
+        m_nextPos = AV_NOPTS_VALUE;
+    }
+    int64_t ts = frame->pts != AV_NOPTS_VALUE ? frame->pts : frame->best_effort_timestamp;
+    if (ts == AV_NOPTS_VALUE) {
+        const int64_t pos = m_nextPos;
+        if (pos != AV_NOPTS_VALUE)
+            m_nextPos += frame->nb_samples;
+        return pos;
+    }
+    // The same rounding as ffmpeg's own: timestamps within a tick of the running sample count keep the
+    // samples contiguous, so millisecond timestamps do not jitter the position.
+    const AVRational rate{1, frame->sample_rate};
+    return av_rescale_delta(m_tb, ts - m_offsetTb, rate, frame->nb_samples, &m_nextPos, rate);
+}
+
+bool Extraction::FarBeforeStart(const AVPacket* pkt) const {
+    if (pkt->pts == AV_NOPTS_VALUE)
+        return false;
+    const int64_t endUs =
+        av_rescale_q(pkt->pts - m_offsetTb + std::max<int64_t>(pkt->duration, 0), m_tb, AV_TIME_BASE_Q);
+    return endUs < -static_cast<int64_t>(kSkipBeforeSeconds * AV_TIME_BASE);
+}
+
+Extraction::Step Extraction::DecodeAttempt() {
+    m_attemptFrames = 0;
+    m_attemptSkipped = false;
+    m_nextPos = AV_NOPTS_VALUE;
+    m_posRate = 0;
+    int readErrors = 0;
+    for (;;) {
+        if (Stopping())
+            return Step::Stopped;
+        int r = av_read_frame(m_fmt, m_pkt);
+        m_fresh = false;
+        if (r == AVERROR(EAGAIN)) {
+            av_usleep(1000);
+            continue;
+        }
+        if (r < 0) {
+            if (Stopping() || r == AVERROR_EXIT)
+                return Step::Stopped;
+            if (m_fmt->pb && m_fmt->pb->error < 0 && m_fmt->pb->error != AVERROR_EOF)
+                return Fail("Cannot read the source file " + Quoted(m_job.sourcePath) + " (" +
+                            AvErrorText(m_fmt->pb->error) + ").");
+            // Damaged data: like ffmpeg, keep what could be read; a demuxer that cannot get past the
+            // damage ends the input.
+            if (r != AVERROR_EOF && ++readErrors <= kMaxConsecutiveReadErrors &&
+                !(m_fmt->pb && avio_feof(m_fmt->pb)))
+                continue;
+            break;
+        }
+        readErrors = 0;
+        if (m_pkt->stream_index != m_audio) {
+            av_packet_unref(m_pkt);
+            continue;
+        }
+        if (!m_started && FarBeforeStart(m_pkt)) {
+            m_attemptSkipped = true;
+            m_sawAudio = true;
+            av_packet_unref(m_pkt);
+            continue;
+        }
+        // A packet the decoder rejects is skipped, as ffmpeg does.
+        avcodec_send_packet(m_dec, m_pkt);
+        av_packet_unref(m_pkt);
+        const Step step = ReceiveFrames();
+        if (step != Step::Continue)
+            return step;
+    }
+    avcodec_send_packet(m_dec, nullptr);
+    const Step step = ReceiveFrames();
+    if (step != Step::Continue)
+        return step;
+    // A seek that found nothing may have landed past the audio; look again from further back.
+    if (!m_started && !m_beginning && m_attemptFrames == 0 && !m_attemptSkipped)
+        return Step::Retry;
+    return Step::Done;
+}
+
+Extraction::Step Extraction::ReceiveFrames() {
+    for (;;) {
+        const int r = avcodec_receive_frame(m_dec, m_frame);
+        if (r < 0)
+            return Step::Continue; // needs input, drained, or a decoding error to skip
+        const Step step = HandleFrame(m_frame);
+        av_frame_unref(m_frame);
+        if (step != Step::Continue)
+            return step;
+    }
+}
+
+Extraction::Step Extraction::HandleFrame(AVFrame* frame) {
+    if (frame->nb_samples <= 0 || frame->sample_rate <= 0 || frame->ch_layout.nb_channels <= 0)
+        return Step::Continue;
+    m_sawAudio = true;
+    if (m_started)
+        return Feed(frame, 0);
+
+    ++m_attemptFrames;
+    int64_t pos = FramePosition(frame);
+    if (pos == AV_NOPTS_VALUE) {
+        // Without timestamps the position is known only when counting from the beginning.
+        if (!m_beginning)
+            return Step::Retry;
+        pos = -llround(m_job.start * frame->sample_rate);
+        m_nextPos = pos + frame->nb_samples;
+    }
+    if (m_attemptFrames == 1 && !m_attemptSkipped && pos > 0 && !m_beginning)
+        return Step::Retry; // the seek landed after the start
+    if (pos + frame->nb_samples <= 0)
+        return Step::Continue; // pre-roll
+    m_started = true;
+    if (pos > 0) {
+        // The audio begins after the start of the range: silence up to its first sample.
+        const Step step = FeedSilence(pos, frame);
+        if (step != Step::Continue)
+            return step;
+    }
+    return Feed(frame, pos < 0 ? static_cast<int>(-pos) : 0);
+}
+
+Extraction::Step Extraction::ConfigureResampler(const AVFrame* frame) {
+    AVChannelLayout layout{};
+    if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || !av_channel_layout_check(&frame->ch_layout))
+        av_channel_layout_default(&layout, frame->ch_layout.nb_channels);
+    else if (av_channel_layout_copy(&layout, &frame->ch_layout) < 0)
+        return Fail("Out of memory while converting the audio of " + Quoted(m_job.sourcePath) + ".");
+    const auto format = static_cast<AVSampleFormat>(frame->format);
+    if (m_swr && format == m_inFormat && frame->sample_rate == m_inRate &&
+        av_channel_layout_compare(&layout, &m_inLayout) == 0) {
+        av_channel_layout_uninit(&layout);
+        return Step::Continue;
+    }
+    if (m_swr) {
+        // The stream changed its parameters: let the old resampler finish before the new one starts.
+        const Step step = DrainResampler();
+        if (step != Step::Continue && step != Step::Done) {
+            av_channel_layout_uninit(&layout);
+            return step;
+        }
+        swr_free(&m_swr);
+    }
+    av_channel_layout_uninit(&m_inLayout);
+    m_inLayout = layout;
+    m_inFormat = format;
+    m_inRate = frame->sample_rate;
+    int r = swr_alloc_set_opts2(&m_swr, &m_outLayout, m_outFormat, m_job.sampleRate, &m_inLayout, m_inFormat,
+                                m_inRate, 0, nullptr);
+    if (r >= 0)
+        r = swr_init(m_swr);
+    if (r < 0) {
+        swr_free(&m_swr);
+        return Fail("Cannot convert the audio of " + Quoted(m_job.sourcePath) + " to " +
+                    std::to_string(m_job.sampleRate) + " Hz (" + AvErrorText(r) + ").");
+    }
+    return Step::Continue;
+}
+
+Extraction::Step Extraction::Feed(const AVFrame* frame, int offset) {
+    Step step = ConfigureResampler(frame);
+    if (step != Step::Continue)
+        return step;
+    const auto format = static_cast<AVSampleFormat>(frame->format);
+    const int channels = frame->ch_layout.nb_channels;
+    const int bytes = av_get_bytes_per_sample(format);
+    std::vector<const uint8_t*> in;
+    if (av_sample_fmt_is_planar(format)) {
+        in.resize(static_cast<size_t>(channels));
+        for (int c = 0; c < channels; ++c)
+            in[static_cast<size_t>(c)] = frame->extended_data[c] + static_cast<ptrdiff_t>(offset) * bytes;
+    } else {
+        in.push_back(frame->extended_data[0] + static_cast<ptrdiff_t>(offset) * bytes * channels);
+    }
+    return Convert(in.data(), frame->nb_samples - offset);
+}
+
+Extraction::Step Extraction::FeedSilence(int64_t samples, const AVFrame* like) {
+    Step step = ConfigureResampler(like);
+    if (step != Step::Continue)
+        return step;
+    const auto format = static_cast<AVSampleFormat>(like->format);
+    const int channels = like->ch_layout.nb_channels;
+    const int planes = av_sample_fmt_is_planar(format) ? channels : 1;
+    int lineSize = 0;
+    const int size = av_samples_get_buffer_size(&lineSize, channels, kSilenceChunk, format, 1);
+    if (size < 0)
+        return Fail("Cannot convert the audio of " + Quoted(m_job.sourcePath) + " (" + AvErrorText(size) +
+                    ").");
+    std::vector<uint8_t> buffer(static_cast<size_t>(size));
+    std::vector<uint8_t*> planePtrs(static_cast<size_t>(planes));
+    for (int p = 0; p < planes; ++p)
+        planePtrs[static_cast<size_t>(p)] = buffer.data() + static_cast<ptrdiff_t>(p) * lineSize;
+    av_samples_set_silence(planePtrs.data(), 0, kSilenceChunk, channels, format);
+    std::vector<const uint8_t*> in(planePtrs.begin(), planePtrs.end());
+    while (samples > 0) {
+        if (Stopping())
+            return Step::Stopped;
+        const int n = static_cast<int>(std::min<int64_t>(samples, kSilenceChunk));
+        step = Convert(in.data(), n);
+        if (step != Step::Continue)
+            return step;
+        samples -= n;
+    }
+    return Step::Continue;
+}
+
+Extraction::Step Extraction::Convert(const uint8_t** in, int count) {
+    const int maxOut = swr_get_out_samples(m_swr, count);
+    if (maxOut < 0)
+        return Fail("Cannot convert the audio of " + Quoted(m_job.sourcePath) + " (" + AvErrorText(maxOut) +
+                    ").");
+    uint8_t* out = m_writer.Reserve(static_cast<size_t>(maxOut) + 1);
+    if (!out)
+        return WriteFailed();
+    const int got = swr_convert(m_swr, &out, maxOut + 1, in, count);
+    if (got < 0)
+        return Fail("Cannot convert the audio of " + Quoted(m_job.sourcePath) + " (" + AvErrorText(got) +
+                    ").");
+    const int64_t limit = std::min(m_targetFrames, m_maxFrames);
+    const int64_t room = limit - static_cast<int64_t>(m_writer.Frames());
+    m_writer.Commit(static_cast<size_t>(std::clamp<int64_t>(got, 0, room)));
+    return AfterWrite();
+}
+
+Extraction::Step Extraction::DrainResampler() {
+    for (;;) {
+        uint8_t* out = m_writer.Reserve(kDrainChunk);
+        if (!out)
+            return WriteFailed();
+        const int got = swr_convert(m_swr, &out, kDrainChunk, nullptr, 0);
+        if (got <= 0)
+            return Step::Continue;
+        const int64_t room = std::min(m_targetFrames, m_maxFrames) - static_cast<int64_t>(m_writer.Frames());
+        m_writer.Commit(static_cast<size_t>(std::clamp<int64_t>(got, 0, room)));
+        const Step step = AfterWrite();
+        if (step != Step::Continue)
+            return step;
+    }
+}
+
+Extraction::Step Extraction::AfterWrite() {
+    if (m_writer.Error() != 0)
+        return WriteFailed();
+    const auto frames = static_cast<int64_t>(m_writer.Frames());
+    if (frames >= m_targetFrames)
+        return Step::Done;
+    if (frames >= m_maxFrames)
+        return Fail("The range of " + Quoted(m_job.sourcePath) +
+                    " is too long for one WAV file (4 GB at most).");
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_lastProgress >= kProgressInterval) {
+        m_lastProgress = now;
+        // The listener may look at the file's size: what was written must be in the file.
+        if (m_writer.Flush() != 0)
+            return WriteFailed();
+        if (m_progress && !Stopping())
+            m_progress(static_cast<double>(frames) / m_job.sampleRate, std::max(m_totalSeconds, 0.0));
+    }
+    return Step::Continue;
+}
+
+ExtractionResult Extraction::Finish(Step step) {
+    if (step == Step::Done && m_writer.IsOpen() && m_writer.Close() != 0)
+        step = WriteFailed();
+    if (m_writer.IsOpen())
+        m_writer.Close();
+    ExtractionResult result;
+    result.outcome = step == Step::Done      ? ExtractionOutcome::Finished
+                     : step == Step::Stopped ? ExtractionOutcome::Stopped
+                                             : ExtractionOutcome::Failed;
+    if (result.outcome == ExtractionOutcome::Failed)
+        result.message = m_message.empty()
+                             ? "The audio of " + Quoted(m_job.sourcePath) + " could not be extracted."
+                             : m_message;
+    return result;
+}
+
+ExtractionResult Extraction::Run() {
+    if (!m_job.presetError.empty()) {
+        m_message = m_job.presetError;
+        return Finish(Step::Failed);
+    }
+    std::string invalid = ValidateJob(m_job);
+    if (!invalid.empty()) {
+        m_message = std::move(invalid);
+        return Finish(Step::Failed);
+    }
+    m_pkt = av_packet_alloc();
+    m_frame = av_frame_alloc();
+    if (!m_pkt || !m_frame)
+        return Finish(Fail("Out of memory while opening " + Quoted(m_job.sourcePath) + "."));
+    av_channel_layout_default(&m_outLayout, m_job.channels);
+    m_outFormat = m_job.bytesPerSample == 1 ? AV_SAMPLE_FMT_U8 : AV_SAMPLE_FMT_S16;
+
+    Step step = OpenSource();
+    if (step != Step::Continue)
+        return Finish(step);
+
+    // The range on the stream's clock, as ffmpeg's "-ss" takes it: relative to the container's start.
+    const int64_t startUs = llround(m_job.start * AV_TIME_BASE);
+    const int64_t containerStart = m_fmt->start_time != AV_NOPTS_VALUE ? m_fmt->start_time : 0;
+    m_rangeStartUs = startUs + containerStart;
+    m_offsetTb = av_rescale_q(m_rangeStartUs, AV_TIME_BASE_Q, m_tb);
+
+    const double length = m_job.end - m_job.start;
+    m_targetFrames = std::isinf(m_job.end) ? INT64_MAX : llround(length * m_job.sampleRate);
+    m_totalSeconds = length;
+    if (m_fmt->duration != AV_NOPTS_VALUE && m_fmt->duration > 0)
+        m_totalSeconds = std::min(
+            length, std::max(0.0, static_cast<double>(m_fmt->duration) / AV_TIME_BASE - m_job.start));
+
+    step = OpenWav();
+    if (step != Step::Continue)
+        return Finish(step);
+    m_maxFrames =
+        static_cast<int64_t>(m_writer.MaxDataBytes() / static_cast<uint64_t>(m_writer.BlockAlign()));
+    if (llround(m_totalSeconds * m_job.sampleRate) > m_maxFrames)
+        return Finish(Fail("The range of " + Quoted(m_job.sourcePath) +
+                           " is too long for one WAV file (4 GB at most)."));
+    if (m_targetFrames == 0)
+        return Finish(Step::Done);
+    m_lastProgress = std::chrono::steady_clock::now();
+
+    step = Step::Retry;
+    for (double back : kSeekBackSeconds) {
+        const int64_t targetUs = m_rangeStartUs - static_cast<int64_t>(back * AV_TIME_BASE);
+        if (targetUs <= containerStart)
+            break; // the beginning is close enough to decode from
+        if (!SeekTo(targetUs))
+            break;
+        m_beginning = false;
+        step = DecodeAttempt();
+        if (step != Step::Retry)
+            break;
+    }
+    if (step == Step::Retry) {
+        if (!m_fresh) {
+            step = Reopen();
+            if (step != Step::Continue)
+                return Finish(step);
+        }
+        m_beginning = true;
+        step = DecodeAttempt();
+    }
+    if (step == Step::Done && m_swr && m_writer.Frames() < static_cast<uint64_t>(m_targetFrames)) {
+        step = DrainResampler();
+        if (step == Step::Continue)
+            step = Step::Done;
+    }
+    if (step == Step::Done && !m_sawAudio)
+        step =
+            Fail("No audio could be decoded from " + Quoted(m_job.sourcePath) + "; the file may be damaged.");
+    return Finish(step);
+}
+
+} // namespace
+
+std::string ValidateJob(const ExtractionJob& job) {
+    if (job.sourcePath.empty() && !job.sourceData)
+        return "No source file was chosen for the extraction.";
+    if (!std::isfinite(job.start) || job.start < 0 || std::isnan(job.end) || job.end < job.start)
+        return "The range from " + FormatSeconds(job.start) + " s to " + FormatSeconds(job.end) + " s of " +
+               Quoted(job.sourcePath) + " is not valid.";
+    if (job.wavPath.empty() && job.wavFd < 0)
+        return "No WAV file was given for the audio of " + Quoted(job.sourcePath) + ".";
+    if (!ValidOutputFormat(job.channels, job.sampleRate, job.bytesPerSample))
+        return "Cannot write " + Quoted(job.wavPath) + " with " + std::to_string(job.channels) +
+               " channels, " + std::to_string(job.sampleRate) + " Hz and " +
+               std::to_string(job.bytesPerSample) + " bytes per sample.";
+    return "";
+}
+
+ExtractionResult RunExtraction(const ExtractionJob& job, const std::atomic<bool>& stop,
+                               const ProgressFn& progress) {
+    Extraction extraction(job, stop, progress);
+    return extraction.Run();
+}
+
+} // namespace videoedit

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace videoedit {
+
+struct ExtractionJob {
+    std::string sourcePath;
+    // An in-memory source instead of the path (the start-up self-check); sourcePath then only names it.
+    const uint8_t* sourceData = nullptr;
+    size_t sourceSize = 0;
+    double start = 0;
+    double end = 0;
+    std::string wavPath;
+    // A descriptor to write instead of creating wavPath; taken over by the extraction.
+    int wavFd = -1;
+    int channels = 2;
+    int sampleRate = 44100;
+    int bytesPerSample = 2;
+    // Set when the job is known to be unworkable before it starts; the run then only fails with it.
+    std::string presetError;
+};
+
+enum class ExtractionOutcome { Finished, Failed, Stopped };
+
+struct ExtractionResult {
+    ExtractionOutcome outcome = ExtractionOutcome::Failed;
+    std::string message; // for Failed
+};
+
+// seconds written so far, seconds of the whole range
+using ProgressFn = std::function<void(double, double)>;
+
+// Decodes the job's range of the source's best audio stream and writes it as a PCM WAV file. Runs on
+// the calling thread; returns soon after `stop` becomes true. The WAV file, once created, is always
+// closed with a header that matches its data.
+ExtractionResult RunExtraction(const ExtractionJob& job, const std::atomic<bool>& stop,
+                               const ProgressFn& progress);
+
+// Checks a job's arguments before a thread is started for it; returns the message for the user, or ""
+// when the job can run.
+std::string ValidateJob(const ExtractionJob& job);
+
+} // namespace videoedit
