@@ -15,7 +15,8 @@ double ProbeMediaDuration(const std::string& path) {
         } else {
             const int audio = av_find_best_stream(ctx, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
             if (audio >= 0 && ctx->streams[audio]->duration != AV_NOPTS_VALUE)
-                seconds = static_cast<double>(ctx->streams[audio]->duration) * av_q2d(ctx->streams[audio]->time_base);
+                seconds = static_cast<double>(ctx->streams[audio]->duration) *
+                          av_q2d(ctx->streams[audio]->time_base);
         }
     }
     avformat_close_input(&ctx);

@@ -26,7 +26,9 @@ constexpr int kExitInterrupted = 130;
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
-void OnSignal(int) { g_interrupted = 1; }
+void OnSignal(int) {
+    g_interrupted = 1;
+}
 
 void Error(const std::string& text) {
     std::string t = text;
@@ -144,13 +146,17 @@ int main(int argc, char** argv) {
     parser.addOptions({
         {{"s", "start"}, "Start of the range, in seconds (default 0).", "seconds"},
         {{"e", "end"}, "End of the range, in seconds (default: the end of the source).", "seconds"},
-        {{"f", "format"}, "Output format: mp3, wav, ogg or wma (default: the format of the settings).", "format"},
-        {{"o", "output"}, "Output file (one source only; default: <name>_OUTPUT.<ext> as the window names it).",
+        {{"f", "format"},
+         "Output format: mp3, wav, ogg or wma (default: the format of the settings).",
+         "format"},
+        {{"o", "output"},
+         "Output file (one source only; default: <name>_OUTPUT.<ext> as the window names it).",
          "path"},
         {"settings", "Read the settings from this INI file instead of the program's param.ini.", "file"},
         {{"q", "quiet"}, "Print no progress."},
     });
-    parser.addPositionalArgument("SOURCE", "Video or audio files to convert, one after another.", "SOURCE...");
+    parser.addPositionalArgument("SOURCE", "Video or audio files to convert, one after another.",
+                                 "SOURCE...");
     parser.process(app);
 
     const QStringList sources = parser.positionalArguments();
@@ -175,7 +181,7 @@ int main(int argc, char** argv) {
     }
 
     g_settings.LoadFrom(parser.isSet("settings") ? parser.value("settings").toStdString()
-                                                  : GetAppDirectory() + "param.ini");
+                                                 : GetAppDirectory() + "param.ini");
     if (parser.isSet("format")) {
         const int format = FormatFromName(parser.value("format"));
         if (format < 0) {

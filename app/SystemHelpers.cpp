@@ -5,8 +5,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <mutex>
 #include <ctime>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -111,7 +111,8 @@ int32_t GetFileSizeBytes(const std::string& path) {
 uint32_t GetTickCount32() {
     struct timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
+    return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u +
+                                 static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
 }
 
 int GetDirectXVersion() {

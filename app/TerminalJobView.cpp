@@ -21,7 +21,9 @@ CTerminalJobView::CTerminalJobView(FILE* out, bool interactive, bool quiet)
         m_redraw.start();
 }
 
-CTerminalJobView::~CTerminalJobView() { Finish(); }
+CTerminalJobView::~CTerminalJobView() {
+    Finish();
+}
 
 void CTerminalJobView::SetCaption(const std::string& text) {
     if (!m_quiet)
@@ -33,14 +35,18 @@ void CTerminalJobView::SetStep(const std::string& text) {
     Draw();
 }
 
-void CTerminalJobView::SetElapsed(const std::string& text) { m_elapsed = text; }
+void CTerminalJobView::SetElapsed(const std::string& text) {
+    m_elapsed = text;
+}
 
 void CTerminalJobView::SetProgressRange(int lower, int upper) {
     m_lower = lower;
     m_upper = upper;
 }
 
-void CTerminalJobView::SetProgressPos(int pos) { m_pos = pos; }
+void CTerminalJobView::SetProgressPos(int pos) {
+    m_pos = pos;
+}
 
 int CTerminalJobView::Percent(int lower, int upper, int pos) {
     if (lower >= upper)
@@ -71,9 +77,11 @@ void CTerminalJobView::Draw() {
 }
 
 void CTerminalJobView::Finish() {
+    if (!m_redraw.isActive())
+        return;
     m_redraw.stop();
+    Draw(); // where the job ended
     if (m_lineOpen) {
-        Draw();
         std::fprintf(m_out, "\n");
         std::fflush(m_out);
         m_lineOpen = false;

@@ -64,7 +64,8 @@ void CConversionJob::Start() {
         const int channels = g_settings.GetWavChannels();
         const int rate = g_settings.GetWavSampleRate();
         const int bytes = g_settings.GetWavBytesPerSample();
-        m_videoEdit.ExtractToWav(m_strOutputPath, static_cast<short>(channels), rate, static_cast<short>(bytes));
+        m_videoEdit.ExtractToWav(m_strOutputPath, static_cast<short>(channels), rate,
+                                 static_cast<short>(bytes));
         m_nExpectedBytes = static_cast<int64_t>(seconds * static_cast<double>(rate * bytes * channels));
     } else {
         m_videoEdit.ExtractToWav(m_strTempWavPath, 2, 44100, 2);
@@ -137,8 +138,8 @@ void CConversionJob::OnExtractionFailed(const QString& message) {
 void CConversionJob::OnTimer() {
     const uint32_t elapsed = GetTickCount32() - m_dwStartTick;
     const uint32_t s = elapsed / 1000;
-    m_view.SetElapsed(Format("Time Elapsed:%02u:%02u:%02u.%u", s / 3600, (s % 3600) / 60, s % 60,
-                             (elapsed % 1000) / 100));
+    m_view.SetElapsed(
+        Format("Time Elapsed:%02u:%02u:%02u.%u", s / 3600, (s % 3600) / 60, s % 60, (elapsed % 1000) / 100));
     if (m_state->m_bConvertDone.load() == 1) {
         End(IDOK);
     } else if (m_state->m_bConvertFailed.load() == 1) {

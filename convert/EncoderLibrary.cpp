@@ -8,7 +8,9 @@ void* LoadEncoderModule(const char* fileName) {
     return dlopen((GetAppDirectory() + fileName).c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 
-void* EncoderEntry(void* module, const char* name) { return module ? dlsym(module, name) : nullptr; }
+void* EncoderEntry(void* module, const char* name) {
+    return module ? dlsym(module, name) : nullptr;
+}
 
 bool WriteAll(std::FILE* file, const void* data, size_t bytes) {
     return bytes == 0 || std::fwrite(data, 1, bytes, file) == bytes;
@@ -23,4 +25,6 @@ bool CloseOutput(std::FILE*& file) {
     return ok && closed;
 }
 
-std::string FileNameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+std::string FileNameOf(const std::string& path) {
+    return path.substr(path.rfind('/') + 1);
+}

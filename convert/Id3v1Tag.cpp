@@ -15,13 +15,14 @@ void PutField(char* field, size_t width, const QString& text) {
 } // namespace
 
 std::array<char, kId3v1Size> BuildId3v1Tag(const std::string& outputFileName, const std::string& artist,
-                                           const std::string& album, const std::string& year, int genreIndex) {
+                                           const std::string& album, const std::string& year,
+                                           int genreIndex) {
     std::array<char, kId3v1Size> tag;
     std::memcpy(tag.data(), "TAG", 3);
-    const QString name = QString::fromStdString(outputFileName);
     // Characters, not bytes, so a name with accents loses exactly its suffix.
-    const qsizetype chars = name.toUcs4().size();
-    PutField(tag.data() + 3, 30, chars > 11 ? QString::fromUcs4(name.toUcs4().constData(), chars - 11) : QString());
+    std::u32string name = QString::fromStdString(outputFileName).toStdU32String();
+    name.resize(name.size() > 11 ? name.size() - 11 : 0);
+    PutField(tag.data() + 3, 30, QString::fromStdU32String(name));
     PutField(tag.data() + 33, 30, QString::fromStdString(artist));
     PutField(tag.data() + 63, 30, QString::fromStdString(album));
     PutField(tag.data() + 93, 4, QString::fromStdString(year));

@@ -69,11 +69,17 @@ void CTempWavSource::Close() {
     m_file = nullptr;
 }
 
-CJobState& CurrentJob() { return *t_job; }
+CJobState& CurrentJob() {
+    return *t_job;
+}
 
-void ReportProgress(int perMille) { t_job->ReportPosition(perMille); }
+void ReportProgress(int perMille) {
+    t_job->ReportPosition(perMille);
+}
 
-bool IsCancelRequested() { return t_job->m_bCancelRequested.load() == 1; }
+bool IsCancelRequested() {
+    return t_job->m_bCancelRequested.load() == 1;
+}
 
 int FailJob(const std::string& message) {
     ShowMessage(message, MsgButtons::Ok, nullptr, MsgIcon::Warning);
@@ -154,7 +160,8 @@ void WaitForEncoderThreads() {
                 return;
         }
         // A thread may be waiting for a message box on this thread.
-        if (QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread())
+        if (QCoreApplication::instance() &&
+            QThread::currentThread() == QCoreApplication::instance()->thread())
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }

@@ -24,8 +24,8 @@ int Mp3EncodeProc() {
 
     // Everything taken from the settings is read now, while the job's window keeps other writers out.
     const std::array<char, kId3v1Size> tag =
-        BuildId3v1Tag(FileNameOf(job.m_strOutputPath), g_settings.m_szArtist.str(), g_settings.m_szAlbum.str(),
-                      g_settings.m_szYear.str(), g_settings.m_nGenreIndex);
+        BuildId3v1Tag(FileNameOf(job.m_strOutputPath), g_settings.m_szArtist.str(),
+                      g_settings.m_szAlbum.str(), g_settings.m_szYear.str(), g_settings.m_nGenreIndex);
     BE_CONFIG config;
     std::memset(&config, 0, sizeof config);
     config.dwConfig = BE_CONFIG_LAME;
@@ -82,7 +82,8 @@ int Mp3EncodeProc() {
     const ChunkLoopEnd end = RunChunkLoop(
         source, 2, [&] { return source.Read(input.data(), input.size()); },
         [&](size_t n) {
-            const BE_ERR err = encode(stream, static_cast<uint32_t>(n), input.data(), output.data(), &written);
+            const BE_ERR err =
+                encode(stream, static_cast<uint32_t>(n), input.data(), output.data(), &written);
             if (err != BE_ERR_SUCCESSFUL) {
                 closeStream(stream);
                 fail(Format("beEncodeChunk() failed (%lu)", static_cast<unsigned long>(err)));

@@ -74,12 +74,22 @@ void CProcessingDlg::closeEvent(QCloseEvent* event) {
     OnCancel();
 }
 
-void CProcessingDlg::SetCaption(const std::string& text) { m_caption.setText(QString::fromStdString(text)); }
+void CProcessingDlg::SetCaption(const std::string& text) {
+    m_caption.setText(QString::fromStdString(text));
+}
 
-void CProcessingDlg::SetStep(const std::string& text) { m_step.setText(QString::fromStdString(text)); }
+void CProcessingDlg::SetStep(const std::string& text) {
+    m_step.setText(QString::fromStdString(text));
+}
 
-void CProcessingDlg::SetElapsed(const std::string& text) { m_elapsed.setText(QString::fromStdString(text)); }
+void CProcessingDlg::SetElapsed(const std::string& text) {
+    m_elapsed.setText(QString::fromStdString(text));
+}
 
-void CProcessingDlg::SetProgressRange(int lower, int upper) { m_progress.SetRange(lower, upper); }
+void CProcessingDlg::SetProgressRange(int lower, int upper) {
+    m_progress.SetRange(lower, upper);
+}
 
-void CProcessingDlg::SetProgressPos(int pos) { m_progress.SetPos(pos); }
+void CProcessingDlg::SetProgressPos(int pos) {
+    m_progress.SetPos(pos);
+}

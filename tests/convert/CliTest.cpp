@@ -1,3 +1,4 @@
+#include "SystemHelpers.h"
 #include "TestMedia.h"
 #include "TestSupport.h"
 
@@ -13,13 +14,15 @@ protected:
     void SetUp() override {
         temp = dir.File("tmp/");
         settings = dir.File("settings.ini");
-        WriteFileText(settings, "[General]\nTempPath=" + temp + "\n[wav]\nSample Index=7\nBits per sample=1\n");
+        WriteFileText(settings,
+                      "[General]\nTempPath=" + temp + "\n[wav]\nSample Index=7\nBits per sample=1\n");
     }
 
     // Runs quillet-cli to its end; returns the exit code (-1 when it crashed or hung).
     int Run(const QStringList& args) {
         QProcess p;
-        p.start(QString(QUILLET_BIN_DIR) + "quillet-cli", QStringList{"--settings", QString::fromStdString(settings)} + args);
+        p.start(QString(QUILLET_BIN_DIR) + "quillet-cli",
+                QStringList{"--settings", QString::fromStdString(settings)} + args);
         if (!p.waitForFinished(120000))
             return -1;
         out = p.readAllStandardOutput().toStdString();

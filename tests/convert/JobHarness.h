@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <functional>
+#include <gtest/gtest.h>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -53,7 +54,8 @@ protected:
 
     // Runs a job to its end. `during` runs once the job has started, with the job and the view;
     // it may cancel. Waits for the encoder thread to end too.
-    JobOutcome Run(const JobSpec& spec, const std::function<void(CConversionJob&, RecordingView&)>& during = {});
+    JobOutcome Run(const JobSpec& spec,
+                   const std::function<void(CConversionJob&, RecordingView&)>& during = {});
 
     TempDir dir;
     MessageRecorder messages;

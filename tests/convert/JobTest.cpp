@@ -120,15 +120,17 @@ TEST_F(JobTest, UnreadableSourceFailsWithAMessageNamingIt) {
 TEST_F(JobTest, MissingEncoderModuleFailsTheJob) {
     // A program directory with the extraction module but no encoders.
     TempDir program;
-    ASSERT_EQ(symlink((std::string(QUILLET_BIN_DIR) + "VideoEdit.so").c_str(), program.File("VideoEdit.so").c_str()),
+    ASSERT_EQ(symlink((std::string(QUILLET_BIN_DIR) + "VideoEdit.so").c_str(),
+                      program.File("VideoEdit.so").c_str()),
               0);
     SetAppDirectoryForTesting(program.Path());
     struct Case {
         int format;
         const char* message;
     };
-    for (const Case& c : {Case{FORMAT_MP3, "Error loading lame_enc.DLL"}, Case{FORMAT_OGG, "Error loading Vrobis.DLL"},
-                          Case{FORMAT_WMA, "Could not found WmAudSDK.DLL file"}}) {
+    for (const Case& c :
+         {Case{FORMAT_MP3, "Error loading lame_enc.DLL"}, Case{FORMAT_OGG, "Error loading Vrobis.DLL"},
+          Case{FORMAT_WMA, "Could not found WmAudSDK.DLL file"}}) {
         g_settings.m_nFormatIndex = c.format;
         const size_t before = messages.Count();
         const JobOutcome o = Run({source, 0, 1, dir.File("out"), temp});
@@ -154,7 +156,8 @@ TEST_F(JobTest, CancelLeavesFilesAsDesigned) {
     const std::string longSource = dir.File("long.wav");
     ASSERT_TRUE(MakeTestSource(longSource, 120.0));
 
-    // During step 1 of WAV output: a closed partial WAV whose header matches its length.
+    // During step 1 of WAV output: a closed WAV (partial, unless the extraction was quicker than the
+    // cancel) whose header matches its length.
     g_settings.m_nFormatIndex = FORMAT_WAV;
     g_settings.m_nWavSampleIndex = 8;
     g_settings.m_nWavBitsIndex = 1;
@@ -171,7 +174,6 @@ TEST_F(JobTest, CancelLeavesFilesAsDesigned) {
     uint32_t dataSize = 0;
     std::memcpy(&dataSize, header.constData() + 40, 4);
     EXPECT_EQ(dataSize + 44, f.size());
-    EXPECT_LT(f.size(), 44 + 120LL * 48000 * 4);
 
     // During step 2 of MP3 output: the partial output stays, the temporary WAV goes.
     g_settings.m_nFormatIndex = FORMAT_MP3;
@@ -199,7 +201,8 @@ TEST_F(JobTest, CancelAtRandomMomentsNeverLeaksOrHangs) {
             if (moment == 1)
                 WaitFor([&] { return job.IsEnded() || v.lastPos.load() > 0; });
             if (moment == 2)
-                WaitFor([&] { return job.IsEnded() || (v.steps.size() == 2 && v.lastPos.load() >= perMille); });
+                WaitFor(
+                    [&] { return job.IsEnded() || (v.steps.size() == 2 && v.lastPos.load() >= perMille); });
             job.Cancel();
         });
         EXPECT_NE(o.result, 0) << "job " << i << " did not end";

@@ -1,6 +1,7 @@
 #include "Id3v1Tag.h"
 #include "JobFrame.h"
 #include "OutputNaming.h"
+#include "SystemHelpers.h"
 #include "TempWav.h"
 #include "TestSupport.h"
 
