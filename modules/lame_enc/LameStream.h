@@ -1,0 +1,53 @@
+#pragma once
+
+#include "lame_enc.h"
+
+#include <cstdint>
+#include <lame/lame.h>
+#include <mutex>
+#include <vector>
+
+// What beWriteVBRHeader needs of a flushed stream: the final Xing/Info frame, and enough of the
+// stream's bytes to recognise its file.
+struct VbrHeaderRecord {
+    std::vector<uint8_t> tagFrame;
+    uint64_t streamBytes = 0;
+    std::vector<uint8_t> afterTag; // the stream's bytes right after the placeholder frame
+};
+
+// One MP3 stream. Not thread-safe by itself: callers hold m_mutex.
+class LameStream {
+public:
+    LameStream() = default;
+    ~LameStream();
+    LameStream(const LameStream&) = delete;
+    LameStream& operator=(const LameStream&) = delete;
+
+    BE_ERR Open(const BE_CONFIG& config);
+    BE_ERR Encode(uint32_t nSamples, const int16_t* samples, uint8_t* out, uint32_t* written);
+    // On success, *record holds the stream's Xing/Info frame when the record asked for one.
+    BE_ERR Flush(uint8_t* out, uint32_t* written, VbrHeaderRecord* record, bool* hasRecord);
+
+    uint32_t SamplesPerChunk() const { return m_samplesPerChunk; }
+    uint32_t OutputBufferSize() const { return m_bufferSize; }
+
+    std::mutex m_mutex;
+
+private:
+    void Track(const uint8_t* out, int count);
+
+    lame_global_flags* m_lame = nullptr;
+    bool m_writeTag = false;
+    bool m_flushed = false;
+    uint32_t m_samplesPerChunk = 0;
+    uint32_t m_bufferSize = 0;
+    bool m_hasOddValue = false;
+    int16_t m_oddValue = 0;
+    std::vector<int16_t> m_samples; // a chunk with the odd value of the previous call in front
+    uint64_t m_streamBytes = 0;
+    std::vector<uint8_t> m_head; // the stream's first bytes, for VbrHeaderRecord
+};
+
+// Settings checks and the mapping onto LAME, kept apart from the stream so that the record's rules read
+// in one place. Returns BE_ERR_SUCCESSFUL or the code for the first field out of range.
+BE_ERR ApplyConfig(lame_global_flags* lame, const BE_CONFIG& config);

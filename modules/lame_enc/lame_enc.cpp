@@ -1,0 +1,227 @@
+#include "lame_enc.h"
+#include "../encoder_common/StreamTable.h"
+#include "LameStream.h"
+
+#include <cstring>
+#include <deque>
+#include <fcntl.h>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+StreamTable<LameStream>& Streams() {
+    static StreamTable<LameStream> table;
+    return table;
+}
+
+// Xing/Info frames of the most recently flushed streams, newest last.
+class VbrHeaderStore {
+public:
+    void Add(VbrHeaderRecord record) {
+        std::lock_guard lock(m_mutex);
+        m_records.push_back(std::move(record));
+        while (m_records.size() > kKept)
+            m_records.pop_front();
+    }
+
+    std::deque<VbrHeaderRecord> Snapshot() const {
+        std::lock_guard lock(m_mutex);
+        return m_records;
+    }
+
+private:
+    static constexpr size_t kKept = 16;
+    mutable std::mutex m_mutex;
+    std::deque<VbrHeaderRecord> m_records;
+};
+
+VbrHeaderStore& VbrHeaders() {
+    static VbrHeaderStore store;
+    return store;
+}
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : m_fd(fd) {}
+    ~FileDescriptor() {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int Get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+bool ReadAt(int fd, uint8_t* buffer, size_t count, off_t offset) {
+    while (count > 0) {
+        const ssize_t got = pread(fd, buffer, count, offset);
+        if (got <= 0)
+            return false;
+        buffer += got;
+        count -= static_cast<size_t>(got);
+        offset += got;
+    }
+    return true;
+}
+
+bool WriteAt(int fd, const uint8_t* buffer, size_t count, off_t offset) {
+    while (count > 0) {
+        const ssize_t put = pwrite(fd, buffer, count, offset);
+        if (put <= 0)
+            return false;
+        buffer += put;
+        count -= static_cast<size_t>(put);
+        offset += put;
+    }
+    return true;
+}
+
+// Where the MP3 frames start: after an ID3v2 tag, if the file has one.
+off_t FirstFrameOffset(int fd) {
+    uint8_t header[10];
+    if (!ReadAt(fd, header, sizeof(header), 0) || std::memcmp(header, "ID3", 3) != 0)
+        return 0;
+    const off_t size = (off_t(header[6] & 0x7F) << 21) | (off_t(header[7] & 0x7F) << 14) |
+                       (off_t(header[8] & 0x7F) << 7) | off_t(header[9] & 0x7F);
+    const bool footer = (header[5] & 0x10) != 0;
+    return 10 + size + (footer ? 10 : 0);
+}
+
+// The placeholder LAME writes is the tag frame's header (with the mode extension still open) followed by
+// zeros; a file that already carries this tag frame matches too.
+bool IsPlaceholderFor(const std::vector<uint8_t>& first, const std::vector<uint8_t>& tag) {
+    if (first == tag)
+        return true;
+    if (first[0] != tag[0] || first[1] != tag[1] || first[2] != tag[2] ||
+        (first[3] & 0xCF) != (tag[3] & 0xCF))
+        return false;
+    for (size_t i = 4; i < first.size(); ++i)
+        if (first[i] != 0)
+            return false;
+    return true;
+}
+
+} // namespace
+
+BE_EXPORT BE_ERR beInitStream(const BE_CONFIG* pbeConfig, uint32_t* dwSamples, uint32_t* dwBufferSize,
+                              HBE_STREAM* phbeStream) {
+    if (pbeConfig == nullptr || dwSamples == nullptr || dwBufferSize == nullptr || phbeStream == nullptr)
+        return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    *dwSamples = 0;
+    *dwBufferSize = 0;
+    *phbeStream = 0;
+    if (pbeConfig->dwConfig != BE_CONFIG_LAME || pbeConfig->dwStructVersion < BE_CONFIG_VERSION ||
+        pbeConfig->dwStructSize != sizeof(BE_CONFIG))
+        return BE_ERR_INVALID_FORMAT;
+    try {
+        auto stream = std::make_shared<LameStream>();
+        const BE_ERR err = stream->Open(*pbeConfig);
+        if (err != BE_ERR_SUCCESSFUL)
+            return err;
+        const uint32_t samples = stream->SamplesPerChunk();
+        const uint32_t bufferSize = stream->OutputBufferSize();
+        const HBE_STREAM handle = Streams().Add(std::move(stream));
+        if (handle == 0)
+            return BE_ERR_NO_MORE_HANDLES;
+        *dwSamples = samples;
+        *dwBufferSize = bufferSize;
+        *phbeStream = handle;
+        return BE_ERR_SUCCESSFUL;
+    } catch (const std::bad_alloc&) {
+        return BE_ERR_OUT_OF_MEMORY;
+    }
+}
+
+BE_EXPORT BE_ERR beEncodeChunk(HBE_STREAM hbeStream, uint32_t nSamples, const int16_t* pSamples,
+                               uint8_t* pOutput, uint32_t* pdwOutput) {
+    if (pdwOutput != nullptr)
+        *pdwOutput = 0;
+    auto stream = Streams().Find(hbeStream);
+    if (!stream)
+        return BE_ERR_INVALID_HANDLE;
+    if ((pSamples == nullptr && nSamples > 0) || pOutput == nullptr || pdwOutput == nullptr)
+        return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    std::lock_guard lock(stream->m_mutex);
+    return stream->Encode(nSamples, pSamples, pOutput, pdwOutput);
+}
+
+BE_EXPORT BE_ERR beDeinitStream(HBE_STREAM hbeStream, uint8_t* pOutput, uint32_t* pdwOutput) {
+    if (pdwOutput != nullptr)
+        *pdwOutput = 0;
+    auto stream = Streams().Find(hbeStream);
+    if (!stream)
+        return BE_ERR_INVALID_HANDLE;
+    if (pOutput == nullptr || pdwOutput == nullptr)
+        return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    try {
+        VbrHeaderRecord record;
+        bool hasRecord = false;
+        BE_ERR err;
+        {
+            std::lock_guard lock(stream->m_mutex);
+            err = stream->Flush(pOutput, pdwOutput, &record, &hasRecord);
+        }
+        if (err == BE_ERR_SUCCESSFUL && hasRecord)
+            VbrHeaders().Add(std::move(record));
+        return err;
+    } catch (const std::bad_alloc&) {
+        return BE_ERR_OUT_OF_MEMORY;
+    }
+}
+
+BE_EXPORT BE_ERR beCloseStream(HBE_STREAM hbeStream) {
+    return Streams().Remove(hbeStream) ? BE_ERR_SUCCESSFUL : BE_ERR_INVALID_HANDLE;
+}
+
+BE_EXPORT BE_ERR beVersion(BE_VERSION* pbeVersion) {
+    if (pbeVersion == nullptr)
+        return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    std::memset(pbeVersion, 0, sizeof(*pbeVersion));
+    lame_version_t lame;
+    get_lame_version_numerical(&lame);
+    pbeVersion->byDLLMajorVersion = 1;
+    pbeVersion->byDLLMinorVersion = 0;
+    pbeVersion->byMajorVersion = static_cast<uint8_t>(lame.major);
+    pbeVersion->byMinorVersion = static_cast<uint8_t>(lame.minor);
+    pbeVersion->byAlphaLevel = static_cast<uint8_t>(lame.alpha);
+    pbeVersion->byBetaLevel = static_cast<uint8_t>(lame.beta);
+    std::strncpy(pbeVersion->zHomepage, get_lame_url(), sizeof(pbeVersion->zHomepage) - 1);
+    return BE_ERR_SUCCESSFUL;
+}
+
+BE_EXPORT BE_ERR beWriteVBRHeader(const char* lpszFileName) {
+    if (lpszFileName == nullptr)
+        return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    try {
+        const auto records = VbrHeaders().Snapshot();
+        FileDescriptor file(open(lpszFileName, O_RDWR | O_CLOEXEC));
+        if (file.Get() < 0)
+            return BE_ERR_FILE;
+        struct stat info;
+        if (fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode))
+            return BE_ERR_FILE;
+        const off_t start = FirstFrameOffset(file.Get());
+        for (auto it = records.rbegin(); it != records.rend(); ++it) {
+            const VbrHeaderRecord& r = *it;
+            const size_t tagSize = r.tagFrame.size();
+            if (static_cast<uint64_t>(info.st_size) < static_cast<uint64_t>(start) + r.streamBytes)
+                continue;
+            std::vector<uint8_t> first(tagSize);
+            std::vector<uint8_t> after(r.afterTag.size());
+            if (!ReadAt(file.Get(), first.data(), first.size(), start) ||
+                !ReadAt(file.Get(), after.data(), after.size(), start + static_cast<off_t>(tagSize)))
+                return BE_ERR_FILE;
+            if (after != r.afterTag || !IsPlaceholderFor(first, r.tagFrame))
+                continue;
+            return WriteAt(file.Get(), r.tagFrame.data(), tagSize, start) ? BE_ERR_SUCCESSFUL : BE_ERR_FILE;
+        }
+        return BE_ERR_NO_VBR_HEADER;
+    } catch (const std::bad_alloc&) {
+        return BE_ERR_OUT_OF_MEMORY;
+    }
+}
