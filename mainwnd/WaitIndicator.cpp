@@ -56,6 +56,14 @@ CWaitDlg::CWaitDlg(const QString& message, QWidget* parent)
 
     // No owner: centred over the window the user works in, else on the screen.
     const QWidget* over = QApplication::activeWindow();
+    if (!over) {
+        for (const QWidget* w : QApplication::topLevelWidgets())
+            if (w != this && w->isVisible() && !qobject_cast<const CWaitDlg*>(w) && w->isWindow() &&
+                w->windowType() != Qt::ToolTip) {
+                over = w;
+                break;
+            }
+    }
     const QRect area = over ? over->frameGeometry()
                             : (QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->geometry()
                                                                 : QRect(0, 0, 800, 600));
