@@ -37,7 +37,7 @@ long long Clamp64(long long v, long long lo, long long hi) {
 
 } // namespace
 
-// Pixel drawing with the rules the thumb and channel are specified in: lines include their first
+// Pixel drawing with the rules the thumb and channel are drawn by: lines include their first
 // point and exclude their last, rectangles exclude their right and bottom edges.
 class CDrawnSliderCtrl::Canvas {
 public:
