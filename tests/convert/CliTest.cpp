@@ -1,9 +1,11 @@
+#include "MediaProbe.h"
 #include "SystemHelpers.h"
 #include "TestMedia.h"
 #include "TestSupport.h"
 
 #include <QDir>
 #include <QProcess>
+#include <cmath>
 #include <csignal>
 #include <gtest/gtest.h>
 
@@ -48,14 +50,16 @@ TEST_F(CliTest, ConvertsWithTheWindowsNamingRule) {
     EXPECT_EQ(DecodedFrames(dir.File("été clip_OUTPUT.wav")), 44100);
     ASSERT_EQ(Run({"-q", "-f", "mp3", QString::fromStdString(source)}), 0) << err;
     EXPECT_EQ(out, dir.File("été clip_OUTPUT.mp3") + "\n");
-    EXPECT_EQ(DecodedFrames(dir.File("été clip_OUTPUT.mp3")), 88200);
+    // Without -e the range ends where the container says the source ends.
+    const long whole = std::lround(ProbeMediaDuration(source) * 44100);
+    EXPECT_EQ(DecodedFrames(dir.File("été clip_OUTPUT.mp3")), whole);
     ASSERT_EQ(Run({"-q", "-f", "wav", QString::fromStdString(source)}), 0) << err;
     EXPECT_EQ(out, dir.File("été clip_OUTPUT1.wav") + "\n");
     ASSERT_EQ(Run({"-q", "-f", "ogg", "-o", QString::fromStdString(dir.File("chosen.ogg")),
                    QString::fromStdString(source)}),
               0)
         << err;
-    EXPECT_EQ(DecodedFrames(dir.File("chosen.ogg")), 88200);
+    EXPECT_EQ(DecodedFrames(dir.File("chosen.ogg")), whole);
     EXPECT_TRUE(TempFolderEmpty());
 }
 

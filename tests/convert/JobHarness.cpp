@@ -18,6 +18,7 @@ void JobTestBase::TearDown() {
 JobOutcome JobTestBase::Run(const JobSpec& spec,
                             const std::function<void(CConversionJob&, RecordingView&)>& during) {
     JobOutcome outcome;
+    view.Clear();
     CConversionJob job(view);
     job.m_strSourcePath = spec.source;
     job.m_dStartTime = spec.start;

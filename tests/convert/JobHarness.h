@@ -25,6 +25,13 @@ public:
         ++reports;
     }
 
+    void Clear() {
+        caption.clear();
+        elapsed.clear();
+        steps.clear();
+        lower = upper = lastPos = reports = 0;
+    }
+
     std::string caption, elapsed;
     std::vector<std::string> steps;
     std::atomic<int> lower{0}, upper{0}, lastPos{0}, reports{0};
