@@ -1,0 +1,536 @@
+#include "ConverterDlg.h"
+
+#include "AboutDlg.h"
+#include "AppConfig.h"
+#include "AudioSettings.h"
+#include "DialogUnits.h"
+#include "FileDialogEx.h"
+#include "Genres.h"
+#include "HelpWindow.h"
+#include "HyperlinkLabel.h"
+#include "MessageService.h"
+#include "OutputNaming.h"
+#include "ProcessingDlg.h"
+#include "SettingsSheet.h"
+#include "Skin.h"
+#include "SystemHelpers.h"
+#include "TempWav.h"
+#include "WaitIndicator.h"
+
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QRegularExpressionValidator>
+#include <algorithm>
+
+namespace {
+
+struct ToolbarButton {
+    CImageButton CConverterDlg::*button;
+    int id;
+    const char* caption;
+    int icon;
+    const char* tooltip;
+    QRect dlu;
+};
+
+// In the order of the toolbar.
+const ToolbarButton kToolbar[] = {
+    {&CConverterDlg::m_btnOpen, CConverterDlg::IDC_OPEN, "Open", 131, "Open a video or audio file", {2, 1, 42, 42}},
+    {&CConverterDlg::m_btnConvert, CConverterDlg::IDC_CONVERT, "Convert", 132, "Start converting now",
+     {46, 1, 42, 42}},
+    {&CConverterDlg::m_btnSetting, CConverterDlg::IDC_SETTING, "Setting", 139, "Setting", {90, 1, 42, 42}},
+    {&CConverterDlg::m_btnAbout, CConverterDlg::IDC_ABOUT, "About", 134, "About", {184, 1, 42, 42}},
+    {&CConverterDlg::m_btnHomepage, CConverterDlg::IDC_HOMEPAGE, "Homepage", 137, "Visit our homepage",
+     {228, 1, 42, 42}},
+    {&CConverterDlg::m_btnHelp, CConverterDlg::IDC_HELP, "Help", 135, "Help", {272, 1, 42, 42}},
+    {&CConverterDlg::m_btnExit, CConverterDlg::IDC_EXIT, "Exit", 136, "Exit", {322, 1, 42, 42}},
+};
+
+const char* const kFormatNames[] = {"mp3", "wav", "ogg", "wma"};
+
+constexpr const char* kZeroPosition = " 00:00:00.0 / 00:00:00.0 ";
+constexpr const char* kZeroStart = " Start Time: 00:00:00.0";
+
+} // namespace
+
+CConverterDlg::CConverterDlg(QWidget* parent)
+    : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint),
+      m_picture(this), m_editYear(this), m_editArtist(this), m_editAlbum(this), m_comboGenre(this),
+      m_comboFormat(this), m_slider(this), m_btnSetting(this), m_btnOpen(this), m_btnHomepage(this),
+      m_btnHelp(this), m_btnExit(this), m_btnConvert(this), m_btnAbout(this), m_player(this),
+      m_btnPlay(QStringLiteral("Play"), this), m_btnPause(QStringLiteral("Pause"), this),
+      m_btnStartTime(QStringLiteral("Start Time"), this), m_btnEndTime(QStringLiteral("End Time"), this),
+      m_btnClear(QStringLiteral("Clear"), this), m_labelPosition(this), m_labelStart(this), m_labelEnd(this),
+      m_labelMarked(this) {
+    m_hIcon = QIcon(QStringLiteral(":/icons/128.svg"));
+    if (m_hIcon.isNull())
+        m_hIcon = QIcon(QStringLiteral(":/icons/128.png"));
+    BuildControls();
+    OnInitDialog();
+}
+
+CConverterDlg::~CConverterDlg() { OnDestroy(); }
+
+void CConverterDlg::BuildControls() {
+    setObjectName(QString::number(IDD));
+    setWindowTitle(QStringLiteral("Quillet"));
+    const QFont font = DialogFont();
+    setFont(font);
+    setFixedSize(DluSizeToPixels(font, 368, 249));
+
+    for (const ToolbarButton& b : kToolbar) {
+        CImageButton& button = this->*b.button;
+        button.setObjectName(QString::number(b.id));
+        button.setText(QString::fromLatin1(b.caption));
+        button.setGeometry(DluToPixels(font, b.dlu.x(), b.dlu.y(), b.dlu.width(), b.dlu.height()));
+        button.setFocusPolicy(Qt::TabFocus);
+    }
+    auto separator = [&](QFrame::Shape shape, int x, int y, int w, int h) {
+        auto* line = new QFrame(this);
+        line->setFrameShape(shape);
+        line->setFrameShadow(QFrame::Sunken);
+        line->setGeometry(DluToPixels(font, x, y, w, h));
+    };
+    separator(QFrame::VLine, 135, 3, 1, 39);
+    separator(QFrame::VLine, 317, 3, 1, 39);
+    separator(QFrame::HLine, 2, 46, 359, 1);
+
+    const QRect preview = DluToPixels(font, 3, 54, 244, 146);
+    m_player.setObjectName(QString::number(IDC_PLAYER));
+    m_player.setGeometry(preview);
+    m_picture.setObjectName(QString::number(IDC_PICTURE));
+    m_picture.setGeometry(preview);
+    m_picture.setAlignment(Qt::AlignCenter);
+    m_picture.setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+
+    m_slider.setObjectName(QString::number(IDC_SLIDER));
+    m_slider.setGeometry(DluToPixels(font, 0, 200, 250, 24));
+    m_slider.SetTickSide(CDrawnSliderCtrl::TickSide::Top);
+
+    struct Push {
+        QPushButton* button;
+        int id;
+        QRect dlu;
+    };
+    for (const Push& p : {Push{&m_btnPlay, IDC_PLAY, {7, 227, 35, 14}}, Push{&m_btnPause, IDC_PAUSE, {47, 227, 35, 14}},
+                          Push{&m_btnStartTime, IDC_START_TIME, {95, 227, 50, 14}},
+                          Push{&m_btnEndTime, IDC_END_TIME, {149, 227, 50, 14}},
+                          Push{&m_btnClear, IDC_CLEAR, {210, 227, 35, 14}}}) {
+        p.button->setObjectName(QString::number(p.id));
+        p.button->setGeometry(DluToPixels(font, p.dlu.x(), p.dlu.y(), p.dlu.width(), p.dlu.height()));
+        p.button->setAutoDefault(false);
+    }
+
+    auto* group = new QGroupBox(QStringLiteral(" Settings "), this);
+    group->setGeometry(DluToPixels(font, 254, 53, 110, 120));
+    group->lower();
+
+    auto label = [&](const char* text, int x, int y, int w) {
+        auto* l = new QLabel(QString::fromLatin1(text), this);
+        l->setGeometry(DluToPixels(font, x, y, w, 8));
+    };
+    label("Audio Format:", 259, 71, 52);
+    m_comboFormat.setObjectName(QString::number(IDC_FORMAT));
+    m_comboFormat.setGeometry(DluToPixels(font, 312, 68, 46, 13));
+    for (const char* name : kFormatNames)
+        m_comboFormat.addItem(QString::fromLatin1(name));
+    label("Artist:", 259, 91, 30);
+    label("Album :", 259, 112, 30);
+    label("Year  :", 259, 133, 30);
+    label("Genre :", 259, 154, 30);
+    struct Edit {
+        QLineEdit* edit;
+        int id;
+        int y;
+        int maxLength;
+    };
+    for (const Edit& e : {Edit{&m_editArtist, IDC_ARTIST, 88, 30}, Edit{&m_editAlbum, IDC_ALBUM, 109, 30},
+                          Edit{&m_editYear, IDC_YEAR, 130, 4}}) {
+        e.edit->setObjectName(QString::number(e.id));
+        e.edit->setGeometry(DluToPixels(font, 290, e.y, 68, 13));
+        e.edit->setMaxLength(e.maxLength);
+    }
+    m_editYear.setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,4}")), this));
+    m_comboGenre.setObjectName(QString::number(IDC_GENRE));
+    m_comboGenre.setGeometry(DluToPixels(font, 290, 151, 68, 13));
+    m_comboGenre.setMaxVisibleItems(20);
+
+    struct Label {
+        QLabel* label;
+        int id;
+        int y;
+    };
+    for (const Label& l : {Label{&m_labelPosition, IDC_POSITION_LABEL, 181}, Label{&m_labelStart, IDC_START_LABEL, 197},
+                           Label{&m_labelEnd, IDC_END_LABEL, 213}, Label{&m_labelMarked, IDC_MARKED_LABEL, 229}}) {
+        l.label->setObjectName(QString::number(l.id));
+        l.label->setGeometry(DluToPixels(font, 254, l.y, 109, 10));
+        l.label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        l.label->setTextFormat(Qt::PlainText);
+    }
+    m_labelPosition.setAlignment(Qt::AlignCenter);
+    m_labelPosition.setText(QString::fromLatin1(kZeroPosition));
+    m_labelStart.setText(QString::fromLatin1(kZeroStart));
+    m_labelEnd.setText(QStringLiteral(" End Time:  00:00:00.0"));
+    m_labelMarked.setText(QStringLiteral(" Marked Time:00:00:00.0"));
+
+    connect(&m_btnOpen, &QPushButton::clicked, this, &CConverterDlg::OnOpen);
+    connect(&m_btnConvert, &QPushButton::clicked, this, &CConverterDlg::OnConvert);
+    connect(&m_btnSetting, &QPushButton::clicked, this, &CConverterDlg::OnSetting);
+    connect(&m_btnAbout, &QPushButton::clicked, this, &CConverterDlg::OnAbout);
+    connect(&m_btnHomepage, &QPushButton::clicked, this, &CConverterDlg::OnHomepage);
+    connect(&m_btnHelp, &QPushButton::clicked, this, &CConverterDlg::OnHelp);
+    connect(&m_btnExit, &QPushButton::clicked, this, &CConverterDlg::OnExit);
+    connect(&m_btnPlay, &QPushButton::clicked, this, &CConverterDlg::OnPlay);
+    connect(&m_btnPause, &QPushButton::clicked, this, &CConverterDlg::OnPause);
+    connect(&m_btnStartTime, &QPushButton::clicked, this, &CConverterDlg::OnStartTime);
+    connect(&m_btnEndTime, &QPushButton::clicked, this, &CConverterDlg::OnEndTime);
+    connect(&m_btnClear, &QPushButton::clicked, this, &CConverterDlg::OnClear);
+    connect(&m_slider, &CDrawnSliderCtrl::HScroll, this, &CConverterDlg::OnHScroll);
+    connect(&m_player, &CMediaPlayer2::PlayStateChange, this, &CConverterDlg::OnPlayStateChange);
+    connect(&m_player, &CMediaPlayer2::Error, this, &CConverterDlg::OnPlayerError);
+    m_positionTimer.setInterval(100);
+    connect(&m_positionTimer, &QTimer::timeout, this, &CConverterDlg::OnTimer);
+}
+
+bool CConverterDlg::OnInitDialog() {
+    setWindowIcon(m_hIcon);
+    for (const ToolbarButton& b : kToolbar)
+        (this->*b.button).SetIcon(b.icon);
+    for (const ToolbarButton& b : kToolbar)
+        (this->*b.button).SetTooltipText(QString::fromLatin1(b.tooltip), true);
+    for (const ToolbarButton& b : kToolbar)
+        (this->*b.button).SetAlign(CImageButton::ALIGN_ICON_TOP, true);
+    for (const ToolbarButton& b : kToolbar)
+        (this->*b.button).DrawTransparent(true);
+
+    m_player.hide();
+    QPixmap picture(QStringLiteral(":/bitmaps/148.png"));
+    m_picture.setPixmap(picture);
+    m_picture.show();
+
+    SetWindowSkin(this, "Dialog");
+    SetDialogSkin("Dialog");
+    ExemptFromSkin(&m_slider);
+
+    m_slider.SetThumbColor(QColor(255, 255, 255));
+    m_slider.SetSelectionColor(QColor(20, 20, 255));
+    m_slider.SetTicFreq(10);
+    m_slider.SetLineSize(1);
+    m_slider.SetTic(1);
+    m_slider.SetPageSize(1);
+    m_slider.SetRange(0, 100, false);
+
+    for (const char* genre : kGenreNames)
+        m_comboGenre.addItem(QString::fromLatin1(genre));
+
+    g_settings.Load();
+    if (!SupportsWmaOutput() && g_settings.m_nFormatIndex == FORMAT_WMA)
+        g_settings.m_nFormatIndex = FORMAT_MP3;
+
+    m_comboFormat.setCurrentIndex(g_settings.m_nFormatIndex);
+    m_strArtist = QString::fromStdString(g_settings.m_szArtist.str());
+    m_strAlbum = QString::fromStdString(g_settings.m_szAlbum.str());
+    m_strYear = QString::fromStdString(g_settings.m_szYear.str());
+    m_comboGenre.setCurrentIndex(g_settings.m_nGenreIndex);
+    UpdateTagFields();
+    UpdateData(false);
+
+    // Connected only now, so filling the controls writes nothing back.
+    connect(&m_comboFormat, &QComboBox::currentIndexChanged, this, &CConverterDlg::OnFormatChange);
+    connect(&m_comboGenre, &QComboBox::currentIndexChanged, this, &CConverterDlg::OnGenreChange);
+    connect(&m_editArtist, &QLineEdit::textChanged, this, &CConverterDlg::OnArtistChange);
+    connect(&m_editAlbum, &QLineEdit::textChanged, this, &CConverterDlg::OnAlbumChange);
+    connect(&m_editYear, &QLineEdit::textChanged, this, &CConverterDlg::OnYearChange);
+    return true;
+}
+
+void CConverterDlg::UpdateData(bool saveAndValidate) {
+    if (saveAndValidate) {
+        m_strArtist = m_editArtist.text();
+        m_strAlbum = m_editAlbum.text();
+        m_strYear = m_editYear.text();
+    } else {
+        m_editArtist.setText(m_strArtist.left(30));
+        m_editAlbum.setText(m_strAlbum.left(30));
+        m_editYear.setText(m_strYear.left(4));
+    }
+}
+
+void CConverterDlg::UpdateTagFields() {
+    const int format = g_settings.m_nFormatIndex;
+    const bool artistAlbum = format == FORMAT_MP3 || format == FORMAT_OGG;
+    const bool yearGenre = format == FORMAT_MP3;
+    m_editArtist.setEnabled(artistAlbum);
+    m_editAlbum.setEnabled(artistAlbum);
+    m_editYear.setEnabled(yearGenre);
+    m_comboGenre.setEnabled(yearGenre);
+}
+
+void CConverterDlg::OnFormatChange(int index) {
+    if (!SupportsWmaOutput() && index == FORMAT_WMA) {
+        ShowMessage("Sorry,only supports WMA output format in Windows XP or windows 2003 ", MsgButtons::Ok, this,
+                    MsgIcon::Warning);
+        QSignalBlocker block(m_comboFormat);
+        m_comboFormat.setCurrentIndex(g_settings.m_nFormatIndex);
+        return;
+    }
+    g_settings.m_nFormatIndex = index;
+    UpdateTagFields();
+}
+
+void CConverterDlg::OnGenreChange(int index) { g_settings.m_nGenreIndex = index; }
+
+void CConverterDlg::OnArtistChange() {
+    UpdateData(true);
+    g_settings.m_szArtist = m_strArtist.toStdString();
+}
+
+void CConverterDlg::OnAlbumChange() {
+    UpdateData(true);
+    g_settings.m_szAlbum = m_strAlbum.toStdString();
+}
+
+void CConverterDlg::OnYearChange() {
+    UpdateData(true);
+    g_settings.m_szYear = m_strYear.toStdString();
+}
+
+void CConverterDlg::SetLabel(QLabel& label, const std::string& text) { label.setText(QString::fromStdString(text)); }
+
+void CConverterDlg::OnOpen() {
+    UpdateData(true);
+    CFileDialogEx dlg(true, QString(), QString(), OFN_FILEMUSTEXIST | OFN_HIDEREADONLY,
+                      QString::fromLatin1(kOpenFilter), this);
+    dlg.m_ofn.lpstrTitle = QStringLiteral("Open a video file");
+    if (dlg.DoModal() != IDOK)
+        return;
+    const QString ext = dlg.GetFileExt().toLower();
+    if ((ext == "rm" || ext == "rmvb" || ext == "ram") && !IsRealPlayerInstalled()) {
+        ShowMessage("RealOne Player is not installed.\nPlease install RealOne Player software first,and then try "
+                    "it again.",
+                    MsgButtons::Ok, this, MsgIcon::Warning);
+        return;
+    }
+    m_strSourcePath = dlg.GetPathName().toStdString();
+    m_bFileLoaded = 0;
+    m_bPlayerShown = 0;
+    StartWaitIndicator("Opening the source file, please waiting");
+    m_player.SetFileName(m_strSourcePath);
+    m_dDuration = m_player.GetDuration();
+    if (!(m_dDuration > 0.0001))
+        return; // the player's events take it from here
+    const int n = static_cast<int>(m_dDuration * 10);
+    // At least one tenth, so the keys still move the thumb on sources shorter than ten seconds.
+    const int p = std::max(1, static_cast<int>(m_dDuration * 0.1));
+    m_slider.SetRange(0, n, true);
+    m_slider.SetPos(0);
+    m_slider.SetTicFreq(n / 10);
+    m_slider.SetPageSize(p);
+    m_slider.SetLineSize(p);
+    m_slider.SetTic(1);
+    m_dStartTime = 0;
+    m_dEndTime = m_dDuration;
+    m_slider.SetSelection(0, n);
+    const std::string d = FormatTime(m_dDuration);
+    SetLabel(m_labelPosition, " 00:00:00.0 / " + d + " ");
+    SetLabel(m_labelStart, kZeroStart);
+    SetLabel(m_labelEnd, " End Time:  " + d);
+    SetLabel(m_labelMarked, " Marked Time:" + d);
+    UpdateData(false);
+    m_player.Play();
+}
+
+void CConverterDlg::OnPlay() {
+    const int state = m_player.GetPlayState();
+    if (state == 0 || state == 1)
+        m_player.Play();
+}
+
+void CConverterDlg::OnPause() {
+    if (m_player.GetPlayState() == 2)
+        m_player.Pause();
+}
+
+void CConverterDlg::ShowMarks() {
+    m_slider.SetSelection(static_cast<int>(m_dStartTime * 10), static_cast<int>(m_dEndTime * 10));
+    m_slider.update();
+}
+
+void CConverterDlg::OnStartTime() {
+    if (!m_bFileLoaded)
+        return;
+    m_dStartTime = m_player.GetCurrentPosition();
+    SetLabel(m_labelStart, " Start Time: " + FormatTime(m_dStartTime));
+    if (m_dStartTime >= m_dEndTime) {
+        m_dEndTime = m_player.GetDuration();
+        SetLabel(m_labelEnd, " End Time:  " + FormatTime(m_dEndTime));
+    }
+    SetLabel(m_labelMarked, " Marked Time:" + FormatTime(m_dEndTime - m_dStartTime));
+    ShowMarks();
+}
+
+void CConverterDlg::OnEndTime() {
+    if (!m_bFileLoaded)
+        return;
+    m_dEndTime = m_player.GetCurrentPosition();
+    SetLabel(m_labelEnd, " End Time:  " + FormatTime(m_dEndTime));
+    if (m_dEndTime <= m_dStartTime) {
+        m_dStartTime = 0;
+        SetLabel(m_labelStart, kZeroStart);
+    }
+    SetLabel(m_labelMarked, " Marked Time:" + FormatTime(m_dEndTime - m_dStartTime));
+    ShowMarks();
+}
+
+void CConverterDlg::OnClear() {
+    if (!IsPreviewState(m_player.GetPlayState()))
+        return;
+    m_dStartTime = 0;
+    m_dEndTime = m_dDuration;
+    SetLabel(m_labelStart, kZeroStart);
+    SetLabel(m_labelEnd, " End Time:  " + FormatTime(m_dDuration));
+    SetLabel(m_labelMarked, " Marked Time:" + FormatTime(m_dDuration));
+    ShowMarks();
+}
+
+void CConverterDlg::OnTimer() {
+    const double position = m_player.GetCurrentPosition();
+    SetLabel(m_labelPosition, " " + FormatTime(position) + " / " + FormatTime(m_dDuration) + " ");
+    // While the user drags the thumb, the thumb is theirs.
+    if (!m_slider.IsThumbPressed())
+        m_slider.SetPos(static_cast<int>(position * 10));
+}
+
+void CConverterDlg::OnHScroll(int, int) {
+    if (!IsPreviewState(m_player.GetPlayState()))
+        return;
+    const double t = m_slider.GetPos() * 0.1;
+    SetLabel(m_labelPosition, " " + FormatTime(t) + " / " + FormatTime(m_dDuration));
+    m_player.SetCurrentPosition(t);
+}
+
+void CConverterDlg::OnPlayStateChange(int, int newState) {
+    if (newState == 2) {
+        m_bFileLoaded = 1;
+        m_positionTimer.start();
+        if (!m_bPlayerShown) {
+            if (m_player.GetPictureWidth() > 0) {
+                m_player.show();
+                m_picture.hide();
+            } else {
+                m_picture.show();
+                m_player.hide();
+            }
+            m_bPlayerShown = 1;
+            StopWaitIndicator();
+        }
+        return;
+    }
+    m_positionTimer.stop();
+    if (newState == 0) {
+        m_slider.SetPos(m_slider.GetRangeMax());
+        SetLabel(m_labelPosition,
+                 " " + FormatTime(m_player.GetCurrentPosition()) + " / " + FormatTime(m_dDuration) + " ");
+    }
+}
+
+void CConverterDlg::OnPlayerError() {
+    StopWaitIndicator();
+    m_bFileLoaded = 0;
+    m_positionTimer.stop();
+    SetLabel(m_labelPosition, " 00:00:00.0 / 00:00:00.0");
+    SetLabel(m_labelStart, kZeroStart);
+    SetLabel(m_labelEnd, " End Time:  00:00:00.0");
+    SetLabel(m_labelMarked, " Makred Time:00:00:00.0");
+    m_slider.SetRange(0, 100, false);
+    m_slider.SetTicFreq(10);
+    m_slider.SetPos(0);
+    m_slider.SetSelection(0, 0);
+    m_slider.update();
+    m_picture.show();
+    m_player.hide();
+    ShowMessage("Failed to open the media file! \n\nThere is no CODEC for this media format in your system. "
+                "\nPlease read FAQ in help file or contact us ! ",
+                MsgButtons::Ok, this, MsgIcon::Warning);
+}
+
+void CConverterDlg::OnConvert() {
+    if (!m_bFileLoaded) {
+        ShowMessage("Please open a video or audio file first!", MsgButtons::Ok, this, MsgIcon::Warning);
+        return;
+    }
+    static const char* const kTempFolderFailed = "Create temporary directory failed!\nPlease change temporary "
+                                                 "directory with clicking the Setting button in the toolbar! ";
+    const std::string tempFolder = g_settings.m_szTempPath.str();
+    if (!DirectoryExists(tempFolder) && !CreateDirectoryPath(tempFolder)) {
+        ShowMessage(kTempFolderFailed, MsgButtons::Ok, this, MsgIcon::Warning);
+        return;
+    }
+    const std::string outputFolder = g_settings.m_szOutputPath.str();
+    if (g_settings.m_nOutputPathType == 1 && !DirectoryExists(outputFolder) && !CreateDirectoryPath(outputFolder)) {
+        ShowMessage("Create output directory failed!\nPlease change output directory with clicking the Setting "
+                    "button in the toolbar! ",
+                    MsgButtons::Ok, this, MsgIcon::Warning);
+        return;
+    }
+    // The temporary WAV is reserved only where step 2 needs it; WAV output never touches it.
+    const int format = g_settings.m_nFormatIndex;
+    std::shared_ptr<CTempWavFile> tempWav;
+    if (format != FORMAT_WAV) {
+        tempWav = CTempWavFile::Reserve(tempFolder);
+        if (!tempWav) {
+            ShowMessage(kTempFolderFailed, MsgButtons::Ok, this, MsgIcon::Warning);
+            return;
+        }
+    }
+    if (m_player.GetPlayState() == 2)
+        m_player.Pause();
+
+    CProcessingDlg dlg(this);
+    dlg.m_strSourcePath = m_strSourcePath;
+    dlg.m_dStartTime = m_dStartTime;
+    dlg.m_dEndTime = m_dEndTime;
+    dlg.m_strOutputPath = MakeOutputPath(m_strSourcePath, format, g_settings.m_nOutputPathType, outputFolder);
+    dlg.m_strTempWavPath = tempWav ? tempWav->Path() : tempFolder + CTempWavFile::kName;
+    dlg.m_tempWav = tempWav;
+    if (dlg.exec() == IDOK) {
+        ShowMessage("Completed converting! \n\nThe output audio file has been save to:\n" + dlg.m_strOutputPath,
+                    MsgButtons::Ok, this);
+        return;
+    }
+    ShowMessage(dlg.IsFailed() ? "Converting task failed!  " : "Converting task has been canceled!  ", MsgButtons::Ok,
+                this, MsgIcon::Warning);
+    if (tempWav)
+        tempWav->Remove();
+}
+
+void CConverterDlg::OnSetting() {
+    CMyPropertySheet sheet(nullptr);
+    sheet.exec();
+}
+
+void CConverterDlg::OnAbout() {
+    CAboutDlg dlg(this);
+    dlg.exec();
+}
+
+void CConverterDlg::OnHomepage() { CHyperlinkLabel::GotoURL(QString::fromLatin1(kHomepageUrl), 0); }
+
+void CConverterDlg::OnHelp() { ShowHelp(nullptr); }
+
+void CConverterDlg::OnExit() { done(IDCANCEL); }
+
+void CConverterDlg::closeEvent(QCloseEvent* event) {
+    event->accept();
+    OnExit();
+}
+
+void CConverterDlg::OnDestroy() {
+    if (m_bDestroyed)
+        return;
+    m_bDestroyed = true;
+    m_player.SetAutoSizeProperty(true);
+    g_settings.Save();
+    m_positionTimer.stop();
+}
