@@ -99,8 +99,11 @@ BE_ERR ApplyConfig(lame_global_flags* lame, const BE_CONFIG& c) {
         lame_set_VBR_min_bitrate_kbps(lame, static_cast<int>(c.dwBitrate));
         lame_set_VBR_hard_min(lame, 1);
     }
-    if (c.dwMaxBitrate != 0)
-        lame_set_VBR_max_bitrate_kbps(lame, static_cast<int>(std::max(c.dwMaxBitrate, c.dwBitrate)));
+    // Copies: the record is packed, and std::max takes references.
+    const uint32_t minKbps = c.dwBitrate;
+    const uint32_t maxKbps = c.dwMaxBitrate;
+    if (maxKbps != 0)
+        lame_set_VBR_max_bitrate_kbps(lame, static_cast<int>(std::max(maxKbps, minKbps)));
     return BE_ERR_SUCCESSFUL;
 }
 
