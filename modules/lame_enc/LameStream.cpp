@@ -187,6 +187,7 @@ BE_ERR LameStream::Encode(uint32_t nSamples, const int16_t* samples, uint8_t* ou
         return BE_ERR_BUFFER_TOO_SMALL;
     if (result < 0)
         return BE_ERR_ENCODER_FAILED;
+    m_placeholderWritten = m_placeholderWritten || room > 0;
     m_musicCrc = Crc16(m_musicCrc, out + room, static_cast<size_t>(result));
     Track(out, room + static_cast<size_t>(result));
     *written = static_cast<uint32_t>(room + static_cast<size_t>(result));
@@ -205,6 +206,7 @@ BE_ERR LameStream::Flush(uint8_t* out, uint32_t* written, VbrHeaderRecord* recor
         return BE_ERR_BUFFER_TOO_SMALL;
     if (result < 0)
         return BE_ERR_ENCODER_FAILED;
+    m_placeholderWritten = m_placeholderWritten || room > 0;
     m_musicCrc = Crc16(m_musicCrc, out + room, static_cast<size_t>(result));
     Track(out, room + static_cast<size_t>(result));
     *written = static_cast<uint32_t>(room + static_cast<size_t>(result));
@@ -243,7 +245,6 @@ BE_ERR LameStream::Flush(uint8_t* out, uint32_t* written, VbrHeaderRecord* recor
 size_t LameStream::PlaceholderRoom(uint8_t* out) {
     if (!m_ownInfoFrame || m_placeholderWritten)
         return 0;
-    m_placeholderWritten = true;
     const std::vector<uint8_t> placeholder = InfoFramePlaceholder(m_infoFormat);
     std::memcpy(out, placeholder.data(), placeholder.size());
     return placeholder.size();

@@ -36,7 +36,8 @@ public:
 
 private:
     void Track(const uint8_t* out, size_t count);
-    // Puts this module's placeholder in front of the first output when it writes the Info frame itself.
+    // Puts this module's placeholder in front of the first output when it writes the Info frame itself;
+    // returns its size.
     size_t PlaceholderRoom(uint8_t* out);
 
     lame_global_flags* m_lame = nullptr;

@@ -355,6 +355,10 @@ TEST_P(Mp3Settings, DecodesToTheInputSamplesWithTheRecordsHeaderBits) {
     EXPECT_EQ(decoded.channels, p.channels);
     EXPECT_EQ(decoded.frames, static_cast<int64_t>(inputFrames));
     EXPECT_EQ(DecodeMp3WithMpg123(path), static_cast<int64_t>(inputFrames));
+    // FFmpeg names the encoder only when the LAME tag's checksum is right.
+    const ToolResult probed = RunTool(
+        "ffprobe", {"-v", "error", "-show_entries", "stream_tags=encoder", "-of", "default=nw=1:nk=1", path});
+    EXPECT_EQ(probed.out.rfind("LAME3.", 0), 0u) << probed.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(
