@@ -484,13 +484,3 @@ TEST_F(VorbisEncTest, ConcurrentStreamsStayApart) {
     }
     EXPECT_EQ(serials.size(), jobs.size()) << "each stream has its own serial number";
 }
-
-TEST_F(VorbisEncTest, VersionNamesLibvorbis) {
-    VB_VERSION v;
-    std::memset(&v, 0xFF, sizeof(v));
-    ASSERT_EQ(api.version(&v), VB_ERR_SUCCESSFUL);
-    EXPECT_EQ(v.dwStructSize, sizeof(VB_VERSION));
-    EXPECT_EQ(v.dwModuleMajor, 1u);
-    EXPECT_NE(std::string(v.szLibraryVersion).find("libVorbis"), std::string::npos) << v.szLibraryVersion;
-    EXPECT_EQ(api.version(nullptr), VB_ERR_INVALID_PARAMETER);
-}
