@@ -29,6 +29,19 @@
  *     set); when that lies outside the supported range, the nearest supported setup is used and the
  *     limits still apply.
  *   Only a combination that libvorbis refuses even then makes vbEncOpen fail (VB_ERR_UNSUPPORTED).
+ *   libvorbis keeps to the limits as far as its bitrate management reaches: with the hardest input
+ *   (full-scale white noise) the rate can end up to about a fifth above a maximum, and a maximum below
+ *   the supported range gives the lowest rate libvorbis can make (about 40 kbps for such noise).
+ *   The identification header states the window: minimum and maximum (0 or -1 = not set) and the
+ *   nominal bitrate of the setup used.
+ *   Examples at 44.1 kHz stereo (minimum / nominal / maximum, kbps):
+ *     0 / 0 / 0          quality 0.5 VBR
+ *     128 / 128 / 128    128 near-constant
+ *     0 / 32 / 0         average 45
+ *     0 / 32 / 40        average 45, maximum 45
+ *     256 / 128 / 64     128 / 128 / 128
+ *     350 / 0 / 32       limits 32..350, setup for 191
+ *     0 / 0 / 32         limit 32, setup for 45
  *
  * Comments: artist, album, title and comment texts become the Vorbis comments ARTIST, ALBUM, TITLE and
  * COMMENT; a null pointer or an empty text adds nothing. Texts that are not valid UTF-8 are taken as

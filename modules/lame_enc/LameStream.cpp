@@ -99,8 +99,11 @@ BE_ERR ApplyConfig(lame_global_flags* lame, const BE_CONFIG& c) {
         lame_set_VBR_min_bitrate_kbps(lame, static_cast<int>(c.dwBitrate));
         lame_set_VBR_hard_min(lame, 1);
     }
-    if (c.dwMaxBitrate != 0)
-        lame_set_VBR_max_bitrate_kbps(lame, static_cast<int>(std::max(c.dwMaxBitrate, c.dwBitrate)));
+    // Copies: the record is packed, and std::max takes references.
+    const uint32_t minKbps = c.dwBitrate;
+    const uint32_t maxKbps = c.dwMaxBitrate;
+    if (maxKbps != 0)
+        lame_set_VBR_max_bitrate_kbps(lame, static_cast<int>(std::max(maxKbps, minKbps)));
     return BE_ERR_SUCCESSFUL;
 }
 
@@ -131,6 +134,17 @@ BE_ERR LameStream::Open(const BE_CONFIG& config) {
         return BE_ERR_ENCODER_INIT;
 
     m_writeTag = lame_get_bWriteVbrTag(m_lame) != 0;
+    if (m_writeTag && lame_get_VBR(m_lame) == vbr_off) {
+        m_infoFormat.mpegVersion = lame_get_version(m_lame);
+        m_infoFormat.sampleRate = lame_get_out_samplerate(m_lame);
+        m_infoFormat.mode = static_cast<int>(lame_get_mode(m_lame));
+        m_infoFormat.privateBit = config.bPrivate != 0;
+        m_infoFormat.copyright = config.bCopyright != 0;
+        m_infoFormat.original = config.bOriginal != 0;
+        m_infoFormat.emphasis = static_cast<int>(config.dwEmphasis);
+        m_ownInfoFrame = !LameTagFitsFrame(m_infoFormat, lame_get_brate(m_lame), config.bCRC != 0) &&
+                         InfoFrameSize(m_infoFormat) > 0;
+    }
     // One frame of stereo input; LAME's worst case for n samples per channel is 1.25 n + 7200 bytes,
     // and the first call also carries the placeholder frame.
     const auto frame = static_cast<uint32_t>(lame_get_framesize(m_lame));
@@ -164,15 +178,19 @@ BE_ERR LameStream::Encode(uint32_t nSamples, const int16_t* samples, uint8_t* ou
     const uint32_t pairs = count / 2;
     if (pairs == 0)
         return BE_ERR_SUCCESSFUL;
+    const size_t room = PlaceholderRoom(out);
     // LAME only reads the samples.
-    const int result = lame_encode_buffer_interleaved(
-        m_lame, const_cast<short*>(data), static_cast<int>(pairs), out, static_cast<int>(m_bufferSize));
+    const int result =
+        lame_encode_buffer_interleaved(m_lame, const_cast<short*>(data), static_cast<int>(pairs), out + room,
+                                       static_cast<int>(m_bufferSize - room));
     if (result == -1)
         return BE_ERR_BUFFER_TOO_SMALL;
     if (result < 0)
         return BE_ERR_ENCODER_FAILED;
-    Track(out, result);
-    *written = static_cast<uint32_t>(result);
+    m_placeholderWritten = m_placeholderWritten || room > 0;
+    m_musicCrc = Crc16(m_musicCrc, out + room, static_cast<size_t>(result));
+    Track(out, room + static_cast<size_t>(result));
+    *written = static_cast<uint32_t>(room + static_cast<size_t>(result));
     return BE_ERR_SUCCESSFUL;
 }
 
@@ -182,18 +200,36 @@ BE_ERR LameStream::Flush(uint8_t* out, uint32_t* written, VbrHeaderRecord* recor
     if (m_flushed)
         return BE_ERR_STREAM_FLUSHED;
     m_flushed = true;
-    const int result = lame_encode_flush(m_lame, out, static_cast<int>(m_bufferSize));
+    const size_t room = PlaceholderRoom(out);
+    const int result = lame_encode_flush(m_lame, out + room, static_cast<int>(m_bufferSize - room));
     if (result == -1)
         return BE_ERR_BUFFER_TOO_SMALL;
     if (result < 0)
         return BE_ERR_ENCODER_FAILED;
-    Track(out, result);
-    *written = static_cast<uint32_t>(result);
+    m_placeholderWritten = m_placeholderWritten || room > 0;
+    m_musicCrc = Crc16(m_musicCrc, out + room, static_cast<size_t>(result));
+    Track(out, room + static_cast<size_t>(result));
+    *written = static_cast<uint32_t>(room + static_cast<size_t>(result));
 
     if (!m_writeTag)
         return BE_ERR_SUCCESSFUL;
     std::vector<uint8_t> tag(kMaxFrameBytes);
-    const size_t size = lame_get_lametag_frame(m_lame, tag.data(), tag.size());
+    size_t size = 0;
+    if (m_ownInfoFrame) {
+        InfoFrameContents contents;
+        contents.audioFrames = static_cast<uint32_t>(lame_get_frameNum(m_lame));
+        contents.streamBytes = static_cast<uint32_t>(m_streamBytes);
+        contents.encoderDelay = lame_get_encoder_delay(m_lame);
+        contents.encoderPadding = lame_get_encoder_padding(m_lame);
+        contents.bitrateKbps = lame_get_brate(m_lame);
+        contents.lowpassHz = lame_get_lowpassfreq(m_lame);
+        contents.quality = lame_get_quality(m_lame);
+        contents.musicCrc = m_musicCrc;
+        tag = BuildInfoFrame(m_infoFormat, contents);
+        size = tag.size();
+    } else {
+        size = lame_get_lametag_frame(m_lame, tag.data(), tag.size());
+    }
     if (size == 0 || size > tag.size() || size > m_head.size())
         return BE_ERR_SUCCESSFUL;
     tag.resize(size);
@@ -206,9 +242,16 @@ BE_ERR LameStream::Flush(uint8_t* out, uint32_t* written, VbrHeaderRecord* recor
     return BE_ERR_SUCCESSFUL;
 }
 
-void LameStream::Track(const uint8_t* out, int count) {
-    m_streamBytes += static_cast<uint64_t>(count);
-    const size_t keep =
-        std::min<size_t>(static_cast<size_t>(count), kMaxFrameBytes + kFingerprintBytes - m_head.size());
+size_t LameStream::PlaceholderRoom(uint8_t* out) {
+    if (!m_ownInfoFrame || m_placeholderWritten)
+        return 0;
+    const std::vector<uint8_t> placeholder = InfoFramePlaceholder(m_infoFormat);
+    std::memcpy(out, placeholder.data(), placeholder.size());
+    return placeholder.size();
+}
+
+void LameStream::Track(const uint8_t* out, size_t count) {
+    m_streamBytes += count;
+    const size_t keep = std::min(count, kMaxFrameBytes + kFingerprintBytes - m_head.size());
     m_head.insert(m_head.end(), out, out + keep);
 }

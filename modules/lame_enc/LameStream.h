@@ -1,5 +1,6 @@
 #pragma once
 
+#include "InfoFrame.h"
 #include "lame_enc.h"
 
 #include <cstdint>
@@ -34,10 +35,17 @@ public:
     std::mutex m_mutex;
 
 private:
-    void Track(const uint8_t* out, int count);
+    void Track(const uint8_t* out, size_t count);
+    // Puts this module's placeholder in front of the first output when it writes the Info frame itself;
+    // returns its size.
+    size_t PlaceholderRoom(uint8_t* out);
 
     lame_global_flags* m_lame = nullptr;
     bool m_writeTag = false;
+    bool m_ownInfoFrame = false; // LAME's tag does not fit; this module writes an Info frame
+    bool m_placeholderWritten = false;
+    InfoFrameFormat m_infoFormat;
+    uint16_t m_musicCrc = 0;
     bool m_flushed = false;
     uint32_t m_samplesPerChunk = 0;
     uint32_t m_bufferSize = 0;
