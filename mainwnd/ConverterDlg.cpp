@@ -531,6 +531,7 @@ void CConverterDlg::OnDestroy() {
         return;
     m_bDestroyed = true;
     m_player.SetAutoSizeProperty(true);
+    m_player.SetProperty1056(true);
     g_settings.Save();
     m_positionTimer.stop();
 }

@@ -1,0 +1,575 @@
+#include "MediaPlayer2.h"
+
+#include "MediaProbe.h"
+
+#include <QPainter>
+#include <QPointer>
+#include <algorithm>
+#include <clocale>
+#include <cstdlib>
+#include <filesystem>
+#include <mpv/client.h>
+#include <mpv/render.h>
+
+namespace {
+
+std::string& AudioOutput() {
+    static std::string ao;
+    return ao;
+}
+
+// Ids of the observed properties (reply_userdata of their change events).
+enum : uint64_t { kObserveEof = 1, kObservePause, kObserveTimePos, kObserveDuration };
+
+// mpv reads no configuration, runs no scripts or helpers and takes no input of its own; keep-open
+// leaves a finished file loaded at its end, which is how the stopped state keeps its position.
+const char* const kOptions[][2] = {
+    {"config", "no"},
+    {"load-scripts", "no"},
+    {"load-stats-overlay", "no"},
+    {"load-osd-console", "no"},
+    {"load-auto-profiles", "no"},
+    {"ytdl", "no"},
+    {"osc", "no"},
+    {"terminal", "no"},
+    {"input-default-bindings", "no"},
+    {"input-vo-keyboard", "no"},
+    {"resume-playback", "no"},
+    {"idle", "yes"},
+    {"vo", "libmpv"},
+    {"hwdec", "no"},
+    {"keep-open", "yes"},
+    {"audio-fallback-to-null", "yes"},
+    {"audio-client-name", "Quillet"},
+    {"cover-art-auto", "no"},
+    {"audio-display", "no"},
+    {"audio-file-auto", "no"},
+    {"sub-auto", "no"},
+    {"sid", "no"},
+    {"osd-level", "0"},
+    {"hr-seek", "yes"},
+};
+
+bool GetFlag(mpv_handle* mpv, const char* name) {
+    int flag = 0;
+    return mpv_get_property(mpv, name, MPV_FORMAT_FLAG, &flag) >= 0 && flag;
+}
+
+} // namespace
+
+// The software renderer's target: rows aligned to 64 bytes, as mpv's fast paths want them.
+struct CMediaPlayer2::FrameBuffer {
+    std::unique_ptr<uchar, decltype(&std::free)> data{nullptr, &std::free};
+    QSize size;
+    size_t stride = 0;
+    QImage image;
+
+    bool Resize(const QSize& wanted) {
+        if (wanted == size && data)
+            return true;
+        image = QImage();
+        size = QSize();
+        stride = (static_cast<size_t>(wanted.width()) * 4 + 63) & ~static_cast<size_t>(63);
+        data.reset(static_cast<uchar*>(std::aligned_alloc(64, stride * wanted.height())));
+        if (!data)
+            return false;
+        size = wanted;
+        image = QImage(data.get(), wanted.width(), wanted.height(), static_cast<qsizetype>(stride),
+                       QImage::Format_RGB32);
+        return true;
+    }
+};
+
+void CMediaPlayer2::SetAudioOutputForTesting(const std::string& ao) {
+    AudioOutput() = ao;
+}
+
+CMediaPlayer2::CMediaPlayer2(QWidget* parent) : QWidget(parent), m_frame(std::make_unique<FrameBuffer>()) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+
+    // libmpv refuses to start unless numbers are read and written the C way; Qt's own formatting
+    // does not depend on it.
+    std::setlocale(LC_NUMERIC, "C");
+    m_mpv = mpv_create();
+    if (!m_mpv)
+        return;
+    for (const auto& option : kOptions)
+        mpv_set_option_string(m_mpv, option[0], option[1]);
+    if (!AudioOutput().empty())
+        mpv_set_option_string(m_mpv, "ao", AudioOutput().c_str());
+    if (mpv_initialize(m_mpv) < 0) {
+        mpv_terminate_destroy(m_mpv);
+        m_mpv = nullptr;
+        return;
+    }
+    mpv_observe_property(m_mpv, kObserveEof, "eof-reached", MPV_FORMAT_FLAG);
+    mpv_observe_property(m_mpv, kObservePause, "pause", MPV_FORMAT_FLAG);
+    mpv_observe_property(m_mpv, kObserveTimePos, "time-pos", MPV_FORMAT_DOUBLE);
+    mpv_observe_property(m_mpv, kObserveDuration, "duration", MPV_FORMAT_DOUBLE);
+
+    // Without a render context mpv has no video output: audio still previews.
+    char apiType[] = MPV_RENDER_API_TYPE_SW;
+    mpv_render_param params[] = {{MPV_RENDER_PARAM_API_TYPE, apiType}, {MPV_RENDER_PARAM_INVALID, nullptr}};
+    if (mpv_render_context_create(&m_render, m_mpv, params) < 0)
+        m_render = nullptr;
+    if (m_render)
+        mpv_render_context_set_update_callback(m_render, &CMediaPlayer2::OnRenderUpdate, this);
+    mpv_set_wakeup_callback(m_mpv, &CMediaPlayer2::OnMpvWakeup, this);
+}
+
+CMediaPlayer2::~CMediaPlayer2() {
+    if (!m_mpv)
+        return;
+    // Both setters wait for a callback in progress, so none reaches this object afterwards; calls
+    // already posted to the GUI thread die with the object.
+    mpv_set_wakeup_callback(m_mpv, nullptr, nullptr);
+    if (m_render) {
+        mpv_render_context_set_update_callback(m_render, nullptr, nullptr);
+        mpv_render_context_free(m_render);
+    }
+    mpv_terminate_destroy(m_mpv);
+}
+
+void CMediaPlayer2::OnMpvWakeup(void* self) {
+    auto* player = static_cast<CMediaPlayer2*>(self);
+    if (!player->m_drainQueued.exchange(true))
+        QMetaObject::invokeMethod(player, &CMediaPlayer2::DrainEvents, Qt::QueuedConnection);
+}
+
+void CMediaPlayer2::OnRenderUpdate(void* self) {
+    auto* player = static_cast<CMediaPlayer2*>(self);
+    if (!player->m_renderQueued.exchange(true))
+        QMetaObject::invokeMethod(
+            player,
+            [player] {
+                player->m_renderQueued = false;
+                player->RenderFrame(false);
+            },
+            Qt::QueuedConnection);
+}
+
+void CMediaPlayer2::SetFileName(const std::string& utf8Path) {
+    // An absolute path never reads as a protocol ("av://", "concat:") to mpv or to libavformat.
+    std::error_code ec;
+    m_path = utf8Path.empty() ? std::string() : std::filesystem::absolute(utf8Path, ec).string();
+    if (ec)
+        m_path = utf8Path;
+    m_probedDuration = m_path.empty() ? 0 : std::max(0.0, ProbeMediaDuration(m_path));
+    StartLoad(false);
+}
+
+void CMediaPlayer2::StartLoad(bool paused) {
+    ++m_loadSerial;
+    m_entryId = -1;
+    m_activeEntry = -1;
+    m_paused = paused;
+    m_eofReached = false;
+    m_timePos = 0;
+    m_mpvDuration = 0;
+    m_seekPending = false;
+    m_seekIssued = false;
+    m_videoSeen = false;
+    m_hasFrame = false;
+    update();
+
+    if (!m_mpv || m_path.empty()) {
+        FailLoad();
+        return;
+    }
+    int pause = paused ? 1 : 0;
+    mpv_set_property_async(m_mpv, 0, "pause", MPV_FORMAT_FLAG, &pause);
+    // The path goes as one argument of an argument list, so mpv never parses it.
+    const char* args[] = {"loadfile", m_path.c_str(), "replace", nullptr};
+    mpv_node result{};
+    if (mpv_command_ret(m_mpv, args, &result) < 0) {
+        FailLoad();
+        return;
+    }
+    if (result.format == MPV_FORMAT_NODE_MAP) {
+        for (int i = 0; i < result.u.list->num; ++i) {
+            if (std::string_view(result.u.list->keys[i]) == "playlist_entry_id" &&
+                result.u.list->values[i].format == MPV_FORMAT_INT64)
+                m_entryId = result.u.list->values[i].u.int64;
+        }
+    }
+    mpv_free_node_contents(&result);
+    m_phase = Phase::Opening;
+    UpdateState();
+}
+
+void CMediaPlayer2::DrainEvents() {
+    m_drainQueued = false;
+    if (!m_mpv)
+        return;
+    bool propertiesChanged = false;
+    for (;;) {
+        mpv_event* event = mpv_wait_event(m_mpv, 0);
+        if (event->event_id == MPV_EVENT_NONE)
+            break;
+        switch (event->event_id) {
+        case MPV_EVENT_START_FILE: {
+            const auto* start = static_cast<mpv_event_start_file*>(event->data);
+            // After a redirection (the file was a playlist) the first entry it names is ours.
+            if (m_phase == Phase::Opening && m_entryId < 0)
+                m_entryId = start->playlist_entry_id;
+            m_activeEntry = start->playlist_entry_id;
+            break;
+        }
+        case MPV_EVENT_FILE_LOADED:
+            if (m_phase == Phase::Opening && m_activeEntry == m_entryId) {
+                m_phase = Phase::Starting;
+                if (m_seekPending && !m_seekIssued)
+                    Seek(m_seekTarget);
+            }
+            break;
+        case MPV_EVENT_PLAYBACK_RESTART:
+            if (m_activeEntry != m_entryId)
+                break;
+            if (m_phase == Phase::Starting) {
+                // The first restart after loading: playback has really begun.
+                RefreshPlaybackProperties();
+                m_phase = Phase::Loaded;
+                UpdateState();
+            } else if (m_seekPending && m_seekIssued && m_seekAcknowledged) {
+                m_seekPending = false;
+                RefreshPlaybackProperties();
+                propertiesChanged = true;
+            }
+            break;
+        case MPV_EVENT_END_FILE: {
+            const auto* end = static_cast<mpv_event_end_file*>(event->data);
+            if (end->playlist_entry_id != m_entryId || m_phase == Phase::Closed)
+                break;
+            if (end->reason == MPV_END_FILE_REASON_ERROR) {
+                FailLoad();
+            } else if (end->reason == MPV_END_FILE_REASON_REDIRECT) {
+                m_entryId = -1;
+            } else if (end->reason == MPV_END_FILE_REASON_EOF && m_phase == Phase::Loaded) {
+                // keep-open did not hold the file (it should); it still ended normally.
+                m_phase = Phase::Ended;
+                m_eofReached = true;
+                m_seekPending = false;
+                UpdateState();
+            } else if (end->reason == MPV_END_FILE_REASON_EOF) {
+                FailLoad(); // ended before anything played
+            } else {
+                m_phase = Phase::Closed;
+                UpdateState();
+            }
+            break;
+        }
+        case MPV_EVENT_PROPERTY_CHANGE: {
+            const auto* property = static_cast<mpv_event_property*>(event->data);
+            const bool isFlag = property->format == MPV_FORMAT_FLAG;
+            const bool isDouble = property->format == MPV_FORMAT_DOUBLE;
+            switch (event->reply_userdata) {
+            case kObserveEof:
+                m_eofReached = isFlag && *static_cast<int*>(property->data);
+                propertiesChanged = true;
+                break;
+            case kObservePause:
+                m_paused = isFlag && *static_cast<int*>(property->data);
+                propertiesChanged = true;
+                break;
+            case kObserveTimePos:
+                if (isDouble && m_activeEntry == m_entryId)
+                    m_timePos = *static_cast<double*>(property->data);
+                break;
+            case kObserveDuration:
+                if (isDouble && m_activeEntry == m_entryId)
+                    m_mpvDuration = *static_cast<double*>(property->data);
+                break;
+            default:
+                break;
+            }
+            break;
+        }
+        case MPV_EVENT_COMMAND_REPLY:
+            if (m_seekPending && m_seekIssued && event->reply_userdata == m_seekSerial) {
+                if (event->error < 0)
+                    m_seekPending = false;
+                else
+                    m_seekAcknowledged = true;
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    if (propertiesChanged)
+        UpdateState();
+}
+
+void CMediaPlayer2::RefreshPlaybackProperties() {
+    m_paused = GetFlag(m_mpv, "pause");
+    m_eofReached = GetFlag(m_mpv, "eof-reached");
+    double value = 0;
+    if (mpv_get_property(m_mpv, "time-pos", MPV_FORMAT_DOUBLE, &value) >= 0)
+        m_timePos = value;
+    if (mpv_get_property(m_mpv, "duration", MPV_FORMAT_DOUBLE, &value) >= 0)
+        m_mpvDuration = value;
+}
+
+void CMediaPlayer2::UpdateState() {
+    int state = kClosed;
+    switch (m_phase) {
+    case Phase::Closed:
+        state = kClosed;
+        break;
+    case Phase::Opening:
+    case Phase::Starting:
+        state = kWaiting;
+        break;
+    case Phase::Loaded:
+        state = m_eofReached ? kStopped : m_paused ? kPaused : kPlaying;
+        break;
+    case Phase::Ended:
+        state = kStopped;
+        break;
+    }
+    if (state == m_state)
+        return;
+    // mpv pauses at the end only once the audio has drained; stop at once, so that a seek back
+    // from the end waits for Play instead of playing on by itself.
+    if (state == kStopped && m_phase == Phase::Loaded && !m_paused) {
+        int pause = 1;
+        mpv_set_property_async(m_mpv, 0, "pause", MPV_FORMAT_FLAG, &pause);
+    }
+    Notify({false, m_state, state});
+    m_state = state;
+}
+
+void CMediaPlayer2::FailLoad() {
+    m_phase = Phase::Closed;
+    m_seekPending = false;
+    UpdateState();
+    if (m_failedSerial != m_loadSerial) {
+        m_failedSerial = m_loadSerial;
+        Notify({true, 0, 0});
+    }
+}
+
+// Signals always leave from a posted call of their own, never from inside an operation or the event
+// loop's drain, so a handler may call back into the player, open another file or run a message box.
+void CMediaPlayer2::Notify(const Notice& notice) {
+    m_notices.push_back(notice);
+    if (m_deliveryQueued)
+        return;
+    m_deliveryQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_deliveryQueued = false;
+            DeliverNotices();
+        },
+        Qt::QueuedConnection);
+}
+
+void CMediaPlayer2::DeliverNotices() {
+    QPointer<CMediaPlayer2> alive(this);
+    while (alive && !m_notices.empty()) {
+        const Notice notice = m_notices.front();
+        m_notices.pop_front();
+        if (notice.isError)
+            emit Error();
+        else
+            emit PlayStateChange(notice.oldState, notice.newState);
+    }
+}
+
+double CMediaPlayer2::GetDuration() const {
+    if (m_probedDuration > 0)
+        return m_probedDuration;
+    return m_phase == Phase::Loaded || m_phase == Phase::Ended ? std::max(0.0, m_mpvDuration) : 0;
+}
+
+double CMediaPlayer2::GetCurrentPosition() const {
+    if (m_phase == Phase::Closed)
+        return 0;
+    if (m_seekPending)
+        return m_seekTarget;
+    if (m_phase != Phase::Loaded && m_phase != Phase::Ended)
+        return 0;
+    // At the end the position is the end, not the start of the last video frame.
+    if (m_state == kStopped && GetDuration() > 0)
+        return std::max(GetDuration(), m_timePos);
+    return std::max(0.0, m_timePos);
+}
+
+void CMediaPlayer2::SetCurrentPosition(double seconds) {
+    if (!m_mpv || m_phase == Phase::Closed)
+        return;
+    seconds = std::max(0.0, seconds);
+    if (m_phase == Phase::Ended) {
+        StartLoad(true);
+        m_seekPending = true;
+        m_seekTarget = seconds;
+        return;
+    }
+    if (m_phase == Phase::Opening) {
+        // mpv cannot seek before the file is loaded; the seek goes out with FILE_LOADED.
+        m_seekPending = true;
+        m_seekIssued = false;
+        m_seekTarget = seconds;
+        return;
+    }
+    Seek(seconds);
+}
+
+void CMediaPlayer2::Seek(double seconds) {
+    m_seekPending = true;
+    m_seekIssued = true;
+    m_seekAcknowledged = false;
+    m_seekTarget = seconds;
+    ++m_seekSerial;
+    mpv_node items[3];
+    items[0].format = MPV_FORMAT_STRING;
+    items[0].u.string = const_cast<char*>("seek");
+    items[1].format = MPV_FORMAT_DOUBLE;
+    items[1].u.double_ = seconds;
+    items[2].format = MPV_FORMAT_STRING;
+    items[2].u.string = const_cast<char*>("absolute+exact");
+    mpv_node_list list{3, items, nullptr};
+    mpv_node command;
+    command.format = MPV_FORMAT_NODE_ARRAY;
+    command.u.list = &list;
+    if (mpv_command_node_async(m_mpv, m_seekSerial, &command) < 0)
+        m_seekPending = false;
+}
+
+int CMediaPlayer2::GetPlayState() const {
+    return m_state;
+}
+
+int CMediaPlayer2::GetPictureWidth() const {
+    if (!m_mpv || (m_phase != Phase::Starting && m_phase != Phase::Loaded))
+        return 0;
+    // Unavailable when no video track is selected; cover art is a picture of the file, not of the source.
+    int albumArt = 0;
+    if (mpv_get_property(m_mpv, "current-tracks/video/albumart", MPV_FORMAT_FLAG, &albumArt) < 0 || albumArt)
+        return 0;
+    int64_t width = 0;
+    if (mpv_get_property(m_mpv, "width", MPV_FORMAT_INT64, &width) < 0 || width <= 0)
+        mpv_get_property(m_mpv, "current-tracks/video/demux-w", MPV_FORMAT_INT64, &width);
+    return static_cast<int>(std::max<int64_t>(0, width));
+}
+
+void CMediaPlayer2::Play() {
+    if (!m_mpv)
+        return;
+    switch (m_phase) {
+    case Phase::Closed:
+        return;
+    case Phase::Ended:
+        StartLoad(false);
+        return;
+    case Phase::Loaded:
+        // Play at the end starts again from the beginning.
+        if (m_eofReached && !m_seekPending)
+            Seek(0);
+        break;
+    case Phase::Opening:
+    case Phase::Starting:
+        break;
+    }
+    int pause = 0;
+    mpv_set_property_async(m_mpv, 0, "pause", MPV_FORMAT_FLAG, &pause);
+}
+
+void CMediaPlayer2::Pause() {
+    if (!m_mpv || m_phase == Phase::Closed || m_phase == Phase::Ended)
+        return;
+    int pause = 1;
+    mpv_set_property_async(m_mpv, 0, "pause", MPV_FORMAT_FLAG, &pause);
+}
+
+bool CMediaPlayer2::IsShownOnScreen() const {
+    return isVisible() && !window()->isMinimized() && width() > 0 && height() > 0;
+}
+
+// Draws only while shown; a hidden player still takes mpv's frames (without drawing them) so that
+// its video output never waits for us.
+void CMediaPlayer2::RenderFrame(bool force) {
+    if (!m_render)
+        return;
+    const bool newFrame = mpv_render_context_update(m_render) & MPV_RENDER_UPDATE_FRAME;
+    if (newFrame)
+        m_videoSeen = true;
+    if (!newFrame && !(force && m_videoSeen))
+        return;
+    int noBlock = 0;
+    if (!IsShownOnScreen()) {
+        int skip = 1;
+        mpv_render_param params[] = {{MPV_RENDER_PARAM_SKIP_RENDERING, &skip},
+                                     {MPV_RENDER_PARAM_BLOCK_FOR_TARGET_TIME, &noBlock},
+                                     {MPV_RENDER_PARAM_INVALID, nullptr}};
+        mpv_render_context_render(m_render, params);
+        return;
+    }
+    const qreal ratio = devicePixelRatioF();
+    const QSize target(qRound(width() * ratio), qRound(height() * ratio));
+    if (!m_frame->Resize(target))
+        return;
+    int size[2] = {target.width(), target.height()};
+    char format[] = "bgr0"; // QImage::Format_RGB32 in memory order on little-endian machines
+    size_t stride = m_frame->stride;
+    mpv_render_param params[] = {{MPV_RENDER_PARAM_SW_SIZE, size},
+                                 {MPV_RENDER_PARAM_SW_FORMAT, format},
+                                 {MPV_RENDER_PARAM_SW_STRIDE, &stride},
+                                 {MPV_RENDER_PARAM_SW_POINTER, m_frame->data.get()},
+                                 {MPV_RENDER_PARAM_BLOCK_FOR_TARGET_TIME, &noBlock},
+                                 {MPV_RENDER_PARAM_INVALID, nullptr}};
+    if (mpv_render_context_render(m_render, params) < 0)
+        return;
+    // The padding byte is undefined; RGB32 wants it opaque.
+    for (int y = 0; y < target.height(); ++y) {
+        auto* row = reinterpret_cast<quint32*>(m_frame->data.get() + m_frame->stride * y);
+        for (int x = 0; x < target.width(); ++x)
+            row[x] |= 0xff000000u;
+    }
+    m_frame->image.setDevicePixelRatio(ratio);
+    m_hasFrame = true;
+    update();
+}
+
+void CMediaPlayer2::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    const QImage& image = m_frame->image;
+    if (!m_hasFrame || image.isNull()) {
+        painter.fillRect(rect(), Qt::black);
+        return;
+    }
+    const QSizeF imageSize = image.deviceIndependentSize();
+    if (imageSize.toSize() == size()) {
+        painter.drawImage(QPointF(0, 0), image);
+        return;
+    }
+    // A frame of an earlier size, until mpv draws one for the new size.
+    painter.fillRect(rect(), Qt::black);
+    const QSizeF fitted = imageSize.scaled(QSizeF(size()), Qt::KeepAspectRatio);
+    const QRectF target(QPointF((width() - fitted.width()) / 2, (height() - fitted.height()) / 2), fitted);
+    painter.drawImage(target, image);
+}
+
+void CMediaPlayer2::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    RequestRedraw();
+}
+
+void CMediaPlayer2::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    RequestRedraw();
+}
+
+void CMediaPlayer2::RequestRedraw() {
+    if (!m_render || !m_videoSeen || m_redrawQueued)
+        return;
+    m_redrawQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_redrawQueued = false;
+            RenderFrame(true);
+        },
+        Qt::QueuedConnection);
+}

@@ -1,0 +1,127 @@
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+
+struct mpv_handle;
+struct mpv_render_context;
+
+// The preview player (control 1007 of the main window): plays one source file with libmpv and draws
+// its video into this widget through mpv's software renderer. Every call and every signal happens on
+// the GUI thread; mpv's own threads only ever post work to it.
+class CMediaPlayer2 : public QWidget {
+    Q_OBJECT
+
+public:
+    enum PlayState {
+        kStopped = 0, // at the end of the file; the position stays at the end
+        kPaused = 1,
+        kPlaying = 2,
+        kWaiting = 3, // a file is opening
+        kClosed = 6,  // nothing loaded, or the last file failed to open
+    };
+
+    explicit CMediaPlayer2(QWidget* parent = nullptr);
+    ~CMediaPlayer2() override;
+    CMediaPlayer2(const CMediaPlayer2&) = delete;
+    CMediaPlayer2& operator=(const CMediaPlayer2&) = delete;
+
+    // The audio output of players created afterwards: "null" for none (tests), empty for the
+    // system's default output.
+    static void SetAudioOutputForTesting(const std::string& ao);
+
+    // Opens a file (UTF-8 path) and starts playing it as soon as it is loaded. The duration is read
+    // from the file's headers before this returns.
+    void SetFileName(const std::string& utf8Path);
+    // Seconds; 0 while unknown.
+    double GetDuration() const;
+    // Seconds. Right after SetCurrentPosition, the requested position until the seek has completed.
+    double GetCurrentPosition() const;
+    void SetCurrentPosition(double seconds);
+    // One of PlayState.
+    int GetPlayState() const;
+    // Width of the source's picture; 0 for audio, also when the only picture is embedded cover art.
+    int GetPictureWidth() const;
+    void Play();
+    void Pause();
+
+    // The design's AutoSize property and property 1056. Set only as the main window goes away; the
+    // player always scales its picture to its window, so both are kept and have no effect.
+    void SetAutoSizeProperty(bool value) { m_bAutoSize = value; }
+    void SetProperty1056(bool value) { m_bProperty1056 = value; }
+
+signals:
+    void PlayStateChange(int oldState, int newState);
+    // A file that cannot be opened or has nothing to play; once per failed file.
+    void Error();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    enum class Phase { Closed, Opening, Starting, Loaded, Ended };
+    struct Notice {
+        bool isError;
+        int oldState;
+        int newState;
+    };
+    struct FrameBuffer;
+
+    static void OnMpvWakeup(void* self);
+    static void OnRenderUpdate(void* self);
+    void DrainEvents();
+    void RenderFrame(bool force);
+    void RequestRedraw();
+    bool IsShownOnScreen() const;
+
+    void StartLoad(bool paused);
+    void RefreshPlaybackProperties();
+    void UpdateState();
+    void FailLoad();
+    void Notify(const Notice& notice);
+    void DeliverNotices();
+    void Seek(double seconds);
+
+    mpv_handle* m_mpv = nullptr;
+    mpv_render_context* m_render = nullptr;
+    std::atomic<bool> m_drainQueued{false};
+    std::atomic<bool> m_renderQueued{false};
+
+    std::string m_path;
+    Phase m_phase = Phase::Closed;
+    int64_t m_entryId = -1;     // mpv's playlist entry of the current file
+    int64_t m_activeEntry = -1; // the entry mpv's events are about
+    uint64_t m_loadSerial = 0;
+    uint64_t m_failedSerial = 0;
+    double m_probedDuration = 0;
+    double m_mpvDuration = 0;
+    double m_timePos = 0;
+    bool m_paused = false;
+    bool m_eofReached = false;
+    int m_state = kClosed;
+
+    // A seek in flight: its target answers for the position until mpv has finished it.
+    bool m_seekPending = false;
+    bool m_seekIssued = false;
+    bool m_seekAcknowledged = false;
+    double m_seekTarget = 0;
+    uint64_t m_seekSerial = 0;
+
+    std::deque<Notice> m_notices;
+    bool m_deliveryQueued = false;
+
+    std::unique_ptr<FrameBuffer> m_frame;
+    bool m_hasFrame = false;  // m_frame holds a picture of the current file
+    bool m_videoSeen = false; // mpv has delivered video for the current file
+    bool m_redrawQueued = false;
+
+    bool m_bAutoSize = false;
+    bool m_bProperty1056 = false;
+};
