@@ -1,5 +1,5 @@
 #include "ConverterApp.h"
-#include "Resources.h"
+#include "QuilletResources.h"
 
 #include <QApplication>
 

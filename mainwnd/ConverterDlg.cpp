@@ -200,7 +200,7 @@ bool CConverterDlg::OnInitDialog() {
     for (const ToolbarButton& b : kToolbar)
         (this->*b.button).SetTooltipText(QString::fromLatin1(b.tooltip), true);
     for (const ToolbarButton& b : kToolbar)
-        (this->*b.button).SetAlign(CImageButton::ALIGN_ICON_TOP, true);
+        (this->*b.button).SetAlign(CImageButton::ALIGN_ICON_ABOVE, true);
     for (const ToolbarButton& b : kToolbar)
         (this->*b.button).DrawTransparent(true);
 

@@ -6,6 +6,7 @@
 #include "TestMedia.h"
 #include "TestSupport.h"
 
+#include <QApplication>
 #include <QMouseEvent>
 #include <cmath>
 #include <gtest/gtest.h>
