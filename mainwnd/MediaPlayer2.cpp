@@ -154,6 +154,9 @@ void CMediaPlayer2::SetFileName(const std::string& utf8Path) {
     m_path = utf8Path.empty() ? std::string() : std::filesystem::absolute(utf8Path, ec).string();
     if (ec)
         m_path = utf8Path;
+    // mpv would play a folder as a playlist of what it holds, which is not the source.
+    if (std::filesystem::is_directory(m_path, ec))
+        m_path.clear();
     m_probedDuration = m_path.empty() ? 0 : std::max(0.0, ProbeMediaDuration(m_path));
     StartLoad(false);
 }
@@ -399,7 +402,7 @@ double CMediaPlayer2::GetCurrentPosition() const {
 void CMediaPlayer2::SetCurrentPosition(double seconds) {
     if (!m_mpv || m_phase == Phase::Closed)
         return;
-    seconds = std::max(0.0, seconds);
+    seconds = std::max(0.0, GetDuration() > 0 ? std::min(seconds, GetDuration()) : seconds);
     if (m_phase == Phase::Ended) {
         StartLoad(true);
         m_seekPending = true;
