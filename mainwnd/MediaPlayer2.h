@@ -82,6 +82,7 @@ private:
     bool IsShownOnScreen() const;
 
     void StartLoad(bool paused);
+    void RefreshPlayFlags();
     void RefreshPlaybackProperties();
     void UpdateState();
     void FailLoad();
