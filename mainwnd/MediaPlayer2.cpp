@@ -2,6 +2,7 @@
 
 #include "MediaProbe.h"
 
+#include <QImage>
 #include <QPainter>
 #include <QPointer>
 #include <algorithm>
