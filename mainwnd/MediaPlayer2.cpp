@@ -2,6 +2,7 @@
 
 #include "MediaProbe.h"
 
+#include <QImage>
 #include <QPainter>
 #include <QPointer>
 #include <algorithm>
@@ -22,7 +23,8 @@ std::string& AudioOutput() {
 enum : uint64_t { kObserveEof = 1, kObservePause, kObserveTimePos, kObserveDuration };
 
 // mpv reads no configuration, runs no scripts or helpers and takes no input of its own; keep-open
-// leaves a finished file loaded at its end, which is how the stopped state keeps its position.
+// leaves a finished file loaded at its end, which is how the stopped state keeps its position, and
+// without pausing there, so that Play and a seek from the end play on without a second request.
 const char* const kOptions[][2] = {
     {"config", "no"},
     {"load-scripts", "no"},
@@ -39,6 +41,7 @@ const char* const kOptions[][2] = {
     {"vo", "libmpv"},
     {"hwdec", "no"},
     {"keep-open", "yes"},
+    {"keep-open-pause", "no"},
     {"audio-fallback-to-null", "yes"},
     {"audio-client-name", "Quillet"},
     {"cover-art-auto", "no"},
@@ -154,6 +157,9 @@ void CMediaPlayer2::SetFileName(const std::string& utf8Path) {
     m_path = utf8Path.empty() ? std::string() : std::filesystem::absolute(utf8Path, ec).string();
     if (ec)
         m_path = utf8Path;
+    // mpv would play a folder as a playlist of what it holds, which is not the source.
+    if (std::filesystem::is_directory(m_path, ec))
+        m_path.clear();
     m_probedDuration = m_path.empty() ? 0 : std::max(0.0, ProbeMediaDuration(m_path));
     StartLoad(false);
 }
@@ -201,7 +207,7 @@ void CMediaPlayer2::DrainEvents() {
     m_drainQueued = false;
     if (!m_mpv)
         return;
-    bool propertiesChanged = false;
+    bool flagsChanged = false;
     for (;;) {
         mpv_event* event = mpv_wait_event(m_mpv, 0);
         if (event->event_id == MPV_EVENT_NONE)
@@ -223,18 +229,17 @@ void CMediaPlayer2::DrainEvents() {
             }
             break;
         case MPV_EVENT_PLAYBACK_RESTART:
-            if (m_activeEntry != m_entryId)
+            if (m_activeEntry != m_entryId || (m_phase != Phase::Starting && m_phase != Phase::Loaded))
                 break;
+            // mpv may fold a seek into the start of the file: one restart then ends both.
+            if (m_seekPending && m_seekIssued && m_seekAcknowledged)
+                m_seekPending = false;
+            RefreshPlaybackProperties();
             if (m_phase == Phase::Starting) {
                 // The first restart after loading: playback has really begun.
-                RefreshPlaybackProperties();
                 m_phase = Phase::Loaded;
-                UpdateState();
-            } else if (m_seekPending && m_seekIssued && m_seekAcknowledged) {
-                m_seekPending = false;
-                RefreshPlaybackProperties();
-                propertiesChanged = true;
             }
+            UpdateState();
             break;
         case MPV_EVENT_END_FILE: {
             const auto* end = static_cast<mpv_event_end_file*>(event->data);
@@ -260,16 +265,13 @@ void CMediaPlayer2::DrainEvents() {
         }
         case MPV_EVENT_PROPERTY_CHANGE: {
             const auto* property = static_cast<mpv_event_property*>(event->data);
-            const bool isFlag = property->format == MPV_FORMAT_FLAG;
             const bool isDouble = property->format == MPV_FORMAT_DOUBLE;
             switch (event->reply_userdata) {
             case kObserveEof:
-                m_eofReached = isFlag && *static_cast<int*>(property->data);
-                propertiesChanged = true;
-                break;
             case kObservePause:
-                m_paused = isFlag && *static_cast<int*>(property->data);
-                propertiesChanged = true;
+                // Observed values of different properties may arrive out of mpv's order (a seek
+                // seen before the unpause sent ahead of it): read both together instead.
+                flagsChanged = true;
                 break;
             case kObserveTimePos:
                 if (isDouble && m_activeEntry == m_entryId)
@@ -296,13 +298,19 @@ void CMediaPlayer2::DrainEvents() {
             break;
         }
     }
-    if (propertiesChanged)
+    if (flagsChanged && m_phase == Phase::Loaded) {
+        RefreshPlayFlags();
         UpdateState();
+    }
+}
+
+void CMediaPlayer2::RefreshPlayFlags() {
+    m_paused = GetFlag(m_mpv, "pause");
+    m_eofReached = GetFlag(m_mpv, "eof-reached");
 }
 
 void CMediaPlayer2::RefreshPlaybackProperties() {
-    m_paused = GetFlag(m_mpv, "pause");
-    m_eofReached = GetFlag(m_mpv, "eof-reached");
+    RefreshPlayFlags();
     double value = 0;
     if (mpv_get_property(m_mpv, "time-pos", MPV_FORMAT_DOUBLE, &value) >= 0)
         m_timePos = value;
@@ -329,12 +337,6 @@ void CMediaPlayer2::UpdateState() {
     }
     if (state == m_state)
         return;
-    // mpv pauses at the end only once the audio has drained; stop at once, so that a seek back
-    // from the end waits for Play instead of playing on by itself.
-    if (state == kStopped && m_phase == Phase::Loaded && !m_paused) {
-        int pause = 1;
-        mpv_set_property_async(m_mpv, 0, "pause", MPV_FORMAT_FLAG, &pause);
-    }
     Notify({false, m_state, state});
     m_state = state;
 }
@@ -390,16 +392,18 @@ double CMediaPlayer2::GetCurrentPosition() const {
         return m_seekTarget;
     if (m_phase != Phase::Loaded && m_phase != Phase::Ended)
         return 0;
-    // At the end the position is the end, not the start of the last video frame.
-    if (m_state == kStopped && GetDuration() > 0)
-        return std::max(GetDuration(), m_timePos);
-    return std::max(0.0, m_timePos);
+    // At the end the position is the end, not the start of the last video frame; mpv's clock may
+    // also run a little past the duration the headers give, which the marks must not exceed.
+    const double duration = GetDuration();
+    if (duration <= 0)
+        return std::max(0.0, m_timePos);
+    return m_state == kStopped ? duration : std::clamp(m_timePos, 0.0, duration);
 }
 
 void CMediaPlayer2::SetCurrentPosition(double seconds) {
     if (!m_mpv || m_phase == Phase::Closed)
         return;
-    seconds = std::max(0.0, seconds);
+    seconds = std::max(0.0, GetDuration() > 0 ? std::min(seconds, GetDuration()) : seconds);
     if (m_phase == Phase::Ended) {
         StartLoad(true);
         m_seekPending = true;
@@ -464,16 +468,16 @@ void CMediaPlayer2::Play() {
         StartLoad(false);
         return;
     case Phase::Loaded:
-        // Play at the end starts again from the beginning.
-        if (m_eofReached && !m_seekPending)
-            Seek(0);
-        break;
     case Phase::Opening:
     case Phase::Starting:
         break;
     }
+    // Unpausing at the end does nothing by itself; the seek that follows it then plays. The other
+    // order could show a moment of pause at the start.
     int pause = 0;
     mpv_set_property_async(m_mpv, 0, "pause", MPV_FORMAT_FLAG, &pause);
+    if (m_phase == Phase::Loaded && m_eofReached && !m_seekPending)
+        Seek(0);
 }
 
 void CMediaPlayer2::Pause() {

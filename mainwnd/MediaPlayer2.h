@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QImage>
 #include <QWidget>
 #include <atomic>
 #include <cstdint>
@@ -35,25 +34,31 @@ public:
     // system's default output.
     static void SetAudioOutputForTesting(const std::string& ao);
 
-    // Opens a file (UTF-8 path) and starts playing it as soon as it is loaded. The duration is read
-    // from the file's headers before this returns.
+    // Opens a file (UTF-8 path; relative to the current folder if not absolute) and plays it as soon
+    // as it is loaded, whether or not Play follows. The duration is read from the file's headers
+    // before this returns. A file that cannot be played ends in Error.
     void SetFileName(const std::string& utf8Path);
     // Seconds; 0 while unknown.
     double GetDuration() const;
-    // Seconds. Right after SetCurrentPosition, the requested position until the seek has completed.
+    // Seconds, within 0 and the duration; the duration itself once stopped at the end. Right after
+    // SetCurrentPosition, the requested position until the seek has completed.
     double GetCurrentPosition() const;
+    // An exact seek. From the stopped end, playback goes on from the new position.
     void SetCurrentPosition(double seconds);
     // One of PlayState.
     int GetPlayState() const;
     // Width of the source's picture; 0 for audio, also when the only picture is embedded cover art.
     int GetPictureWidth() const;
+    // Play at the stopped end plays again from the start.
     void Play();
     void Pause();
 
-    // The design's AutoSize property and property 1056. Set only as the main window goes away; the
-    // player always scales its picture to its window, so both are kept and have no effect.
+    // The AutoSize property and property 1056 of the player control. The main window sets both as it
+    // goes away; the player always fits its picture to its window, so they are kept but change nothing.
     void SetAutoSizeProperty(bool value) { m_bAutoSize = value; }
+    bool GetAutoSizeProperty() const { return m_bAutoSize; }
     void SetProperty1056(bool value) { m_bProperty1056 = value; }
+    bool GetProperty1056() const { return m_bProperty1056; }
 
 signals:
     void PlayStateChange(int oldState, int newState);
@@ -82,6 +87,7 @@ private:
     bool IsShownOnScreen() const;
 
     void StartLoad(bool paused);
+    void RefreshPlayFlags();
     void RefreshPlaybackProperties();
     void UpdateState();
     void FailLoad();
