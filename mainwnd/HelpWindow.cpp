@@ -39,7 +39,7 @@ CHelpWindow::CHelpWindow(QWidget* parent)
     setWindowTitle(QStringLiteral("Quillet Help"));
     setModal(false);
     setSizeGripEnabled(true);
-    resize(DluSizeToPixels(font, 330, 260));
+    resize(DluSizeToPixels(font, 400, 300));
 
     const struct {
         QToolButton* button;

@@ -34,7 +34,8 @@ private:
 };
 
 // Opens the help window at its first topic, or brings the open one to the front. Shows a message
-// and opens nothing when the help pages are missing. The window is not modal.
+// and opens nothing when the help pages are missing. The window is not modal. Pass the main window
+// as parent: the main window runs modally, and only windows it owns stay usable beside it.
 void ShowHelp(QWidget* parent);
 
 // The help window now open, or nullptr.

@@ -25,9 +25,9 @@ constexpr int kBrowseIconId = 147;
 
 // Rows of the list pages, in dialog units: label on the left, list on the right.
 constexpr int kLabelX = 14;
-constexpr int kLabelWidth = 66;
-constexpr int kListX = 84;
-constexpr int kListWidth = 120;
+constexpr int kLabelWidth = 72;
+constexpr int kListX = 88;
+constexpr int kListWidth = 116;
 constexpr int kListHeight = 12;
 
 QString Id(int id) {
@@ -193,7 +193,7 @@ CMyPropertyPage0::CMyPropertyPage0(QWidget* parent) : CPropertyPage(IDD, QString
     auto* outputGroup = new QGroupBox(QStringLiteral("  Output directory    "), this);
     Place(outputGroup, 7, 3, 204, 50);
     auto* same = AddRadio(IDC_RADIO_SAME_AS_SOURCE, QStringLiteral("The same as source file"), 16, 16, 150);
-    auto* custom = AddRadio(IDC_RADIO_CUSTOM, QStringLiteral("Custom"), 16, 33, 38);
+    auto* custom = AddRadio(IDC_RADIO_CUSTOM, QStringLiteral("Custom"), 16, 33, 50);
     m_radios = new QButtonGroup(this);
     m_radios->addButton(same, 0);
     m_radios->addButton(custom, 1);
@@ -201,7 +201,7 @@ CMyPropertyPage0::CMyPropertyPage0(QWidget* parent) : CPropertyPage(IDD, QString
     m_editOutput = new QLineEdit(this);
     m_editOutput->setObjectName(Id(IDC_EDIT_OUTPUT_PATH));
     m_editOutput->setReadOnly(true);
-    Place(m_editOutput, 56, 32, 128, 12);
+    Place(m_editOutput, 68, 32, 116, 12);
     m_btnBrowseOutput = new CImageButton(this);
     m_btnBrowseOutput->setObjectName(Id(IDC_BROWSE_OUTPUT_PATH));
     Place(m_btnBrowseOutput, 187, 32, 16, 12);

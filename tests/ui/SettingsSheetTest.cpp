@@ -9,6 +9,7 @@
 
 #include <QComboBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -116,7 +117,7 @@ TEST_F(SettingsSheetTest, OpensOnGeneralWithFivePagesAndOnlyOkAndCancel) {
     EXPECT_TRUE(Button(IDOK)->isDefault());
 }
 
-TEST_F(SettingsSheetTest, EveryControlLiesInsideItsPageAndNoneOverlap) {
+TEST_F(SettingsSheetTest, EveryControlLiesInsideItsPageShowsItsWholeTextAndNoneOverlap) {
     Open();
     const QSize pageSize = DluSizeToPixels(DialogFont(), CPropertyPage::kWidthDlu, CPropertyPage::kHeightDlu);
     for (int p = 0; p < sheet.GetPageCount(); ++p) {
@@ -128,6 +129,10 @@ TEST_F(SettingsSheetTest, EveryControlLiesInsideItsPageAndNoneOverlap) {
                 << "page " << p << ": " << w->objectName().toStdString();
             if (!qobject_cast<QGroupBox*>(w))
                 controls << w;
+            if (qobject_cast<QLabel*>(w) || qobject_cast<QRadioButton*>(w)) {
+                EXPECT_GE(w->width(), w->sizeHint().width())
+                    << "page " << p << ": text cut in " << w->property("text").toString().toStdString();
+            }
         }
         for (int i = 0; i < controls.size(); ++i)
             for (int j = i + 1; j < controls.size(); ++j)
