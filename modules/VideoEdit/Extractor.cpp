@@ -280,7 +280,9 @@ Extraction::Step Extraction::OpenWav() {
         err = m_writer.Open(m_job.wavPath, m_job.channels, m_job.sampleRate, m_job.bytesPerSample);
     }
     if (err != 0)
-        return Fail("Cannot create the WAV file " + Quoted(m_job.wavPath) + " (" + ErrnoText(err) + ").");
+        return Fail("Cannot create the WAV file " + Quoted(m_job.wavPath) + " (" +
+                    (err == WavWriter::kNotRegularFile ? std::string("not a regular file") : ErrnoText(err)) +
+                    ").");
     return Step::Continue;
 }
 
@@ -468,13 +470,13 @@ Extraction::Step Extraction::StageEnded() {
 void Extraction::ReportProgress() {
     if (!m_progress || !m_output)
         return;
+    const int64_t frames = m_output->FlushedFrames();
+    if (frames <= m_reportedFrames || Stopping())
+        return;
     const auto now = std::chrono::steady_clock::now();
     if (now - m_lastProgress < kProgressInterval)
         return;
     m_lastProgress = now;
-    const int64_t frames = m_output->FlushedFrames();
-    if (frames <= m_reportedFrames || Stopping())
-        return;
     m_reportedFrames = frames;
     m_progress(static_cast<double>(frames) / m_job.sampleRate, std::max(m_totalSeconds, 0.0));
 }

@@ -336,6 +336,26 @@ TEST(RangeEdges, DamagedAndTruncatedSourcesGiveWhatCanBeDecoded) {
     EXPECT_NEAR(static_cast<double>(truncated.Frames()), static_cast<double>(Frames(3)), Frames(0.2));
 }
 
+TEST(RangeEdges, FormatChangesMidStreamAreFollowed) {
+    TempDir dir;
+    // ADTS frames concatenate: stereo 48 kHz, then mono 22050 Hz, then stereo 48 kHz again.
+    const std::string stereo = dir.File("stereo.aac"), mono = dir.File("mono.aac");
+    ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", ChirpSource(48000, 2), "-c:a", "aac", "-f", "adts", Q(stereo)}));
+    ASSERT_TRUE(
+        Ffmpeg({"-f", "lavfi", "-i", ChirpSource(22050, 2, 1), "-c:a", "aac", "-f", "adts", Q(mono)}));
+    const std::string source = dir.File("changing.aac");
+    WriteFileText(source, ReadFileText(stereo) + ReadFileText(mono) + ReadFileText(stereo));
+    const std::string wav = dir.File("out.wav");
+    ModuleRun run;
+    ASSERT_TRUE(run.Extract(source, 0, 6, wav)) << run.Message();
+    const Pcm pcm = ReadWavData(wav, 2, 2);
+    EXPECT_EQ(pcm.Frames(), Frames(6));
+    for (int second = 0; second < 6; ++second)
+        for (int ch = 0; ch < 2; ++ch)
+            EXPECT_GT(Rms(pcm, ch, Frames(second) + Frames(0.1), Frames(second + 1) - Frames(0.1)), 3000)
+                << "second " << second << ", channel " << ch;
+}
+
 TEST(RangeEdges, AwkwardPathsWork) {
     TempDir dir;
     const std::string name = "clip \"quoted\" $HOME 'x' äöü 日本 " + std::string(150, 'n');
@@ -422,6 +442,14 @@ TEST(ExtractionFailures, WavThatCannotBeCreatedIsNamed) {
     ASSERT_TRUE(run.WaitForEnd());
     EXPECT_EQ(run.Failed(), 1);
     EXPECT_EQ(ReadFileText(victim), "keep me");
+
+    // Nor does a FIFO at the path hold the extraction up.
+    const std::string fifo = dir.File("fifo.wav");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    run.Start(source, 0, 1, fifo);
+    ASSERT_TRUE(run.WaitForEnd());
+    EXPECT_EQ(run.Failed(), 1);
+    EXPECT_NE(run.Message().find("not a regular file"), std::string::npos) << run.Message();
 
     const std::string readOnly = dir.File("read-only");
     ASSERT_EQ(mkdir(readOnly.c_str(), 0555), 0);
