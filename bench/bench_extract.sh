@@ -51,7 +51,14 @@ read -r ff_s ff_kb < <(best ffmpeg -nostdin -hide_banner -loglevel error -y -i "
 read -r ve_s ve_kb < <(best "$driver" "$module" "$src" 0 3600 "$out/ours.wav" 2 44100 2)
 printf "whole hour, 44100 Hz stereo 16-bit:  ffmpeg %6.2f s  %6d MiB | VideoEdit %6.2f s  %6d MiB | time ratio %.2f\n" \
     "$ff_s" $((ff_kb / 1024)) "$ve_s" $((ve_kb / 1024)) "$(awk -v a="$ve_s" -v b="$ff_s" 'BEGIN { print a / b }')"
-echo "  WAV sizes: ffmpeg $(stat -c %s "$out/ffmpeg.wav") bytes, VideoEdit $(stat -c %s "$out/ours.wav") bytes"
+# ffmpeg's header carries extra chunks; compare the samples from each file's "data" chunk on.
+ff_data=$(($(grep -obUa -m1 'data' "$out/ffmpeg.wav" | head -1 | cut -d: -f1) + 8))
+if cmp -s <(tail -c +$((ff_data + 1)) "$out/ffmpeg.wav") <(tail -c +45 "$out/ours.wav"); then
+    same="identical samples"
+else
+    same="samples differ"
+fi
+echo "  WAV data: ffmpeg $(($(stat -c %s "$out/ffmpeg.wav") - ff_data)) bytes, VideoEdit $(($(stat -c %s "$out/ours.wav") - 44)) bytes, $same"
 
 read -r start_s _ < <(best "$driver" "$module" "$src" 0 10 "$out/start.wav" 2 44100 2)
 read -r end_s _ < <(best "$driver" "$module" "$src" 3590 3600 "$out/end.wav" 2 44100 2)

@@ -150,9 +150,9 @@ private:
 };
 
 Extraction::~Extraction() {
+    m_output.reset(); // joins its thread, which uses the writer
     if (m_writer.IsOpen())
         m_writer.Close();
-    m_output.reset(); // before the writer it uses
     av_packet_free(&m_pkt);
     av_frame_free(&m_frame);
     CloseSource();

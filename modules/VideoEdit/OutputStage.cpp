@@ -14,7 +14,9 @@ namespace videoedit {
 
 namespace {
 
-constexpr size_t kQueueItems = 16;
+// Frames go over in batches: waking the other thread for each frame would cost more than the work.
+constexpr size_t kBatchItems = 8;
+constexpr size_t kQueueItems = 4 * kBatchItems;
 constexpr auto kPoll = std::chrono::milliseconds(20); // how soon a wait notices a stop request
 constexpr auto kFlushInterval = std::chrono::milliseconds(250);
 constexpr int kSilenceChunk = 4096;
@@ -66,9 +68,8 @@ bool OutputStage::Push(Item item) {
         av_frame_free(&item.frame);
         return false;
     }
-    const bool wasEmpty = m_queue.empty();
     m_queue.push_back(item);
-    if (wasEmpty)
+    if (m_queue.size() == kBatchItems || item.end)
         m_changed.notify_all();
     return true;
 }
@@ -108,33 +109,37 @@ void OutputStage::Abort() {
 }
 
 void OutputStage::Run() {
-    for (;;) {
-        Item item;
+    std::deque<Item> batch;
+    State state = State::Running;
+    while (state == State::Running) {
         {
             std::unique_lock lock(m_mutex);
-            while (m_queue.empty() && !m_abort && !Stopping())
-                m_changed.wait_for(lock, kPoll);
+            // A slow producer's frames are taken after a poll period without waiting for a whole batch.
+            bool waited = false;
+            while (!m_abort && !Stopping() &&
+                   !(m_queue.size() >= kBatchItems || (!m_queue.empty() && (waited || m_queue.back().end))))
+                waited = m_changed.wait_for(lock, kPoll) == std::cv_status::timeout;
             if (m_abort || Stopping()) {
                 m_state = State::Stopped;
                 m_changed.notify_all();
                 return;
             }
-            item = m_queue.front();
-            m_queue.pop_front();
-            if (m_queue.size() == kQueueItems - 1)
-                m_changed.notify_all();
+            batch.swap(m_queue);
+            m_changed.notify_all(); // room for the producer
         }
-        State state = Process(item);
-        av_frame_free(&item.frame);
-        if (state == State::Running && item.end)
-            state = State::Done;
-        if (state != State::Running) {
-            std::lock_guard lock(m_mutex);
-            m_state = state;
-            m_changed.notify_all();
-            return;
+        for (; !batch.empty(); batch.pop_front()) {
+            Item& item = batch.front();
+            if (state == State::Running) {
+                state = Process(item);
+                if (state == State::Running && item.end)
+                    state = State::Done;
+            }
+            av_frame_free(&item.frame);
         }
     }
+    std::lock_guard lock(m_mutex);
+    m_state = state;
+    m_changed.notify_all();
 }
 
 OutputStage::State OutputStage::Process(const Item& item) {
