@@ -15,7 +15,7 @@ namespace videoedit {
 namespace {
 
 // Frames go over in batches: waking the other thread for each frame would cost more than the work.
-constexpr size_t kBatchItems = 8;
+constexpr size_t kBatchItems = 32;
 constexpr size_t kQueueItems = 4 * kBatchItems;
 constexpr auto kPoll = std::chrono::milliseconds(20); // how soon a wait notices a stop request
 constexpr auto kFlushInterval = std::chrono::milliseconds(250);
@@ -35,6 +35,8 @@ OutputStage::~OutputStage() {
     Abort();
     for (Item& item : m_queue)
         av_frame_free(&item.frame);
+    for (AVFrame*& frame : m_used)
+        av_frame_free(&frame);
     swr_free(&m_swr);
     av_channel_layout_uninit(&m_inLayout);
     av_channel_layout_uninit(&m_outLayout);
@@ -71,6 +73,13 @@ bool OutputStage::Push(Item item) {
     m_queue.push_back(item);
     if (m_queue.size() == kBatchItems || item.end)
         m_changed.notify_all();
+    std::vector<AVFrame*> used;
+    used.swap(m_used);
+    lock.unlock();
+    // Frames go back to the decoder's buffer pool on the decoding thread: freeing them on the
+    // resampling thread would make the two fight over the pool's and the allocator's locks.
+    for (AVFrame*& frame : used)
+        av_frame_free(&frame);
     return true;
 }
 
@@ -127,15 +136,18 @@ void OutputStage::Run() {
             batch.swap(m_queue);
             m_changed.notify_all(); // room for the producer
         }
-        for (; !batch.empty(); batch.pop_front()) {
-            Item& item = batch.front();
+        for (const Item& item : batch) {
             if (state == State::Running) {
                 state = Process(item);
                 if (state == State::Running && item.end)
                     state = State::Done;
             }
-            av_frame_free(&item.frame);
         }
+        std::lock_guard lock(m_mutex);
+        for (const Item& item : batch)
+            if (item.frame)
+                m_used.push_back(item.frame);
+        batch.clear();
     }
     std::lock_guard lock(m_mutex);
     m_state = state;

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -85,6 +86,7 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<Item> m_queue;
+    std::vector<AVFrame*> m_used; // processed frames, freed by the decoding thread
     State m_state = State::Running;
     bool m_abort = false;
     std::thread m_thread;
