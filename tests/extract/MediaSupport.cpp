@@ -20,6 +20,19 @@ bool Ffmpeg(const QStringList& args) {
     return p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
+std::string MakeLongSource(const std::string& dir) {
+    const std::string piece = dir + "piece.aac", source = dir + "long.aac";
+    if (!Ffmpeg({"-f", "lavfi", "-i", ChirpSource(48000, 10), "-c:a", "aac", "-b:a", "48k", "-f", "adts",
+                 QString::fromStdString(piece)}))
+        throw std::runtime_error("ffmpeg could not make " + piece);
+    std::ifstream in(piece, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    std::ofstream out(source, std::ios::binary);
+    for (int i = 0; i < 360; ++i)
+        out << bytes;
+    return source;
+}
+
 QString ChirpSource(int rate, double seconds, int channels) {
     QStringList exprs{"0.5*sin(2*PI*(200+300*t)*t)", "0.4*sin(2*PI*(500+150*t)*t)"};
     QString expr = exprs[0];
@@ -201,19 +214,37 @@ long (*ModuleRun::RegisterServer())() {
     return Module().registerServer;
 }
 
+void ModuleRun::Record(int event, double a, double b, const char* message) {
+    std::lock_guard lock(m_mutex);
+    if (event == VE_EVENT_EXTRACTION_FINISHED)
+        ++m_finished;
+    else if (event == VE_EVENT_EXTRACTION_FAILED) {
+        ++m_failed;
+        m_message = message ? message : "(null)";
+    } else if (event == VE_EVENT_EXTRACTION_PROGRESS) {
+        ++m_progress;
+        m_progressValues.emplace_back(a, b);
+    }
+    m_changed.notify_all();
+}
+
 void ModuleRun::OnEvent(void* user, int event, double a, double b, const char* message) {
     auto* self = static_cast<ModuleRun*>(user);
-    std::lock_guard lock(self->m_mutex);
-    if (event == VE_EVENT_EXTRACTION_FINISHED)
-        ++self->m_finished;
-    else if (event == VE_EVENT_EXTRACTION_FAILED) {
-        ++self->m_failed;
-        self->m_message = message ? message : "(null)";
-    } else if (event == VE_EVENT_EXTRACTION_PROGRESS) {
-        ++self->m_progress;
-        self->m_progressValues.emplace_back(a, b);
-    }
-    self->m_changed.notify_all();
+    self->Record(event, a, b, message);
+    std::unique_lock lock(self->m_mutex);
+    if (event == VE_EVENT_EXTRACTION_PROGRESS && self->m_progress == 1)
+        self->m_changed.wait(lock, [self] { return !self->m_hold; });
+}
+
+void ModuleRun::HoldAtFirstProgress() {
+    std::lock_guard lock(m_mutex);
+    m_hold = true;
+}
+
+void ModuleRun::Release() {
+    std::lock_guard lock(m_mutex);
+    m_hold = false;
+    m_changed.notify_all();
 }
 
 int ModuleRun::Start(const std::string& source, double start, double end, const std::string& wav,
@@ -223,6 +254,7 @@ int ModuleRun::Start(const std::string& source, double start, double end, const 
 }
 
 int ModuleRun::ExtractOnly(const std::string& wav, int channels, int rate, int bytesPerSample) {
+    Release();
     // The previous run ends first, so its events cannot mix with the new run's counts.
     Module().stop(m_ve);
     {
@@ -249,14 +281,17 @@ bool ModuleRun::WaitForProgress(int timeoutMs) {
 }
 
 void ModuleRun::Stop() {
+    Release();
     Module().stop(m_ve);
 }
 
 void ModuleRun::Reset() {
+    Release();
     Module().reset(m_ve);
 }
 
 void ModuleRun::Destroy() {
+    Release();
     if (m_ve)
         Module().destroy(m_ve);
     m_ve = nullptr;

@@ -9,6 +9,10 @@
 #include <string>
 #include <vector>
 
+// An hour of AAC in ADTS frames (which simply concatenate), made from a ten-second piece: long enough
+// that an extraction is still running when its first progress report comes.
+std::string MakeLongSource(const std::string& dir);
+
 // Runs the ffmpeg command line (arguments passed as they are, no shell); true when it succeeded.
 bool Ffmpeg(const QStringList& args);
 
@@ -60,6 +64,9 @@ public:
               int rate = 44100, int bytesPerSample = 2);
     // ExtractToWav alone, with whatever source the instance has.
     int ExtractOnly(const std::string& wav, int channels = 2, int rate = 44100, int bytesPerSample = 2);
+    // From now on the first PROGRESS holds the extraction thread in the event procedure until the
+    // next Stop, Reset, Destroy or extraction: the run is then surely stopped in its middle.
+    void HoldAtFirstProgress();
     // Waits for FINISHED or FAILED (or for a first PROGRESS) with a deadline.
     bool WaitForEnd(int timeoutMs = 60000);
     bool WaitForProgress(int timeoutMs = 60000);
@@ -82,6 +89,8 @@ public:
 
 private:
     static void OnEvent(void* user, int event, double a, double b, const char* message);
+    void Record(int event, double a, double b, const char* message);
+    void Release();
 
     VideoEditInstance* m_ve = nullptr;
     mutable std::mutex m_mutex;
@@ -91,4 +100,5 @@ private:
     int m_progress = 0;
     std::string m_message;
     std::vector<std::pair<double, double>> m_progressValues;
+    bool m_hold = false;
 };

@@ -128,29 +128,22 @@ TEST_F(CVideoEditHost, MissingModuleOrFunctionFailsWithAMessage) {
 TEST_F(CVideoEditHost, DestroyingDuringARunStopsItAndDropsItsEvents) {
     SetAppDirectoryForTesting(QUILLET_BIN_DIR);
     TempDir dir;
-    const std::string piece = dir.File("piece.aac");
-    ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", ChirpSource(48000, 10), "-c:a", "aac", "-f", "adts",
-                        QString::fromStdString(piece)}));
-    std::string all;
-    const std::string bytes = ReadFileText(piece);
-    for (int i = 0; i < 60; ++i)
-        all += bytes;
-    const std::string source = dir.File("long.aac");
-    WriteFileText(source, all);
+    const std::string source = MakeLongSource(dir.Path());
     const std::string wav = dir.File("out.wav");
 
     auto* ve = new CVideoEdit;
     int progress = 0;
     QObject::connect(ve, &CVideoEdit::ExtractionProgress, [&] { ++progress; });
-    ve->SetSourceRange(source, 0, 600);
-    ASSERT_TRUE(ve->ExtractToWav(wav, 2, 44100, 2));
+    ve->SetSourceRange(source, 0, 3600);
+    ASSERT_TRUE(ve->ExtractToWav(wav, 1, 8000, 1));
     ASSERT_TRUE(WaitFor([&] { return progress > 0; }, 60000));
     delete ve;
     QCoreApplication::sendPostedEvents(); // whatever was queued died with the object
     EXPECT_FALSE(ProcessHoldsOpen(wav));
     const std::string written = ReadFileText(wav);
     ASSERT_GE(written.size(), 44u);
-    EXPECT_EQ(ReadLE32(written, 40), written.size() - 44);
+    const uint32_t data = ReadLE32(written, 40);
+    EXPECT_EQ(44 + data + (data & 1), written.size()); // odd 8-bit mono data gets a pad byte
 }
 
 } // namespace
