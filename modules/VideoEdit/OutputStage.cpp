@@ -53,7 +53,7 @@ bool OutputStage::Start() {
 }
 
 bool OutputStage::Stopping() const {
-    return m_stop.load(std::memory_order_relaxed);
+    return m_stop.load(std::memory_order_relaxed) || m_abort.load(std::memory_order_relaxed);
 }
 
 OutputStage::State OutputStage::GetState() const {
@@ -125,10 +125,10 @@ void OutputStage::Run() {
             std::unique_lock lock(m_mutex);
             // A slow producer's frames are taken after a poll period without waiting for a whole batch.
             bool waited = false;
-            while (!m_abort && !Stopping() &&
+            while (!Stopping() &&
                    !(m_queue.size() >= kBatchItems || (!m_queue.empty() && (waited || m_queue.back().end))))
-                waited = m_changed.wait_for(lock, kPoll) == std::cv_status::timeout;
-            if (m_abort || Stopping()) {
+                waited = m_changed.wait_for(lock, kPoll) == std::cv_status::timeout || waited;
+            if (Stopping()) {
                 m_state = State::Stopped;
                 m_changed.notify_all();
                 return;
@@ -137,6 +137,8 @@ void OutputStage::Run() {
             m_changed.notify_all(); // room for the producer
         }
         for (const Item& item : batch) {
+            if (state == State::Running && Stopping())
+                state = State::Stopped;
             if (state == State::Running) {
                 state = Process(item);
                 if (state == State::Running && item.end)

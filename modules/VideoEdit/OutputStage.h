@@ -88,7 +88,7 @@ private:
     std::deque<Item> m_queue;
     std::vector<AVFrame*> m_used; // processed frames, freed by the decoding thread
     State m_state = State::Running;
-    bool m_abort = false;
+    std::atomic<bool> m_abort{false};
     std::thread m_thread;
 
     std::string m_message;
