@@ -1,5 +1,7 @@
 #include "Extractor.h"
 
+#include "OutputStage.h"
+#include "Text.h"
 #include "WavWriter.h"
 
 #include <algorithm>
@@ -7,19 +9,15 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <sys/stat.h>
-#include <system_error>
-#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/avutil.h>
-#include <libavutil/channel_layout.h>
 #include <libavutil/mathematics.h>
-#include <libavutil/samplefmt.h>
 #include <libavutil/time.h>
-#include <libswresample/swresample.h>
 }
 
 namespace videoedit {
@@ -33,24 +31,8 @@ constexpr double kSeekBackSeconds[] = {kPrerollSeconds, 5, 30, 300};
 // Packets this far before the start are not even decoded.
 constexpr double kSkipBeforeSeconds = kPrerollSeconds + 1.0;
 constexpr auto kProgressInterval = std::chrono::milliseconds(250);
-constexpr int kSilenceChunk = 4096;
-constexpr int kDrainChunk = 4096;
 // A demuxer that keeps failing in one place is taken to be at the end of what can be read.
 constexpr int kMaxConsecutiveReadErrors = 32;
-
-std::string Quoted(const std::string& path) {
-    return "\"" + path + "\"";
-}
-
-std::string AvErrorText(int err) {
-    char buf[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(err, buf, sizeof buf);
-    return buf;
-}
-
-std::string ErrnoText(int err) {
-    return std::error_code(err, std::generic_category()).message();
-}
 
 std::string FormatSeconds(double s) {
     char buf[64];
@@ -127,12 +109,9 @@ private:
     Step HandleFrame(AVFrame* frame);
     int64_t FramePosition(const AVFrame* frame);
     bool FarBeforeStart(const AVPacket* pkt) const;
-    Step Feed(const AVFrame* frame, int offset);
-    Step FeedSilence(int64_t samples, const AVFrame* like);
-    Step Convert(const uint8_t** in, int count);
-    Step ConfigureResampler(const AVFrame* frame);
-    Step DrainResampler();
-    Step AfterWrite();
+    Step Hand(AVFrame* frame, int offset);
+    Step StageEnded();
+    void ReportProgress();
     ExtractionResult Finish(Step step);
 
     const ExtractionJob& m_job;
@@ -149,18 +128,13 @@ private:
     int m_audio = -1;
     AVRational m_tb{1, 1};
 
-    SwrContext* m_swr = nullptr;
-    AVChannelLayout m_inLayout{};
-    AVChannelLayout m_outLayout{};
-    AVSampleFormat m_inFormat = AV_SAMPLE_FMT_NONE;
-    AVSampleFormat m_outFormat = AV_SAMPLE_FMT_NONE;
-    int m_inRate = 0;
-
     WavWriter m_writer;
     int64_t m_targetFrames = 0; // INT64_MAX: up to the end of the audio
     int64_t m_maxFrames = 0;    // what a WAV file can hold
     double m_totalSeconds = 0;
+    std::unique_ptr<OutputStage> m_output;
     std::chrono::steady_clock::time_point m_lastProgress;
+    int64_t m_reportedFrames = 0;
 
     // Where the range starts on the stream's clock: the start plus the container's start time.
     int64_t m_rangeStartUs = 0;
@@ -176,11 +150,9 @@ private:
 };
 
 Extraction::~Extraction() {
+    m_output.reset(); // joins its thread, which uses the writer
     if (m_writer.IsOpen())
         m_writer.Close();
-    swr_free(&m_swr);
-    av_channel_layout_uninit(&m_inLayout);
-    av_channel_layout_uninit(&m_outLayout);
     av_packet_free(&m_pkt);
     av_frame_free(&m_frame);
     CloseSource();
@@ -308,7 +280,9 @@ Extraction::Step Extraction::OpenWav() {
         err = m_writer.Open(m_job.wavPath, m_job.channels, m_job.sampleRate, m_job.bytesPerSample);
     }
     if (err != 0)
-        return Fail("Cannot create the WAV file " + Quoted(m_job.wavPath) + " (" + ErrnoText(err) + ").");
+        return Fail("Cannot create the WAV file " + Quoted(m_job.wavPath) + " (" +
+                    (err == WavWriter::kNotRegularFile ? std::string("not a regular file") : ErrnoText(err)) +
+                    ").");
     return Step::Continue;
 }
 
@@ -399,6 +373,7 @@ Extraction::Step Extraction::DecodeAttempt() {
             break;
         }
         readErrors = 0;
+        ReportProgress();
         if (m_pkt->stream_index != m_audio) {
             av_packet_unref(m_pkt);
             continue;
@@ -443,7 +418,7 @@ Extraction::Step Extraction::HandleFrame(AVFrame* frame) {
         return Step::Continue;
     m_sawAudio = true;
     if (m_started)
-        return Feed(frame, 0);
+        return Hand(frame, 0);
 
     ++m_attemptFrames;
     int64_t pos = FramePosition(frame);
@@ -461,154 +436,67 @@ Extraction::Step Extraction::HandleFrame(AVFrame* frame) {
     m_started = true;
     if (pos > 0) {
         // The audio begins after the start of the range: silence up to its first sample.
-        const Step step = FeedSilence(pos, frame);
-        if (step != Step::Continue)
-            return step;
+        if (!m_output->PushSilence(frame, pos))
+            return StageEnded();
     }
-    return Feed(frame, pos < 0 ? static_cast<int>(-pos) : 0);
+    return Hand(frame, pos < 0 ? static_cast<int>(-pos) : 0);
 }
 
-Extraction::Step Extraction::ConfigureResampler(const AVFrame* frame) {
-    AVChannelLayout layout{};
-    if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || !av_channel_layout_check(&frame->ch_layout))
-        av_channel_layout_default(&layout, frame->ch_layout.nb_channels);
-    else if (av_channel_layout_copy(&layout, &frame->ch_layout) < 0)
-        return Fail("Out of memory while converting the audio of " + Quoted(m_job.sourcePath) + ".");
-    const auto format = static_cast<AVSampleFormat>(frame->format);
-    if (m_swr && format == m_inFormat && frame->sample_rate == m_inRate &&
-        av_channel_layout_compare(&layout, &m_inLayout) == 0) {
-        av_channel_layout_uninit(&layout);
-        return Step::Continue;
-    }
-    if (m_swr) {
-        // The stream changed its parameters: let the old resampler finish before the new one starts.
-        const Step step = DrainResampler();
-        if (step != Step::Continue && step != Step::Done) {
-            av_channel_layout_uninit(&layout);
-            return step;
-        }
-        swr_free(&m_swr);
-    }
-    av_channel_layout_uninit(&m_inLayout);
-    m_inLayout = layout;
-    m_inFormat = format;
-    m_inRate = frame->sample_rate;
-    int r = swr_alloc_set_opts2(&m_swr, &m_outLayout, m_outFormat, m_job.sampleRate, &m_inLayout, m_inFormat,
-                                m_inRate, 0, nullptr);
-    if (r >= 0)
-        r = swr_init(m_swr);
-    if (r < 0) {
-        swr_free(&m_swr);
-        return Fail("Cannot convert the audio of " + Quoted(m_job.sourcePath) + " to " +
-                    std::to_string(m_job.sampleRate) + " Hz (" + AvErrorText(r) + ").");
-    }
+Extraction::Step Extraction::Hand(AVFrame* frame, int offset) {
+    AVFrame* copy = av_frame_alloc();
+    if (!copy)
+        return Fail("Out of memory while decoding " + Quoted(m_job.sourcePath) + ".");
+    av_frame_move_ref(copy, frame);
+    if (!m_output->PushFrame(copy, offset))
+        return StageEnded();
     return Step::Continue;
 }
 
-Extraction::Step Extraction::Feed(const AVFrame* frame, int offset) {
-    Step step = ConfigureResampler(frame);
-    if (step != Step::Continue)
-        return step;
-    const auto format = static_cast<AVSampleFormat>(frame->format);
-    const int channels = frame->ch_layout.nb_channels;
-    const int bytes = av_get_bytes_per_sample(format);
-    std::vector<const uint8_t*> in;
-    if (av_sample_fmt_is_planar(format)) {
-        in.resize(static_cast<size_t>(channels));
-        for (int c = 0; c < channels; ++c)
-            in[static_cast<size_t>(c)] = frame->extended_data[c] + static_cast<ptrdiff_t>(offset) * bytes;
-    } else {
-        in.push_back(frame->extended_data[0] + static_cast<ptrdiff_t>(offset) * bytes * channels);
-    }
-    return Convert(in.data(), frame->nb_samples - offset);
-}
-
-Extraction::Step Extraction::FeedSilence(int64_t samples, const AVFrame* like) {
-    Step step = ConfigureResampler(like);
-    if (step != Step::Continue)
-        return step;
-    const auto format = static_cast<AVSampleFormat>(like->format);
-    const int channels = like->ch_layout.nb_channels;
-    const int planes = av_sample_fmt_is_planar(format) ? channels : 1;
-    int lineSize = 0;
-    const int size = av_samples_get_buffer_size(&lineSize, channels, kSilenceChunk, format, 1);
-    if (size < 0)
-        return Fail("Cannot convert the audio of " + Quoted(m_job.sourcePath) + " (" + AvErrorText(size) +
-                    ").");
-    std::vector<uint8_t> buffer(static_cast<size_t>(size));
-    std::vector<uint8_t*> planePtrs(static_cast<size_t>(planes));
-    for (int p = 0; p < planes; ++p)
-        planePtrs[static_cast<size_t>(p)] = buffer.data() + static_cast<ptrdiff_t>(p) * lineSize;
-    av_samples_set_silence(planePtrs.data(), 0, kSilenceChunk, channels, format);
-    std::vector<const uint8_t*> in(planePtrs.begin(), planePtrs.end());
-    while (samples > 0) {
-        if (Stopping())
-            return Step::Stopped;
-        const int n = static_cast<int>(std::min<int64_t>(samples, kSilenceChunk));
-        step = Convert(in.data(), n);
-        if (step != Step::Continue)
-            return step;
-        samples -= n;
-    }
-    return Step::Continue;
-}
-
-Extraction::Step Extraction::Convert(const uint8_t** in, int count) {
-    const int maxOut = swr_get_out_samples(m_swr, count);
-    if (maxOut < 0)
-        return Fail("Cannot convert the audio of " + Quoted(m_job.sourcePath) + " (" + AvErrorText(maxOut) +
-                    ").");
-    uint8_t* out = m_writer.Reserve(static_cast<size_t>(maxOut) + 1);
-    if (!out)
-        return WriteFailed();
-    const int got = swr_convert(m_swr, &out, maxOut + 1, in, count);
-    if (got < 0)
-        return Fail("Cannot convert the audio of " + Quoted(m_job.sourcePath) + " (" + AvErrorText(got) +
-                    ").");
-    const int64_t limit = std::min(m_targetFrames, m_maxFrames);
-    const int64_t room = limit - static_cast<int64_t>(m_writer.Frames());
-    m_writer.Commit(static_cast<size_t>(std::clamp<int64_t>(got, 0, room)));
-    return AfterWrite();
-}
-
-Extraction::Step Extraction::DrainResampler() {
-    for (;;) {
-        uint8_t* out = m_writer.Reserve(kDrainChunk);
-        if (!out)
-            return WriteFailed();
-        const int got = swr_convert(m_swr, &out, kDrainChunk, nullptr, 0);
-        if (got <= 0)
-            return Step::Continue;
-        const int64_t room = std::min(m_targetFrames, m_maxFrames) - static_cast<int64_t>(m_writer.Frames());
-        m_writer.Commit(static_cast<size_t>(std::clamp<int64_t>(got, 0, room)));
-        const Step step = AfterWrite();
-        if (step != Step::Continue)
-            return step;
-    }
-}
-
-Extraction::Step Extraction::AfterWrite() {
-    if (m_writer.Error() != 0)
-        return WriteFailed();
-    const auto frames = static_cast<int64_t>(m_writer.Frames());
-    if (frames >= m_targetFrames)
+// The output stage stops taking frames once it has all it needs, or cannot go on.
+Extraction::Step Extraction::StageEnded() {
+    switch (m_output->GetState()) {
+    case OutputStage::State::Running:
+        return Fail("Out of memory while decoding " + Quoted(m_job.sourcePath) + ".");
+    case OutputStage::State::Done:
         return Step::Done;
-    if (frames >= m_maxFrames)
-        return Fail("The range of " + Quoted(m_job.sourcePath) +
-                    " is too long for one WAV file (4 GB at most).");
-    const auto now = std::chrono::steady_clock::now();
-    if (now - m_lastProgress >= kProgressInterval) {
-        m_lastProgress = now;
-        // The listener may look at the file's size: what was written must be in the file.
-        if (m_writer.Flush() != 0)
-            return WriteFailed();
-        if (m_progress && !Stopping())
-            m_progress(static_cast<double>(frames) / m_job.sampleRate, std::max(m_totalSeconds, 0.0));
+    case OutputStage::State::Failed:
+        return Step::Failed; // its message is taken when the stage has ended
+    case OutputStage::State::Stopped:
+        break;
     }
-    return Step::Continue;
+    return Step::Stopped;
+}
+
+void Extraction::ReportProgress() {
+    if (!m_progress || !m_output)
+        return;
+    const int64_t frames = m_output->FlushedFrames();
+    if (frames <= m_reportedFrames || Stopping())
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_lastProgress < kProgressInterval)
+        return;
+    m_lastProgress = now;
+    m_reportedFrames = frames;
+    m_progress(static_cast<double>(frames) / m_job.sampleRate, std::max(m_totalSeconds, 0.0));
 }
 
 ExtractionResult Extraction::Finish(Step step) {
+    if (m_output) {
+        // A complete input lets the stage give out its last samples; anything else ends it at once.
+        if (step == Step::Done) {
+            const OutputStage::State state = m_output->Finish();
+            if (state == OutputStage::State::Stopped)
+                step = Step::Stopped;
+            else if (state == OutputStage::State::Failed)
+                step = Step::Failed;
+        } else {
+            m_output->Abort();
+        }
+        if (step == Step::Failed && m_message.empty())
+            m_message = m_output->Message();
+        m_output.reset();
+    }
     if (step == Step::Done && m_writer.IsOpen() && m_writer.Close() != 0)
         step = WriteFailed();
     if (m_writer.IsOpen())
@@ -638,8 +526,6 @@ ExtractionResult Extraction::Run() {
     m_frame = av_frame_alloc();
     if (!m_pkt || !m_frame)
         return Finish(Fail("Out of memory while opening " + Quoted(m_job.sourcePath) + "."));
-    av_channel_layout_default(&m_outLayout, m_job.channels);
-    m_outFormat = m_job.bytesPerSample == 1 ? AV_SAMPLE_FMT_U8 : AV_SAMPLE_FMT_S16;
 
     Step step = OpenSource();
     if (step != Step::Continue)
@@ -668,6 +554,9 @@ ExtractionResult Extraction::Run() {
                            " is too long for one WAV file (4 GB at most)."));
     if (m_targetFrames == 0)
         return Finish(Step::Done);
+    m_output = std::make_unique<OutputStage>(m_job, m_stop, m_writer, m_targetFrames, m_maxFrames);
+    if (!m_output->Start())
+        return Finish(Fail("Cannot start the extraction of " + Quoted(m_job.sourcePath) + "."));
     m_lastProgress = std::chrono::steady_clock::now();
 
     step = Step::Retry;
@@ -690,11 +579,6 @@ ExtractionResult Extraction::Run() {
         }
         m_beginning = true;
         step = DecodeAttempt();
-    }
-    if (step == Step::Done && m_swr && m_writer.Frames() < static_cast<uint64_t>(m_targetFrames)) {
-        step = DrainResampler();
-        if (step == Step::Continue)
-            step = Step::Done;
     }
     if (step == Step::Done && !m_sawAudio)
         step =

@@ -229,7 +229,8 @@ VE_API long DllRegisterServer(void) {
             return kFailure;
         peak = std::max(peak, std::abs(left));
     }
-    return peak > 6000 && peak < 10000 ? 0 : kFailure;
+    // Mono spreads to both channels at -3 dB.
+    return std::abs(peak - 8000 * M_SQRT1_2) < 400 ? 0 : kFailure;
 }
 
 } // extern "C"

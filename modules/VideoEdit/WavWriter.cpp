@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace videoedit {
@@ -64,9 +65,18 @@ void WavWriter::BuildHeader(uint8_t* out, int channels, int sampleRate, int byte
 
 int WavWriter::Open(const std::string& path, int channels, int sampleRate, int bytesPerSample) {
     Close();
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    // O_NONBLOCK only keeps a FIFO planted at the path from blocking the open for ever; anything but
+    // a regular file is refused.
+    const int fd =
+        open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
     if (fd < 0)
-        return errno;
+        return errno == ENXIO ? kNotRegularFile : errno; // ENXIO: a FIFO nobody reads
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return kNotRegularFile;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return Attach(fd, channels, sampleRate, bytesPerSample);
 }
 

@@ -20,8 +20,11 @@ public:
     WavWriter(const WavWriter&) = delete;
     WavWriter& operator=(const WavWriter&) = delete;
 
+    // Open's result when the path names something other than a regular file (a device, a FIFO).
+    static constexpr int kNotRegularFile = -1;
+
     // Creates or truncates the file (never through a symbolic link; an existing file keeps its mode)
-    // and writes the header. Returns 0 or an errno value.
+    // and writes the header. Returns 0, an errno value or kNotRegularFile.
     int Open(const std::string& path, int channels, int sampleRate, int bytesPerSample);
     // The same on a descriptor that the writer takes over (closed by Close or the destructor).
     int Attach(int fd, int channels, int sampleRate, int bytesPerSample);

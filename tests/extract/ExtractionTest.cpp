@@ -1,0 +1,587 @@
+#include "MediaSupport.h"
+#include "SystemHelpers.h"
+#include "TestSupport.h"
+
+#include <QFile>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <dlfcn.h>
+#include <future>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kRate = 44100;
+
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+int64_t Frames(double seconds, int rate = kRate) {
+    return llround(seconds * rate);
+}
+
+// Runs fn in a child process (so it may change limits or identity) and returns its exit code.
+int RunInChild(const std::function<int()>& fn) {
+    const pid_t pid = fork();
+    if (pid == 0)
+        _exit(fn());
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+// The header must describe exactly the data that follows it.
+::testing::AssertionResult HeaderMatchesFile(const std::string& path, int channels, int rate,
+                                             int bytesPerSample) {
+    const std::string bytes = ReadFileText(path);
+    if (bytes.size() < 44)
+        return ::testing::AssertionFailure() << "only " << bytes.size() << " bytes";
+    const uint32_t data = ReadLE32(bytes, 40);
+    const size_t pad = data & 1;
+    if (bytes.compare(0, 4, "RIFF") != 0 || bytes.compare(8, 8, "WAVEfmt ") != 0 ||
+        bytes.compare(36, 4, "data") != 0)
+        return ::testing::AssertionFailure() << "not a canonical header";
+    if (ReadLE32(bytes, 4) != bytes.size() - 8 || data + 44 + pad != bytes.size())
+        return ::testing::AssertionFailure() << "sizes " << ReadLE32(bytes, 4) << "/" << data
+                                             << " for a file of " << bytes.size() << " bytes";
+    if (ReadLE16(bytes, 22) != channels || ReadLE32(bytes, 24) != static_cast<uint32_t>(rate) ||
+        ReadLE16(bytes, 34) != bytesPerSample * 8 ||
+        data % static_cast<uint32_t>(channels * bytesPerSample) != 0)
+        return ::testing::AssertionFailure() << "wrong format fields";
+    return ::testing::AssertionSuccess();
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Sample counts and alignment against ffmpeg's own accurate decoding, container by container.
+
+struct Container {
+    const char* name;
+    const char* file;
+    QStringList codecArgs;
+    bool video;
+    int sourceRate;
+    int alignTolerance; // output frames: the precision of the container's timestamps
+    bool mayStartLate;  // its audio's first timestamp may lie after the container's start
+    // ffmpeg's input seeking in audio-only ASF and Matroska may land off the start (it neither pre-rolls
+    // nor looks back); its output seeking is then the faithful reference.
+    bool seekInOutput;
+};
+
+void PrintTo(const Container& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ContainerAlignment : public ::testing::TestWithParam<Container> {};
+
+TEST_P(ContainerAlignment, RangesHoldTheRightSamplesInTheRightPlace) {
+    const Container& c = GetParam();
+    TempDir dir;
+    const std::string source = dir.File(c.file);
+    QStringList args{"-f", "lavfi", "-i", ChirpSource(c.sourceRate, 6)};
+    if (c.video)
+        args << "-f"
+             << "lavfi"
+             << "-i"
+             << "testsrc=s=160x120:r=25:d=6";
+    ASSERT_TRUE(Ffmpeg(args + c.codecArgs + QStringList{Q(source)}));
+
+    struct Range {
+        double start, end;
+    };
+    for (Range r : {Range{1.3, 3.7}, Range{0, 2}, Range{5, 6}, Range{4.5, 9}}) {
+        SCOPED_TRACE(testing::Message() << c.name << " " << r.start << ".." << r.end);
+        const std::string wav = dir.File("out.wav");
+        ModuleRun run;
+        ASSERT_TRUE(run.Extract(source, r.start, r.end, wav)) << run.Message();
+        EXPECT_TRUE(HeaderMatchesFile(wav, 2, kRate, 2));
+        const Pcm ours = ReadWavData(wav, 2, 2);
+        const Pcm ref = FfmpegRange(source, r.start, r.end - r.start, 2, kRate, 2, c.seekInOutput);
+        const int64_t expected = Frames(r.end - r.start);
+
+        // Inside the source the count is exact; a range reaching the end stops with the audio.
+        int lead = 0;
+        if (r.start == 0) {
+            // ffmpeg puts the first decoded sample first; we keep it at its timestamp, after silence.
+            lead = BestLag(ours, ref, 0, kRate / 8, kRate / 10, 4096);
+            // (the resampler's filter reaches a few samples ahead of the first sound)
+            EXPECT_GE(LeadingSilentFrames(ours), lead - 20) << "the audio is shifted, not padded";
+            if (!c.mayStartLate) {
+                EXPECT_LE(lead, c.alignTolerance);
+            }
+        } else {
+            lead = BestLag(ours, ref, -300, 300, kRate / 10, 4096);
+            EXPECT_LE(std::abs(lead), c.alignTolerance);
+        }
+        if (r.end <= 4) {
+            EXPECT_EQ(ours.Frames(), expected);
+        } else {
+            EXPECT_LE(ours.Frames(), expected);
+            EXPECT_NEAR(static_cast<double>(ours.Frames()), static_cast<double>(ref.Frames() + lead),
+                        2.0 + c.alignTolerance);
+        }
+        // Lossy decoders differ at both ends with the point where decoding began; compare the rest.
+        // Millisecond timestamps leave a fraction of a sample between the two, which costs some error.
+        const int64_t to = std::min(ref.Frames(), ours.Frames() - lead) - kRate / 10;
+        EXPECT_LT(RelativeError(ours, ref, lead, kRate / 10, to), c.alignTolerance ? 0.2 : 0.05);
+    }
+}
+
+const int kMs = kRate / 1000 + 1;
+
+INSTANTIATE_TEST_SUITE_P(
+    Containers, ContainerAlignment,
+    ::testing::Values(
+        Container{"Mp4Aac",
+                  "clip one.mp4",
+                  {"-c:v", "libx264", "-preset", "ultrafast", "-c:a", "aac"},
+                  true,
+                  48000,
+                  0,
+                  false,
+                  false},
+        Container{"MkvOpus", "clip.mkv", {"-c:a", "libopus"}, false, 48000, kMs, true, true},
+        Container{"MpegPsMp2",
+                  "clip.mpg",
+                  {"-c:v", "mpeg1video", "-c:a", "mp2", "-f", "mpeg"},
+                  true,
+                  44100,
+                  0,
+                  false,
+                  false},
+        Container{
+            "AviMp3", "clip.avi", {"-c:v", "mpeg4", "-c:a", "libmp3lame"}, true, 44100, 0, false, false},
+        Container{"Wav", "clip.wav", {"-c:a", "pcm_s16le"}, false, 44100, 0, false, false},
+        Container{"Flac", "clip.flac", {"-c:a", "flac"}, false, 48000, 0, false, false},
+        Container{"OggVorbis", "clip.ogg", {"-c:a", "libvorbis"}, false, 44100, 0, false, false},
+        Container{"WmaAsf", "clip.wma", {"-c:a", "wmav2"}, false, 44100, kMs, true, true}),
+    [](const ::testing::TestParamInfo<Container>& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------------------------------
+// Output formats
+
+TEST(OutputFormats, EveryRateChannelCountAndSampleWidth) {
+    TempDir dir;
+    const std::string source = dir.File("source.mp4");
+    ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", ChirpSource(48000, 3), "-c:a", "aac", Q(source)}));
+    const std::string wav = dir.File("out.wav");
+    for (int rate : {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000})
+        for (int channels : {1, 2})
+            for (int bytes : {1, 2}) {
+                SCOPED_TRACE(testing::Message()
+                             << rate << " Hz, " << channels << " ch, " << bytes << " bytes");
+                ModuleRun run;
+                ASSERT_TRUE(run.Extract(source, 0.5, 2.0, wav, channels, rate, bytes)) << run.Message();
+                ASSERT_TRUE(HeaderMatchesFile(wav, channels, rate, bytes));
+                const Pcm pcm = ReadWavData(wav, channels, bytes);
+                EXPECT_EQ(pcm.Frames(), Frames(1.5, rate));
+                for (int ch = 0; ch < channels; ++ch)
+                    EXPECT_GT(Rms(pcm, ch, 0, pcm.Frames()), 3000);
+            }
+}
+
+TEST(OutputFormats, ResampledAndNarrowedOutputMatchesFfmpegPhase) {
+    TempDir dir;
+    const std::string source = dir.File("source.mp4");
+    ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", ChirpSource(48000, 3), "-c:a", "aac", Q(source)}));
+    struct Case {
+        int channels, rate, bytes;
+    };
+    for (Case c : {Case{1, 22050, 1}, Case{2, 8000, 2}, Case{2, 11025, 1}}) {
+        SCOPED_TRACE(testing::Message() << c.rate << " Hz, " << c.channels << " ch, " << c.bytes << " bytes");
+        const std::string wav = dir.File("out.wav");
+        ModuleRun run;
+        ASSERT_TRUE(run.Extract(source, 1.1, 2.6, wav, c.channels, c.rate, c.bytes)) << run.Message();
+        const Pcm ours = ReadWavData(wav, c.channels, c.bytes);
+        const Pcm ref = FfmpegRange(source, 1.1, 1.5, c.channels, c.rate, c.bytes);
+        EXPECT_EQ(BestLag(ours, ref, -100, 100, c.rate / 10, 2048), 0);
+        EXPECT_LT(RelativeError(ours, ref, 0, c.rate / 10, ref.Frames() - c.rate / 10), 0.05);
+    }
+}
+
+TEST(OutputFormats, HeaderIsTheCanonicalFortyFourBytes) {
+    TempDir dir;
+    const std::string source = dir.File("source.wav");
+    ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", ChirpSource(44100, 2), Q(source)}));
+    const std::string wav = dir.File("out.wav");
+    ModuleRun run;
+    ASSERT_TRUE(run.Extract(source, 0, 1, wav)) << run.Message();
+    const std::string bytes = ReadFileText(wav);
+    const unsigned char expected[44] = {'R',  'I',  'F',  'F',  0x34, 0xB1, 0x02, 0x00, 'W',  'A',  'V',
+                                        'E',  'f',  'm',  't',  ' ',  0x10, 0x00, 0x00, 0x00, 0x01, 0x00,
+                                        0x02, 0x00, 0x44, 0xAC, 0x00, 0x00, 0x10, 0xB1, 0x02, 0x00, 0x04,
+                                        0x00, 0x10, 0x00, 'd',  'a',  't',  'a',  0x10, 0xB1, 0x02, 0x00};
+    ASSERT_EQ(bytes.size(), 44u + 176400u);
+    EXPECT_EQ(bytes.substr(0, 44), std::string(reinterpret_cast<const char*>(expected), 44));
+}
+
+TEST(OutputFormats, OddDataGetsThePadByteAndAnExistingFileKeepsItsMode) {
+    TempDir dir;
+    const std::string source = dir.File("source.flac");
+    ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", ChirpSource(44100, 3), Q(source)}));
+    const std::string wav = dir.File("qlt_temp.wav");
+    WriteFileText(wav, std::string(100000, 'x')); // a longer file is truncated
+    ASSERT_EQ(chmod(wav.c_str(), 0600), 0);
+    ModuleRun run;
+    ASSERT_TRUE(run.Extract(source, 0.5, 2.0, wav, 1, 22050, 1)) << run.Message();
+    const std::string bytes = ReadFileText(wav);
+    ASSERT_EQ(bytes.size(), 44u + 33075u + 1u);
+    EXPECT_EQ(ReadLE32(bytes, 40), 33075u);
+    EXPECT_EQ(ReadLE32(bytes, 4), 36u + 33075u + 1u);
+    EXPECT_EQ(bytes.back(), '\0');
+    struct stat st;
+    ASSERT_EQ(stat(wav.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST(OutputFormats, SurroundIsMixedDownWithoutSilenceOrClipping) {
+    TempDir dir;
+    const std::string source = dir.File("surround.flac");
+    // Six loud channels: summing them naively would clip.
+    const QString six =
+        "aevalsrc=0.9*sin(2*PI*300*t)|0.9*sin(2*PI*420*t)|0.9*sin(2*PI*520*t)|0.9*sin(2*PI*60*t)|"
+        "0.9*sin(2*PI*640*t)|0.9*sin(2*PI*760*t):c=5.1:s=48000:d=3";
+    ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", six, Q(source)}));
+    for (int channels : {2, 1}) {
+        SCOPED_TRACE(testing::Message() << channels << " channels");
+        const std::string wav = dir.File("out.wav");
+        ModuleRun run;
+        ASSERT_TRUE(run.Extract(source, 0.5, 2.5, wav, channels, kRate, 2)) << run.Message();
+        const Pcm ours = ReadWavData(wav, channels, 2);
+        int clipped = 0;
+        for (int16_t s : ours.samples)
+            clipped += s == 32767 || s == -32768;
+        EXPECT_EQ(clipped, 0);
+        for (int ch = 0; ch < channels; ++ch)
+            EXPECT_GT(Rms(ours, ch, 0, ours.Frames()), 2000);
+        const Pcm ref = FfmpegRange(source, 0.5, 2, channels, kRate);
+        EXPECT_EQ(BestLag(ours, ref, -50, 50, kRate / 10, 2048), 0);
+        EXPECT_LT(RelativeError(ours, ref, 0, 0, ref.Frames()), 0.01);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Timing edge cases
+
+TEST(RangeEdges, AudioThatBeginsLateIsPaddedWithSilence) {
+    TempDir dir;
+    const std::string source = dir.File("late.mkv");
+    ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", "testsrc=s=160x120:r=25:d=4", "-itsoffset", "1.5", "-f", "lavfi",
+                        "-i", ChirpSource(48000, 2.5), "-map", "0:v", "-map", "1:a", "-c:v", "mpeg4", "-c:a",
+                        "flac", Q(source)}));
+    struct Case {
+        double start, end, silence;
+        int bytes; // 8-bit silence is 0x80
+    };
+    for (Case c : {Case{0, 3, 1.5, 2}, Case{1, 3, 0.5, 2}, Case{2, 3, 0, 2}, Case{1, 3, 0.5, 1}}) {
+        SCOPED_TRACE(testing::Message() << c.start << ".." << c.end << ", " << c.bytes << " bytes");
+        const std::string wav = dir.File("out.wav");
+        ModuleRun run;
+        ASSERT_TRUE(run.Extract(source, c.start, c.end, wav, 2, kRate, c.bytes)) << run.Message();
+        const Pcm ours = ReadWavData(wav, 2, c.bytes);
+        EXPECT_EQ(ours.Frames(), Frames(c.end - c.start));
+        // The resampler's filter reaches a few samples ahead of the first sound; 8 bits round the
+        // faint first samples of the sound to silence.
+        const int64_t silent = LeadingSilentFrames(ours);
+        EXPECT_GE(silent, Frames(c.silence) - Frames(0.002));
+        EXPECT_LE(silent, Frames(c.silence) + (c.bytes == 1 ? Frames(0.001) : 0));
+        EXPECT_GT(Rms(ours, 0, Frames(c.silence) + Frames(0.01), ours.Frames()), 3000);
+    }
+}
+
+TEST(RangeEdges, EmptyRangesGiveAnEmptyWav) {
+    TempDir dir;
+    const std::string source = dir.File("clip.ogg");
+    ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", ChirpSource(44100, 3), "-c:a", "libvorbis", Q(source)}));
+    struct Case {
+        double start, end;
+    };
+    for (Case c : {Case{1, 1}, Case{10, 12}}) { // zero length; wholly past the end of the audio
+        SCOPED_TRACE(testing::Message() << c.start << ".." << c.end);
+        const std::string wav = dir.File("out.wav");
+        ModuleRun run;
+        ASSERT_TRUE(run.Extract(source, c.start, c.end, wav)) << run.Message();
+        EXPECT_EQ(ReadFileText(wav).size(), 44u);
+        EXPECT_TRUE(HeaderMatchesFile(wav, 2, kRate, 2));
+    }
+}
+
+TEST(RangeEdges, DamagedAndTruncatedSourcesGiveWhatCanBeDecoded) {
+    TempDir dir;
+    const std::string source = dir.File("clip.mp3");
+    ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", ChirpSource(44100, 6), "-c:a", "libmp3lame", Q(source)}));
+    std::string bytes = ReadFileText(source);
+    std::string damaged = bytes;
+    uint32_t seed = 12345;
+    for (size_t i = damaged.size() * 4 / 10; i < damaged.size() * 5 / 10; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        damaged[i] = static_cast<char>(seed >> 24);
+    }
+    WriteFileText(dir.File("damaged.mp3"), damaged);
+    WriteFileText(dir.File("truncated.mp3"), bytes.substr(0, bytes.size() / 2));
+
+    ModuleRun run;
+    ASSERT_TRUE(run.Extract(dir.File("damaged.mp3"), 0, 6, dir.File("damaged.wav"))) << run.Message();
+    const Pcm damagedPcm = ReadWavData(dir.File("damaged.wav"), 2, 2);
+    EXPECT_GT(damagedPcm.Frames(), Frames(4.5));
+    EXPECT_GT(Rms(damagedPcm, 0, Frames(5), damagedPcm.Frames()), 3000)
+        << "the audio after the damage is lost";
+
+    ASSERT_TRUE(run.Extract(dir.File("truncated.mp3"), 0, 6, dir.File("truncated.wav"))) << run.Message();
+    const Pcm truncated = ReadWavData(dir.File("truncated.wav"), 2, 2);
+    EXPECT_NEAR(static_cast<double>(truncated.Frames()), static_cast<double>(Frames(3)), Frames(0.2));
+}
+
+TEST(RangeEdges, FormatChangesMidStreamAreFollowed) {
+    TempDir dir;
+    // ADTS frames concatenate: stereo 48 kHz, then mono 22050 Hz, then stereo 48 kHz again.
+    const std::string stereo = dir.File("stereo.aac"), mono = dir.File("mono.aac");
+    ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", ChirpSource(48000, 2), "-c:a", "aac", "-f", "adts", Q(stereo)}));
+    ASSERT_TRUE(
+        Ffmpeg({"-f", "lavfi", "-i", ChirpSource(22050, 2, 1), "-c:a", "aac", "-f", "adts", Q(mono)}));
+    const std::string source = dir.File("changing.aac");
+    WriteFileText(source, ReadFileText(stereo) + ReadFileText(mono) + ReadFileText(stereo));
+    const std::string wav = dir.File("out.wav");
+    ModuleRun run;
+    ASSERT_TRUE(run.Extract(source, 0, 6, wav)) << run.Message();
+    const Pcm pcm = ReadWavData(wav, 2, 2);
+    EXPECT_EQ(pcm.Frames(), Frames(6));
+    for (int second = 0; second < 6; ++second)
+        for (int ch = 0; ch < 2; ++ch)
+            EXPECT_GT(Rms(pcm, ch, Frames(second) + Frames(0.1), Frames(second + 1) - Frames(0.1)), 3000)
+                << "second " << second << ", channel " << ch;
+}
+
+TEST(RangeEdges, AwkwardPathsWork) {
+    TempDir dir;
+    const std::string name = "clip \"quoted\" $HOME 'x' äöü 日本 " + std::string(150, 'n');
+    const std::string source = dir.File(name + ".flac");
+    const std::string wav = dir.File(name + ".wav");
+    ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", ChirpSource(44100, 2), Q(source)}));
+    ModuleRun run;
+    ASSERT_TRUE(run.Extract(source, 0.25, 1.75, wav)) << run.Message();
+    EXPECT_EQ(ReadWavData(wav, 2, 2).Frames(), Frames(1.5));
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Failures
+
+TEST(ExtractionFailures, UnreadableSourcesNameTheFileAndNeverFinish) {
+    TempDir dir;
+    const std::string garbage = dir.File("garbage clip.avi");
+    std::string noise(65536, '\0');
+    uint32_t seed = 99;
+    for (char& ch : noise) {
+        seed = seed * 1664525u + 1013904223u;
+        ch = static_cast<char>(seed >> 24);
+    }
+    WriteFileText(garbage, noise);
+    const std::string silentFilm = dir.File("silent film.mp4");
+    ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", "testsrc=s=160x120:r=25:d=2", "-c:v", "mpeg4", Q(silentFilm)}));
+    const std::string folder = dir.File("a folder.avi");
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+
+    for (const std::string& source : {dir.File("missing clip.avi"), garbage, silentFilm, folder}) {
+        SCOPED_TRACE(source);
+        const std::string wav = dir.File("out.wav");
+        ModuleRun run;
+        run.Start(source, 0, 2, wav);
+        ASSERT_TRUE(run.WaitForEnd());
+        EXPECT_EQ(run.Failed(), 1);
+        EXPECT_EQ(run.Finished(), 0);
+        EXPECT_NE(run.Message().find("\"" + source + "\""), std::string::npos) << run.Message();
+        EXPECT_FALSE(FileExists(wav)) << "a bad source must not touch the WAV file";
+    }
+}
+
+TEST(ExtractionFailures, UnworkableRequestsFailThroughTheEventToo) {
+    TempDir dir;
+    const std::string source = dir.File("clip.wav");
+    ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", ChirpSource(44100, 1), Q(source)}));
+    struct Case {
+        double start, end;
+        int channels, rate, bytes;
+        const char* expected;
+    };
+    for (Case c : {Case{2, 1, 2, 44100, 2, "is not valid"}, Case{0, 1, 6, 44100, 2, "channels"},
+                   Case{0, 1, 2, 12, 2, "Hz"}, Case{0, 1, 2, 44100, 3, "bytes per sample"}}) {
+        SCOPED_TRACE(c.expected);
+        ModuleRun run;
+        EXPECT_EQ(run.Start(source, c.start, c.end, dir.File("out.wav"), c.channels, c.rate, c.bytes), 0);
+        ASSERT_TRUE(run.WaitForEnd());
+        EXPECT_EQ(run.Failed(), 1);
+        EXPECT_NE(run.Message().find(c.expected), std::string::npos) << run.Message();
+    }
+}
+
+TEST(ExtractionFailures, WavThatCannotBeCreatedIsNamed) {
+    TempDir dir;
+    ASSERT_EQ(chmod(dir.Path().c_str(), 0755), 0);
+    const std::string source = dir.File("clip.wav");
+    ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", ChirpSource(44100, 1), Q(source)}));
+    ASSERT_EQ(chmod(source.c_str(), 0644), 0);
+
+    const std::string inMissingFolder = dir.File("no such folder/out.wav");
+    ModuleRun run;
+    run.Start(source, 0, 1, inMissingFolder);
+    ASSERT_TRUE(run.WaitForEnd());
+    EXPECT_EQ(run.Failed(), 1);
+    EXPECT_EQ(run.Finished(), 0);
+    EXPECT_NE(run.Message().find("\"" + inMissingFolder + "\""), std::string::npos) << run.Message();
+
+    // A link planted at the WAV path is never followed: its target stays as it was.
+    const std::string victim = dir.File("victim.txt");
+    WriteFileText(victim, "keep me");
+    const std::string link = dir.File("link.wav");
+    ASSERT_EQ(symlink(victim.c_str(), link.c_str()), 0);
+    run.Start(source, 0, 1, link);
+    ASSERT_TRUE(run.WaitForEnd());
+    EXPECT_EQ(run.Failed(), 1);
+    EXPECT_EQ(ReadFileText(victim), "keep me");
+
+    // Nor does a FIFO at the path hold the extraction up.
+    const std::string fifo = dir.File("fifo.wav");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    run.Start(source, 0, 1, fifo);
+    ASSERT_TRUE(run.WaitForEnd());
+    EXPECT_EQ(run.Failed(), 1);
+    EXPECT_NE(run.Message().find("not a regular file"), std::string::npos) << run.Message();
+
+    const std::string readOnly = dir.File("read-only");
+    ASSERT_EQ(mkdir(readOnly.c_str(), 0555), 0);
+    const std::string wav = readOnly + "/out.wav";
+    const int code = RunUnprivileged([&] {
+        ModuleRun child;
+        child.Start(source, 0, 1, wav);
+        if (!child.WaitForEnd())
+            return 10;
+        if (child.Failed() != 1 || child.Finished() != 0)
+            return 11;
+        return child.Message().find("\"" + wav + "\"") != std::string::npos ? 0 : 12;
+    });
+    EXPECT_EQ(code, 0);
+}
+
+TEST(ExtractionFailures, FullDiskMidWayFailsAndLeavesAConsistentFile) {
+    TempDir dir;
+    const std::string source = dir.File("clip.flac");
+    ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", ChirpSource(44100, 6), Q(source)}));
+    const std::string wav = dir.File("out.wav");
+    // A file size limit stands in for a full disk: writes past it fail with EFBIG.
+    const int code = RunInChild([&] {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{200003, 200003};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            return 20;
+        ModuleRun run;
+        run.Start(source, 0, 6, wav);
+        if (!run.WaitForEnd())
+            return 21;
+        if (run.Failed() != 1 || run.Finished() != 0)
+            return 22;
+        return run.Message().find("\"" + wav + "\"") != std::string::npos ? 0 : 23;
+    });
+    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(HeaderMatchesFile(wav, 2, kRate, 2));
+    EXPECT_LE(ReadFileText(wav).size(), 200003u);
+    EXPECT_GT(ReadFileText(wav).size(), 100000u);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Stopping
+
+class Stopping : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_source = MakeLongSource(m_dir.Path());
+        m_wav = m_dir.File("out.wav");
+        m_run.HoldAtFirstProgress();
+    }
+
+    // A small output format keeps what is written before the stop small.
+    int StartLongRun() { return m_run.Start(m_source, 0, 3600, m_wav, 1, 8000, 1); }
+
+    // Waits for the call with a generous deadline; a stop that hangs fails here instead of hanging.
+    static bool ReturnsInTime(const std::function<void()>& call) {
+        auto done = std::async(std::launch::async, call);
+        return done.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    }
+
+    void ExpectClosedPartialWav() {
+        EXPECT_FALSE(ProcessHoldsOpen(m_wav));
+        EXPECT_TRUE(HeaderMatchesFile(m_wav, 1, 8000, 1));
+        const size_t size = ReadFileText(m_wav).size();
+        EXPECT_GT(size, 44u);
+        EXPECT_LT(size, 44u + 3600u * 8000u);
+    }
+
+    TempDir m_dir;
+    std::string m_source, m_wav;
+    ModuleRun m_run;
+};
+
+TEST_F(Stopping, StopInterruptsAndNoEventFollows) {
+    EXPECT_EQ(StartLongRun(), 1);
+    ASSERT_TRUE(m_run.WaitForProgress());
+    ASSERT_TRUE(ReturnsInTime([&] { m_run.Stop(); }));
+    const int events = m_run.Events();
+    ExpectClosedPartialWav();
+    EXPECT_EQ(m_run.Finished() + m_run.Failed(), 0);
+    const auto progress = m_run.ProgressValues();
+    ASSERT_FALSE(progress.empty());
+    EXPECT_GT(progress.front().first, 0);
+    EXPECT_LT(progress.back().first, 3600);
+    EXPECT_NEAR(progress.front().second, 3600, 5);
+    m_run.Stop(); // a second stop, and a stop with nothing running, do nothing
+    EXPECT_EQ(m_run.Events(), events);
+}
+
+TEST_F(Stopping, ResetStopsAndForgetsTheSource) {
+    StartLongRun();
+    ASSERT_TRUE(m_run.WaitForProgress());
+    ASSERT_TRUE(ReturnsInTime([&] { m_run.Reset(); }));
+    ExpectClosedPartialWav();
+    EXPECT_EQ(m_run.Finished() + m_run.Failed(), 0);
+    // Without a source the next extraction can only fail.
+    EXPECT_EQ(m_run.ExtractOnly(m_dir.File("second.wav")), 0);
+    ASSERT_TRUE(m_run.WaitForEnd());
+    EXPECT_EQ(m_run.Failed(), 1);
+    EXPECT_EQ(m_run.Message(), "No source file was chosen for the extraction.");
+}
+
+TEST_F(Stopping, DestroyDuringARunJoinsIt) {
+    StartLongRun();
+    ASSERT_TRUE(m_run.WaitForProgress());
+    ASSERT_TRUE(ReturnsInTime([&] { m_run.Destroy(); }));
+    ExpectClosedPartialWav();
+}
+
+TEST_F(Stopping, ANewExtractionReplacesARunningOne) {
+    StartLongRun();
+    ASSERT_TRUE(m_run.WaitForProgress());
+    const std::string second = m_dir.File("second.wav");
+    ASSERT_TRUE(m_run.Extract(m_source, 1000, 1001, second)) << m_run.Message();
+    ExpectClosedPartialWav();
+    EXPECT_EQ(ReadWavData(second, 2, 2).Frames(), Frames(1));
+}
+
+// ---------------------------------------------------------------------------------------------------
+
+TEST(Registration, EveryComponentWorksInThisRuntime) {
+    for (const char* name : {"viscomwave.so", "VideoEdit.so", "RealMediaSplitter.so", "QuickTime.so"}) {
+        SCOPED_TRACE(name);
+        void* lib = dlopen((std::string(QUILLET_BIN_DIR) + name).c_str(), RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(lib, nullptr) << dlerror();
+        auto registerServer = reinterpret_cast<long (*)()>(dlsym(lib, "DllRegisterServer"));
+        ASSERT_NE(registerServer, nullptr);
+        EXPECT_GE(registerServer(), 0);
+    }
+}
+
+} // namespace
