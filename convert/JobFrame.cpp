@@ -116,6 +116,12 @@ struct EncoderThreadRegistry {
     std::mutex mutex;
     std::list<std::pair<std::shared_ptr<CEncoderThread>, std::thread>> threads;
 
+    // The program waits for its threads before it ends; this only keeps a straggler from aborting exit.
+    ~EncoderThreadRegistry() {
+        for (auto& entry : threads)
+            entry.second.join();
+    }
+
     static EncoderThreadRegistry& Get() {
         static EncoderThreadRegistry registry;
         return registry;

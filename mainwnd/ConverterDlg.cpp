@@ -35,12 +35,25 @@ struct ToolbarButton {
 
 // In the order of the toolbar.
 const ToolbarButton kToolbar[] = {
-    {&CConverterDlg::m_btnOpen, CConverterDlg::IDC_OPEN, "Open", 131, "Open a video or audio file", {2, 1, 42, 42}},
-    {&CConverterDlg::m_btnConvert, CConverterDlg::IDC_CONVERT, "Convert", 132, "Start converting now",
+    {&CConverterDlg::m_btnOpen,
+     CConverterDlg::IDC_OPEN,
+     "Open",
+     131,
+     "Open a video or audio file",
+     {2, 1, 42, 42}},
+    {&CConverterDlg::m_btnConvert,
+     CConverterDlg::IDC_CONVERT,
+     "Convert",
+     132,
+     "Start converting now",
      {46, 1, 42, 42}},
     {&CConverterDlg::m_btnSetting, CConverterDlg::IDC_SETTING, "Setting", 139, "Setting", {90, 1, 42, 42}},
     {&CConverterDlg::m_btnAbout, CConverterDlg::IDC_ABOUT, "About", 134, "About", {184, 1, 42, 42}},
-    {&CConverterDlg::m_btnHomepage, CConverterDlg::IDC_HOMEPAGE, "Homepage", 137, "Visit our homepage",
+    {&CConverterDlg::m_btnHomepage,
+     CConverterDlg::IDC_HOMEPAGE,
+     "Homepage",
+     137,
+     "Visit our homepage",
      {228, 1, 42, 42}},
     {&CConverterDlg::m_btnHelp, CConverterDlg::IDC_HELP, "Help", 135, "Help", {272, 1, 42, 42}},
     {&CConverterDlg::m_btnExit, CConverterDlg::IDC_EXIT, "Exit", 136, "Exit", {322, 1, 42, 42}},
@@ -54,8 +67,8 @@ constexpr const char* kZeroStart = " Start Time: 00:00:00.0";
 } // namespace
 
 CConverterDlg::CConverterDlg(QWidget* parent)
-    : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                          Qt::WindowCloseButtonHint),
+    : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       m_picture(this), m_editYear(this), m_editArtist(this), m_editAlbum(this), m_comboGenre(this),
       m_comboFormat(this), m_slider(this), m_btnSetting(this), m_btnOpen(this), m_btnHomepage(this),
       m_btnHelp(this), m_btnExit(this), m_btnConvert(this), m_btnAbout(this), m_player(this),
@@ -70,7 +83,9 @@ CConverterDlg::CConverterDlg(QWidget* parent)
     OnInitDialog();
 }
 
-CConverterDlg::~CConverterDlg() { OnDestroy(); }
+CConverterDlg::~CConverterDlg() {
+    OnDestroy();
+}
 
 void CConverterDlg::BuildControls() {
     setObjectName(QString::number(IDD));
@@ -85,6 +100,7 @@ void CConverterDlg::BuildControls() {
         button.setText(QString::fromLatin1(b.caption));
         button.setGeometry(DluToPixels(font, b.dlu.x(), b.dlu.y(), b.dlu.width(), b.dlu.height()));
         button.setFocusPolicy(Qt::TabFocus);
+        button.setAutoDefault(false); // Enter never presses a button of this window
     }
     auto separator = [&](QFrame::Shape shape, int x, int y, int w, int h) {
         auto* line = new QFrame(this);
@@ -113,10 +129,11 @@ void CConverterDlg::BuildControls() {
         int id;
         QRect dlu;
     };
-    for (const Push& p : {Push{&m_btnPlay, IDC_PLAY, {7, 227, 35, 14}}, Push{&m_btnPause, IDC_PAUSE, {47, 227, 35, 14}},
-                          Push{&m_btnStartTime, IDC_START_TIME, {95, 227, 50, 14}},
-                          Push{&m_btnEndTime, IDC_END_TIME, {149, 227, 50, 14}},
-                          Push{&m_btnClear, IDC_CLEAR, {210, 227, 35, 14}}}) {
+    for (const Push& p :
+         {Push{&m_btnPlay, IDC_PLAY, {7, 227, 35, 14}}, Push{&m_btnPause, IDC_PAUSE, {47, 227, 35, 14}},
+          Push{&m_btnStartTime, IDC_START_TIME, {95, 227, 50, 14}},
+          Push{&m_btnEndTime, IDC_END_TIME, {149, 227, 50, 14}},
+          Push{&m_btnClear, IDC_CLEAR, {210, 227, 35, 14}}}) {
         p.button->setObjectName(QString::number(p.id));
         p.button->setGeometry(DluToPixels(font, p.dlu.x(), p.dlu.y(), p.dlu.width(), p.dlu.height()));
         p.button->setAutoDefault(false);
@@ -151,7 +168,8 @@ void CConverterDlg::BuildControls() {
         e.edit->setGeometry(DluToPixels(font, 290, e.y, 68, 13));
         e.edit->setMaxLength(e.maxLength);
     }
-    m_editYear.setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,4}")), this));
+    m_editYear.setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,4}")), this));
     m_comboGenre.setObjectName(QString::number(IDC_GENRE));
     m_comboGenre.setGeometry(DluToPixels(font, 290, 151, 68, 13));
     m_comboGenre.setMaxVisibleItems(20);
@@ -161,8 +179,9 @@ void CConverterDlg::BuildControls() {
         int id;
         int y;
     };
-    for (const Label& l : {Label{&m_labelPosition, IDC_POSITION_LABEL, 181}, Label{&m_labelStart, IDC_START_LABEL, 197},
-                           Label{&m_labelEnd, IDC_END_LABEL, 213}, Label{&m_labelMarked, IDC_MARKED_LABEL, 229}}) {
+    for (const Label& l :
+         {Label{&m_labelPosition, IDC_POSITION_LABEL, 181}, Label{&m_labelStart, IDC_START_LABEL, 197},
+          Label{&m_labelEnd, IDC_END_LABEL, 213}, Label{&m_labelMarked, IDC_MARKED_LABEL, 229}}) {
         l.label->setObjectName(QString::number(l.id));
         l.label->setGeometry(DluToPixels(font, 254, l.y, 109, 10));
         l.label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -269,8 +288,8 @@ void CConverterDlg::UpdateTagFields() {
 
 void CConverterDlg::OnFormatChange(int index) {
     if (!SupportsWmaOutput() && index == FORMAT_WMA) {
-        ShowMessage("Sorry,only supports WMA output format in Windows XP or windows 2003 ", MsgButtons::Ok, this,
-                    MsgIcon::Warning);
+        ShowMessage("Sorry,only supports WMA output format in Windows XP or windows 2003 ", MsgButtons::Ok,
+                    this, MsgIcon::Warning);
         QSignalBlocker block(m_comboFormat);
         m_comboFormat.setCurrentIndex(g_settings.m_nFormatIndex);
         return;
@@ -279,7 +298,9 @@ void CConverterDlg::OnFormatChange(int index) {
     UpdateTagFields();
 }
 
-void CConverterDlg::OnGenreChange(int index) { g_settings.m_nGenreIndex = index; }
+void CConverterDlg::OnGenreChange(int index) {
+    g_settings.m_nGenreIndex = index;
+}
 
 void CConverterDlg::OnArtistChange() {
     UpdateData(true);
@@ -296,7 +317,9 @@ void CConverterDlg::OnYearChange() {
     g_settings.m_szYear = m_strYear.toStdString();
 }
 
-void CConverterDlg::SetLabel(QLabel& label, const std::string& text) { label.setText(QString::fromStdString(text)); }
+void CConverterDlg::SetLabel(QLabel& label, const std::string& text) {
+    label.setText(QString::fromStdString(text));
+}
 
 void CConverterDlg::OnOpen() {
     UpdateData(true);
@@ -307,9 +330,10 @@ void CConverterDlg::OnOpen() {
         return;
     const QString ext = dlg.GetFileExt().toLower();
     if ((ext == "rm" || ext == "rmvb" || ext == "ram") && !IsRealPlayerInstalled()) {
-        ShowMessage("RealOne Player is not installed.\nPlease install RealOne Player software first,and then try "
-                    "it again.",
-                    MsgButtons::Ok, this, MsgIcon::Warning);
+        ShowMessage(
+            "RealOne Player is not installed.\nPlease install RealOne Player software first,and then try "
+            "it again.",
+            MsgButtons::Ok, this, MsgIcon::Warning);
         return;
     }
     m_strSourcePath = dlg.GetPathName().toStdString();
@@ -460,18 +484,21 @@ void CConverterDlg::OnConvert() {
         ShowMessage("Please open a video or audio file first!", MsgButtons::Ok, this, MsgIcon::Warning);
         return;
     }
-    static const char* const kTempFolderFailed = "Create temporary directory failed!\nPlease change temporary "
-                                                 "directory with clicking the Setting button in the toolbar! ";
+    static const char* const kTempFolderFailed =
+        "Create temporary directory failed!\nPlease change temporary "
+        "directory with clicking the Setting button in the toolbar! ";
     const std::string tempFolder = g_settings.m_szTempPath.str();
     if (!DirectoryExists(tempFolder) && !CreateDirectoryPath(tempFolder)) {
         ShowMessage(kTempFolderFailed, MsgButtons::Ok, this, MsgIcon::Warning);
         return;
     }
     const std::string outputFolder = g_settings.m_szOutputPath.str();
-    if (g_settings.m_nOutputPathType == 1 && !DirectoryExists(outputFolder) && !CreateDirectoryPath(outputFolder)) {
-        ShowMessage("Create output directory failed!\nPlease change output directory with clicking the Setting "
-                    "button in the toolbar! ",
-                    MsgButtons::Ok, this, MsgIcon::Warning);
+    if (g_settings.m_nOutputPathType == 1 && !DirectoryExists(outputFolder) &&
+        !CreateDirectoryPath(outputFolder)) {
+        ShowMessage(
+            "Create output directory failed!\nPlease change output directory with clicking the Setting "
+            "button in the toolbar! ",
+            MsgButtons::Ok, this, MsgIcon::Warning);
         return;
     }
     // The temporary WAV is reserved only where step 2 needs it; WAV output never touches it.
@@ -495,18 +522,19 @@ void CConverterDlg::OnConvert() {
     dlg.m_strTempWavPath = tempWav ? tempWav->Path() : tempFolder + CTempWavFile::kName;
     dlg.m_tempWav = tempWav;
     if (dlg.exec() == IDOK) {
-        ShowMessage("Completed converting! \n\nThe output audio file has been save to:\n" + dlg.m_strOutputPath,
+        ShowMessage("Completed converting! \n\nThe output audio file has been save to:\n" +
+                        dlg.m_strOutputPath,
                     MsgButtons::Ok, this);
         return;
     }
-    ShowMessage(dlg.IsFailed() ? "Converting task failed!  " : "Converting task has been canceled!  ", MsgButtons::Ok,
-                this, MsgIcon::Warning);
+    ShowMessage(dlg.IsFailed() ? "Converting task failed!  " : "Converting task has been canceled!  ",
+                MsgButtons::Ok, this, MsgIcon::Warning);
     if (tempWav)
         tempWav->Remove();
 }
 
 void CConverterDlg::OnSetting() {
-    CMyPropertySheet sheet(nullptr);
+    CMyPropertySheet sheet(this);
     sheet.exec();
 }
 
@@ -515,11 +543,17 @@ void CConverterDlg::OnAbout() {
     dlg.exec();
 }
 
-void CConverterDlg::OnHomepage() { CHyperlinkLabel::GotoURL(QString::fromLatin1(kHomepageUrl), 0); }
+void CConverterDlg::OnHomepage() {
+    CHyperlinkLabel::GotoURL(QString::fromLatin1(kHomepageUrl), 0);
+}
 
-void CConverterDlg::OnHelp() { ShowHelp(nullptr); }
+void CConverterDlg::OnHelp() {
+    ShowHelp(this);
+}
 
-void CConverterDlg::OnExit() { done(IDCANCEL); }
+void CConverterDlg::OnExit() {
+    done(IDCANCEL);
+}
 
 void CConverterDlg::closeEvent(QCloseEvent* event) {
     event->accept();

@@ -48,8 +48,10 @@ public:
     };
     static constexpr int kPositionTimerId = 999;
     static constexpr const char* kOpenFilter =
-        "All Support Media Files(*.avi,*.mpg,*.mpeg,*.wmv,*.asf,*.dat,*.vob,*.mpe,*.rm,*.rmvb,*.mov,*.qt,*.mp3,"
-        "*.wma,*.ogg)|*.avi;*.mpg;*.mpeg;*.wmv;*.asf;*.vob;*.mpe;*.dat;*.rm;*.rmvb;*.ram;*.mov;*.qt;*.mp3;*.wma;"
+        "All Support Media "
+        "Files(*.avi,*.mpg,*.mpeg,*.wmv,*.asf,*.dat,*.vob,*.mpe,*.rm,*.rmvb,*.mov,*.qt,*.mp3,"
+        "*.wma,*.ogg)|*.avi;*.mpg;*.mpeg;*.wmv;*.asf;*.vob;*.mpe;*.dat;*.rm;*.rmvb;*.ram;*.mov;*.qt;*.mp3;*."
+        "wma;"
         "*.ogg;|AVI files(*.avi)|*.avi;|MPEG files(*.mpeg,*.mpg,*.mpe)|*.mpeg;*.mpg;*.mpe;|Windows Vidoe "
         "files(*.wmv,*.asf)|*.wmv;*.asf;|VCD DAT files(*.dat)|*.dat;|DVD VOB files(*.vob)|*.vob;|RealMedia "
         "files(*.rm,*rmvb)|*.rm;*rmvb;|Quick Time files(*.mov,*.qt)|*.mov;*.qt;|Audio "

@@ -1,5 +1,5 @@
-#include "AudioSettings.h"
 #include "ProcessingDlg.h"
+#include "AudioSettings.h"
 #include "SystemHelpers.h"
 #include "TestMedia.h"
 #include "TestSupport.h"

@@ -20,7 +20,8 @@ class EndToEndTest : public ::testing::Test {
 protected:
     void SetUp() override {
         for (const char* module : {"VideoEdit.so", "lame_enc.so", "Vorbis.so", "WmAudSDK.so"})
-            ASSERT_EQ(symlink((std::string(QUILLET_BIN_DIR) + module).c_str(), program.File(module).c_str()), 0);
+            ASSERT_EQ(symlink((std::string(QUILLET_BIN_DIR) + module).c_str(), program.File(module).c_str()),
+                      0);
         SetAppDirectoryForTesting(program.Path());
         WriteFileText(program.File("param.ini"), "[General]\nTempPath=" + media.File("tmp/") +
                                                      "\nArtist=Test Artist\nAlbum=Test Album\n");
@@ -99,7 +100,8 @@ TEST_F(EndToEndTest, OpenPlaySeekMarkAndConvertToEveryFormat) {
         dlg.m_btnConvert.click(); // runs the Processing dialog to its end
         ASSERT_EQ(messages.Count(), before + 1);
         const std::string out = media.File(c.name);
-        EXPECT_EQ(messages.Texts().back(), "Completed converting! \n\nThe output audio file has been save to:\n" + out);
+        EXPECT_EQ(messages.Texts().back(),
+                  "Completed converting! \n\nThe output audio file has been save to:\n" + out);
         const long decoded = DecodedFrames(out);
         if (c.format == FORMAT_WMA) {
             EXPECT_GE(decoded, frames) << c.name;
@@ -147,8 +149,9 @@ TEST_F(EndToEndTest, MarkingKeepsStartBeforeEnd) {
 
     // The end of the file reads as stopped, with the thumb at the end.
     dlg.m_btnPlay.click();
-    ASSERT_TRUE(WaitFor([&] { return dlg.m_player.GetPlayState() == 0; }, 20000));
-    EXPECT_EQ(dlg.m_slider.GetPos(), dlg.m_slider.GetRangeMax());
+    ASSERT_TRUE(WaitFor([&] { return dlg.m_slider.GetPos() == dlg.m_slider.GetRangeMax(); }, 20000));
+    EXPECT_EQ(dlg.m_player.GetPlayState(), 0);
+    EXPECT_EQ(dlg.m_labelPosition.text(), " 00:00:12.0 / 00:00:12.0 ");
 }
 
 TEST_F(EndToEndTest, AFileWithoutCodecResetsTheWindow) {
@@ -162,8 +165,9 @@ TEST_F(EndToEndTest, AFileWithoutCodecResetsTheWindow) {
     ASSERT_TRUE(WaitFor([&] { return dlg.m_bFileLoaded == 1; }, 20000));
     Open(dlg, garbage);
     ASSERT_TRUE(WaitFor([&] { return messages.Count() == 1; }, 20000));
-    EXPECT_EQ(messages.Texts()[0], "Failed to open the media file! \n\nThere is no CODEC for this media format in your "
-                                   "system. \nPlease read FAQ in help file or contact us ! ");
+    EXPECT_EQ(messages.Texts()[0],
+              "Failed to open the media file! \n\nThere is no CODEC for this media format in your "
+              "system. \nPlease read FAQ in help file or contact us ! ");
     EXPECT_EQ(dlg.m_bFileLoaded, 0);
     EXPECT_EQ(dlg.m_labelPosition.text(), " 00:00:00.0 / 00:00:00.0");
     EXPECT_EQ(dlg.m_labelMarked.text(), " Makred Time:00:00:00.0");

@@ -27,8 +27,8 @@ TEST_F(MainWindowTest, FormatChoosesTheTagFields) {
     WithWma();
     CConverterDlg dlg;
     auto enabled = [&] {
-        return std::vector<bool>{dlg.m_editArtist.isEnabled(), dlg.m_editAlbum.isEnabled(), dlg.m_editYear.isEnabled(),
-                                 dlg.m_comboGenre.isEnabled()};
+        return std::vector<bool>{dlg.m_editArtist.isEnabled(), dlg.m_editAlbum.isEnabled(),
+                                 dlg.m_editYear.isEnabled(), dlg.m_comboGenre.isEnabled()};
     };
     EXPECT_EQ(dlg.m_comboFormat.currentText(), "mp3");
     EXPECT_EQ(enabled(), (std::vector<bool>{true, true, true, true}));
@@ -49,8 +49,9 @@ TEST_F(MainWindowTest, WmaRefusedWhereItCannotBeWritten) {
         EXPECT_EQ(dlg.m_comboFormat.currentText(), "mp3");
         dlg.m_comboFormat.setCurrentIndex(FORMAT_OGG);
         dlg.m_comboFormat.setCurrentIndex(FORMAT_WMA);
-        EXPECT_EQ(messages.Texts(),
-                  std::vector<std::string>{"Sorry,only supports WMA output format in Windows XP or windows 2003 "});
+        EXPECT_EQ(
+            messages.Texts(),
+            std::vector<std::string>{"Sorry,only supports WMA output format in Windows XP or windows 2003 "});
         EXPECT_EQ(dlg.m_comboFormat.currentIndex(), FORMAT_OGG);
         EXPECT_EQ(g_settings.m_nFormatIndex, FORMAT_OGG);
         dlg.m_comboFormat.setCurrentIndex(FORMAT_MP3);
@@ -93,8 +94,12 @@ TEST_F(MainWindowTest, EnterAndEscapeDoNotCloseButExitDoes) {
     CConverterDlg dlg;
     dlg.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
-    QTest::keyClick(&dlg, Qt::Key_Return);
-    QTest::keyClick(&dlg, Qt::Key_Escape);
+    for (QWidget* focus : {static_cast<QWidget*>(&dlg.m_editArtist), static_cast<QWidget*>(&dlg.m_btnExit)}) {
+        focus->setFocus();
+        QTest::keyClick(focus, Qt::Key_Return);
+        QTest::keyClick(focus, Qt::Key_Enter);
+        QTest::keyClick(focus, Qt::Key_Escape);
+    }
     EXPECT_TRUE(dlg.isVisible());
     dlg.m_btnExit.click();
     EXPECT_FALSE(dlg.isVisible());
@@ -121,7 +126,8 @@ TEST_F(MainWindowTest, CommandsBeforeAnyFile) {
     EXPECT_EQ(dlg.m_labelMarked.text(), " Marked Time:00:00:00.0");
 
     // Cancelling the file dialog changes nothing.
-    auto previous = CFileDialogEx::SetTestChooser([](const CFileDialogEx&) { return std::optional<QString>(); });
+    auto previous =
+        CFileDialogEx::SetTestChooser([](const CFileDialogEx&) { return std::optional<QString>(); });
     dlg.m_btnOpen.click();
     CFileDialogEx::SetTestChooser(previous);
     EXPECT_TRUE(dlg.m_strSourcePath.empty());

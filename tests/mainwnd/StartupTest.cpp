@@ -44,7 +44,8 @@ TEST_F(StartupTest, MissingComponentStopsBeforeAnyWindow) {
     CConverterApp app;
     const int inits = SkinInitCount();
     EXPECT_EQ(app.InitInstance(), 0);
-    EXPECT_EQ(messages.Texts(), std::vector<std::string>{"LoadLibrary:" + program.File("viscomwave.so") + " failed!"});
+    EXPECT_EQ(messages.Texts(),
+              std::vector<std::string>{"LoadLibrary:" + program.File("viscomwave.so") + " failed!"});
     EXPECT_EQ(app.ExitInstance(), 0);
     EXPECT_EQ(SkinInitCount(), inits);
     EXPECT_EQ(app.m_bSkinLoaded, 0);
