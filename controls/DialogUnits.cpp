@@ -12,8 +12,12 @@ struct Units {
 
 Units UnitsOf(const QFont& font) {
     const QFontMetrics fm(font);
+    // The average width of the letters, measured as dialog templates have always measured it: the
+    // font's own average (from its tables) runs narrow for many fonts and would clip captions.
+    const int letters =
+        fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     // A font without metrics (no font files at all) still yields a usable layout.
-    return {qMax(1, fm.averageCharWidth()), qMax(1, fm.height())};
+    return {qMax(1, (letters / 26 + 1) / 2), qMax(1, fm.height())};
 }
 
 int ToX(const Units& u, int x) {

@@ -12,7 +12,9 @@
 QFont DialogFont();
 
 // Converts a rectangle in dialog units to pixels. The corners are converted (x * averageCharWidth / 4,
-// y * height / 8, truncated), so controls that touch in dialog units also touch in pixels.
+// y * height / 8, truncated), so controls that touch in dialog units also touch in pixels. The average
+// character width is that of the letters A-Z and a-z, (width / 26 + 1) / 2, as dialog templates
+// have always been measured.
 QRect DluToPixels(const QFont& font, int x, int y, int w, int h);
 
 // The pixel size of a window of w by h dialog units.

@@ -118,7 +118,11 @@ void CConverterDlg::BuildControls() {
     m_picture.setObjectName(QString::number(IDC_PICTURE));
     m_picture.setGeometry(preview);
     m_picture.setAlignment(Qt::AlignCenter);
-    m_picture.setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    // The same dark screen as the player's, so picture and video sit in one frame.
+    m_picture.setAutoFillBackground(true);
+    QPalette screen = m_picture.palette();
+    screen.setColor(QPalette::Window, Qt::black);
+    m_picture.setPalette(screen);
 
     m_slider.setObjectName(QString::number(IDC_SLIDER));
     m_slider.setGeometry(DluToPixels(font, 0, 200, 250, 24));
@@ -224,8 +228,8 @@ bool CConverterDlg::OnInitDialog() {
         (this->*b.button).DrawTransparent(true);
 
     m_player.hide();
-    QPixmap picture(QStringLiteral(":/bitmaps/148.png"));
-    m_picture.setPixmap(picture);
+    const QPixmap picture(QStringLiteral(":/bitmaps/148.png"));
+    m_picture.setPixmap(picture.scaled(m_picture.size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
     m_picture.show();
 
     SetWindowSkin(this, "Dialog");

@@ -8,7 +8,9 @@ TEST(DialogUnits, ConvertsCornersThroughTheFontMetrics) {
     for (int px : {11, 13, 17}) {
         font.setPixelSize(px);
         const QFontMetrics fm(font);
-        const int cw = fm.averageCharWidth(), h = fm.height();
+        // The average letter width the way dialog templates measure it.
+        const int letters = fm.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+        const int cw = (letters / 26 + 1) / 2, h = fm.height();
         const QRect r = DluToPixels(font, 7, 12, 172, 8);
         EXPECT_EQ(r.left(), 7 * cw / 4);
         EXPECT_EQ(r.top(), 12 * h / 8);
