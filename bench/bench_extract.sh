@@ -1,11 +1,10 @@
 #!/usr/bin/env bash
 # Step 1 speed and memory: VideoEdit.so against ffmpeg on a one-hour 640x360 H.264 + AAC source.
 set -euo pipefail
+. "$(dirname "$0")/media.sh"
 build="$(cd "${1:-build}" && pwd)"
 driver="$build/bench/extract_driver"
 module="$build/bin/VideoEdit.so"
-media="$build/bench-media"
-src="$media/hour-640x360-h264-aac48k.mp4"
 out="$(mktemp -d)"
 trap 'rm -rf "$out"' EXIT
 
@@ -13,21 +12,7 @@ if [[ ! -x "$driver" || ! -f "$module" ]]; then
     echo "Build extract_driver and VideoEdit first (cmake --build $build)." >&2
     exit 1
 fi
-
-if [[ ! -f "$src" ]]; then
-    mkdir -p "$media"
-    echo "Generating $src (once; kept for later runs)..."
-    # Speech-like audio: a voice-range tone whose pitch wanders, cut into syllables and pauses, over
-    # a little noise; a moving test picture, encoded fast.
-    speech="0.4*sin(2*PI*(140+40*sin(2*PI*0.7*t))*t)*(0.5+0.5*sin(2*PI*3.1*t))*gt(sin(2*PI*0.23*t),-0.6)"
-    ffmpeg -hide_banner -loglevel error -y \
-        -f lavfi -i "aevalsrc='$speech|$speech':s=48000:d=3600" \
-        -f lavfi -i "anoisesrc=color=pink:amplitude=0.02:r=48000:d=3600" \
-        -f lavfi -i "testsrc2=s=640x360:r=25:d=3600" \
-        -filter_complex "[0:a][1:a]amix=inputs=2:normalize=0[a]" -map 2:v -map "[a]" \
-        -c:v libx264 -preset ultrafast -crf 30 -g 250 -c:a aac -b:a 128k -ac 2 "$src.part.mp4"
-    mv "$src.part.mp4" "$src"
-fi
+src=$(bench_hour_source "$build")
 
 # Runs a command under /usr/bin/time; prints "<seconds> <peak RSS KiB>".
 measure() {

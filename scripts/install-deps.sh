@@ -10,7 +10,7 @@ packages=(
     libmpv-dev libmp3lame-dev libvorbis-dev libogg-dev
     libgtest-dev
     fonts-dejavu-core
-    ffmpeg mpg123 vorbis-tools
+    ffmpeg mpg123 vorbis-tools time
     xvfb xauth
 )
 
