@@ -51,7 +51,8 @@ int main(int argc, char** argv) {
     std::vector<uint8_t> output(size);
     size_t n;
     while ((n = std::fread(input.data(), 2, input.size(), in)) > 0) {
-        if (write(stream, static_cast<uint32_t>(n), input.data(), output.data(), &written) != VB_ERR_SUCCESSFUL ||
+        if (write(stream, static_cast<uint32_t>(n), input.data(), output.data(), &written) !=
+                VB_ERR_SUCCESSFUL ||
             std::fwrite(output.data(), 1, written, out) != written)
             return 1;
     }

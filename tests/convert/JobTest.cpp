@@ -30,6 +30,13 @@ protected:
     std::string source, temp;
 };
 
+// Step 2 has reported at least this per mille (until its first report the bar still holds step 1's
+// byte count, which is far above 1000).
+bool InStep2(const RecordingView& v, int perMille) {
+    const int pos = v.lastPos.load();
+    return v.steps.size() == 2 && pos >= perMille && pos <= 1000;
+}
+
 int OpenFileCount() {
     int n = 0;
     if (DIR* d = opendir("/proc/self/fd")) {
@@ -181,13 +188,37 @@ TEST_F(JobTest, CancelLeavesFilesAsDesigned) {
     g_settings.m_nFormatIndex = FORMAT_MP3;
     const std::string mp3 = dir.File("partial.mp3");
     o = Run({longSource, 0, 120, mp3, temp}, [&](CConversionJob& job, RecordingView& v) {
-        WaitFor([&] { return v.steps.size() == 2 && v.lastPos.load() > 50; }, 60000);
+        WaitFor([&] { return InStep2(v, 50); }, 60000);
         job.Cancel();
     });
     EXPECT_EQ(o.result, IDCANCEL);
     EXPECT_FALSE(o.failed);
     EXPECT_GT(GetFileSize64(mp3), 0) << (messages.Count() ? messages.Texts().back() : "");
     EXPECT_TRUE(TempFolderEmpty());
+}
+
+TEST_F(JobTest, CancelInStep2LeavesOggAsWrittenAndWmaPlayable) {
+    const std::string longSource = dir.File("long.wav");
+    ASSERT_TRUE(MakeTestSource(longSource, 90.0));
+    for (int format : {FORMAT_OGG, FORMAT_WMA}) {
+        g_settings.m_nFormatIndex = format;
+        const std::string out = dir.File(format == FORMAT_OGG ? "partial.ogg" : "partial.wma");
+        const JobOutcome o = Run({longSource, 0, 90, out, temp}, [&](CConversionJob& job, RecordingView& v) {
+            WaitFor([&] { return InStep2(v, 300); }, 60000);
+            job.Cancel();
+        });
+        EXPECT_EQ(o.result, IDCANCEL);
+        EXPECT_FALSE(o.failed);
+        EXPECT_TRUE(TempFolderEmpty());
+        if (format == FORMAT_OGG) {
+            EXPECT_EQ(ReadFileText(out).substr(0, 4), "OggS"); // what was written, without the stream's end
+        } else {
+            // The writer finished the file on cancel: it plays, and holds about the part encoded.
+            const long frames = DecodedFrames(out);
+            EXPECT_GT(frames, 44100 * 20);
+            EXPECT_LT(frames, 44100 * 90);
+        }
+    }
 }
 
 TEST_F(JobTest, CancelAtRandomMomentsNeverLeaksOrHangs) {

@@ -56,7 +56,8 @@ int main(int argc, char** argv) {
         return 1;
     SaveScreen("1-start");
 
-    CFileDialogEx::SetTestChooser([&](const CFileDialogEx&) { return std::optional<QString>(QString::fromStdString(source)); });
+    CFileDialogEx::SetTestChooser(
+        [&](const CFileDialogEx&) { return std::optional<QString>(QString::fromStdString(source)); });
     dlg.m_btnOpen.click();
     if (!QTest::qWaitFor([&] { return dlg.m_bFileLoaded == 1; }, 20000))
         return 1;
