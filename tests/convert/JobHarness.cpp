@@ -15,16 +15,16 @@ void JobTestBase::TearDown() {
     SetAppDirectoryForTesting("");
 }
 
-JobOutcome JobTestBase::Run(const JobSpec& spec,
+JobOutcome JobTestBase::Run(const JobRequest& request,
                             const std::function<void(CConversionJob&, RecordingView&)>& during) {
     JobOutcome outcome;
     view.Clear();
     CConversionJob job(view);
-    job.m_strSourcePath = spec.source;
-    job.m_dStartTime = spec.start;
-    job.m_dEndTime = spec.end;
-    job.m_strOutputPath = spec.output;
-    const std::string folder = spec.tempFolder.empty() ? dir.Path() : spec.tempFolder;
+    job.m_strSourcePath = request.source;
+    job.m_dStartTime = request.start;
+    job.m_dEndTime = request.end;
+    job.m_strOutputPath = request.output;
+    const std::string folder = request.tempFolder.empty() ? dir.Path() : request.tempFolder;
     if (g_settings.m_nFormatIndex != FORMAT_WAV) {
         job.m_tempWav = CTempWavFile::Reserve(folder);
         EXPECT_TRUE(job.m_tempWav);

@@ -38,7 +38,7 @@ public:
 };
 
 // A job's inputs; the format comes from g_settings as in the program.
-struct JobSpec {
+struct JobRequest {
     std::string source;
     double start = 0;
     double end = 0;
@@ -61,7 +61,7 @@ protected:
 
     // Runs a job to its end. `during` runs once the job has started, with the job and the view;
     // it may cancel. Waits for the encoder thread to end too.
-    JobOutcome Run(const JobSpec& spec,
+    JobOutcome Run(const JobRequest& request,
                    const std::function<void(CConversionJob&, RecordingView&)>& during = {});
 
     TempDir dir;
