@@ -1,52 +1,42 @@
 #pragma once
 
+#include "TestMedia.h"
+
+#include <algorithm>
 #include <cstdint>
-#include <string>
 #include <vector>
 
-// A module opened from the program directory by file name, as the program opens it.
-class LoadedModule {
-public:
-    explicit LoadedModule(const std::string& fileName);
-    ~LoadedModule();
-    LoadedModule(const LoadedModule&) = delete;
-    LoadedModule& operator=(const LoadedModule&) = delete;
+// The encoder's output buffer with a guard zone behind it, so a write past its stated size shows.
+struct GuardedOutput {
+    explicit GuardedOutput(uint32_t size) : size(size), buffer(size + 4096, kGuard) {}
+    uint8_t* Data() { return buffer.data(); }
+    // Appends what the last call wrote and checks the guard zone.
+    void Take(uint32_t written) {
+        intact =
+            intact && std::all_of(buffer.begin() + size, buffer.end(), [](uint8_t b) { return b == kGuard; });
+        largest = std::max(largest, written);
+        bytes.insert(bytes.end(), buffer.begin(), buffer.begin() + written);
+    }
 
-    bool IsLoaded() const { return m_handle != nullptr; }
-    const std::string& Error() const { return m_error; }
-    template <typename Fn> Fn Get(const char* name) const { return reinterpret_cast<Fn>(Symbol(name)); }
-
-private:
-    void* Symbol(const char* name) const;
-    void* m_handle = nullptr;
-    std::string m_error;
+    static constexpr uint8_t kGuard = 0xA5;
+    uint32_t size;
+    std::vector<uint8_t> buffer;
+    std::vector<uint8_t> bytes;
+    bool intact = true;
+    uint32_t largest = 0;
 };
 
-// Interleaved stereo test signals, 16-bit. A tone pair with a little noise, and full-scale white noise
-// (the hardest input for an encoder's output size).
-std::vector<int16_t> MakeTone(size_t frames, uint32_t seed = 1);
-std::vector<int16_t> MakeNoise(size_t frames, uint32_t seed = 1);
-
-struct ToolResult {
-    bool finished = false;
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-// Runs a program without a shell and waits for it (with a generous deadline).
-ToolResult RunTool(const std::string& program, const std::vector<std::string>& args);
-
-struct DecodedAudio {
-    bool ok = false;
-    int channels = 0;
-    int64_t frames = -1;
-    std::string error;
-};
-// Decodes the whole file with the FFmpeg command-line tools.
-DecodedAudio DecodeWithFfmpeg(const std::string& path);
-// Sample frames that mpg123 decodes from an MP3 file; -1 on failure.
-int64_t DecodeMp3WithMpg123(const std::string& path);
-
-std::vector<uint8_t> ReadBytes(const std::string& path);
-void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
-void AppendBytes(std::vector<uint8_t>* to, const uint8_t* data, size_t count);
+// Feeds the samples as the jobs do, in chunks whose sizes cycle through `pattern` (0 = the samples per
+// chunk), so odd sizes split sample pairs across calls. `write(count, values)` returns false on an error.
+template <typename Write>
+void FeedChunks(const std::vector<int16_t>& pcm, uint32_t perChunk, const std::vector<uint32_t>& pattern,
+                Write write) {
+    size_t pos = 0;
+    for (size_t i = 0; pos < pcm.size(); ++i) {
+        const uint32_t want = pattern[i % pattern.size()] == 0 ? perChunk : pattern[i % pattern.size()];
+        const auto n = static_cast<uint32_t>(std::min<size_t>(want, pcm.size() - pos));
+        if (!write(n, pcm.data() + pos))
+            return;
+        pos += n;
+    }
+}

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cmath>
 #include <csignal>
-#include <dlfcn.h>
 #include <future>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -90,7 +89,7 @@ TEST_P(ContainerAlignment, RangesHoldTheRightSamplesInTheRightPlace) {
              << "lavfi"
              << "-i"
              << "testsrc=s=160x120:r=25:d=6";
-    ASSERT_TRUE(Ffmpeg(args + c.codecArgs + QStringList{Q(source)}));
+    ASSERT_TRUE(RunFfmpeg(args + c.codecArgs + QStringList{Q(source)}));
 
     struct Range {
         double start, end;
@@ -169,7 +168,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(OutputFormats, EveryRateChannelCountAndSampleWidth) {
     TempDir dir;
     const std::string source = dir.File("source.mp4");
-    ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", ChirpSource(48000, 3), "-c:a", "aac", Q(source)}));
+    ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", ChirpSource(48000, 3), "-c:a", "aac", Q(source)}));
     const std::string wav = dir.File("out.wav");
     for (int rate : {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000})
         for (int channels : {1, 2})
@@ -189,7 +188,7 @@ TEST(OutputFormats, EveryRateChannelCountAndSampleWidth) {
 TEST(OutputFormats, ResampledAndNarrowedOutputMatchesFfmpegPhase) {
     TempDir dir;
     const std::string source = dir.File("source.mp4");
-    ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", ChirpSource(48000, 3), "-c:a", "aac", Q(source)}));
+    ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", ChirpSource(48000, 3), "-c:a", "aac", Q(source)}));
     struct Case {
         int channels, rate, bytes;
     };
@@ -208,7 +207,7 @@ TEST(OutputFormats, ResampledAndNarrowedOutputMatchesFfmpegPhase) {
 TEST(OutputFormats, HeaderIsTheCanonicalFortyFourBytes) {
     TempDir dir;
     const std::string source = dir.File("source.wav");
-    ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", ChirpSource(44100, 2), Q(source)}));
+    ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", ChirpSource(44100, 2), Q(source)}));
     const std::string wav = dir.File("out.wav");
     ModuleRun run;
     ASSERT_TRUE(run.Extract(source, 0, 1, wav)) << run.Message();
@@ -224,7 +223,7 @@ TEST(OutputFormats, HeaderIsTheCanonicalFortyFourBytes) {
 TEST(OutputFormats, OddDataGetsThePadByteAndAnExistingFileKeepsItsMode) {
     TempDir dir;
     const std::string source = dir.File("source.flac");
-    ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", ChirpSource(44100, 3), Q(source)}));
+    ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", ChirpSource(44100, 3), Q(source)}));
     const std::string wav = dir.File("qlt_temp.wav");
     WriteFileText(wav, std::string(100000, 'x')); // a longer file is truncated
     ASSERT_EQ(chmod(wav.c_str(), 0600), 0);
@@ -247,7 +246,7 @@ TEST(OutputFormats, SurroundIsMixedDownWithoutSilenceOrClipping) {
     const QString six =
         "aevalsrc=0.9*sin(2*PI*300*t)|0.9*sin(2*PI*420*t)|0.9*sin(2*PI*520*t)|0.9*sin(2*PI*60*t)|"
         "0.9*sin(2*PI*640*t)|0.9*sin(2*PI*760*t):c=5.1:s=48000:d=3";
-    ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", six, Q(source)}));
+    ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", six, Q(source)}));
     for (int channels : {2, 1}) {
         SCOPED_TRACE(testing::Message() << channels << " channels");
         const std::string wav = dir.File("out.wav");
@@ -272,9 +271,9 @@ TEST(OutputFormats, SurroundIsMixedDownWithoutSilenceOrClipping) {
 TEST(RangeEdges, AudioThatBeginsLateIsPaddedWithSilence) {
     TempDir dir;
     const std::string source = dir.File("late.mkv");
-    ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", "testsrc=s=160x120:r=25:d=4", "-itsoffset", "1.5", "-f", "lavfi",
-                        "-i", ChirpSource(48000, 2.5), "-map", "0:v", "-map", "1:a", "-c:v", "mpeg4", "-c:a",
-                        "flac", Q(source)}));
+    ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", "testsrc=s=160x120:r=25:d=4", "-itsoffset", "1.5", "-f",
+                           "lavfi", "-i", ChirpSource(48000, 2.5), "-map", "0:v", "-map", "1:a", "-c:v",
+                           "mpeg4", "-c:a", "flac", Q(source)}));
     struct Case {
         double start, end, silence;
         int bytes; // 8-bit silence is 0x80
@@ -298,7 +297,7 @@ TEST(RangeEdges, AudioThatBeginsLateIsPaddedWithSilence) {
 TEST(RangeEdges, EmptyRangesGiveAnEmptyWav) {
     TempDir dir;
     const std::string source = dir.File("clip.ogg");
-    ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", ChirpSource(44100, 3), "-c:a", "libvorbis", Q(source)}));
+    ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", ChirpSource(44100, 3), "-c:a", "libvorbis", Q(source)}));
     struct Case {
         double start, end;
     };
@@ -315,7 +314,7 @@ TEST(RangeEdges, EmptyRangesGiveAnEmptyWav) {
 TEST(RangeEdges, DamagedAndTruncatedSourcesGiveWhatCanBeDecoded) {
     TempDir dir;
     const std::string source = dir.File("clip.mp3");
-    ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", ChirpSource(44100, 6), "-c:a", "libmp3lame", Q(source)}));
+    ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", ChirpSource(44100, 6), "-c:a", "libmp3lame", Q(source)}));
     std::string bytes = ReadFileText(source);
     std::string damaged = bytes;
     uint32_t seed = 12345;
@@ -342,9 +341,10 @@ TEST(RangeEdges, FormatChangesMidStreamAreFollowed) {
     TempDir dir;
     // ADTS frames concatenate: stereo 48 kHz, then mono 22050 Hz, then stereo 48 kHz again.
     const std::string stereo = dir.File("stereo.aac"), mono = dir.File("mono.aac");
-    ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", ChirpSource(48000, 2), "-c:a", "aac", "-f", "adts", Q(stereo)}));
     ASSERT_TRUE(
-        Ffmpeg({"-f", "lavfi", "-i", ChirpSource(22050, 2, 1), "-c:a", "aac", "-f", "adts", Q(mono)}));
+        RunFfmpeg({"-f", "lavfi", "-i", ChirpSource(48000, 2), "-c:a", "aac", "-f", "adts", Q(stereo)}));
+    ASSERT_TRUE(
+        RunFfmpeg({"-f", "lavfi", "-i", ChirpSource(22050, 2, 1), "-c:a", "aac", "-f", "adts", Q(mono)}));
     const std::string source = dir.File("changing.aac");
     WriteFileText(source, ReadFileText(stereo) + ReadFileText(mono) + ReadFileText(stereo));
     const std::string wav = dir.File("out.wav");
@@ -363,7 +363,7 @@ TEST(RangeEdges, AwkwardPathsWork) {
     const std::string name = "clip \"quoted\" $HOME 'x' äöü 日本 " + std::string(150, 'n');
     const std::string source = dir.File(name + ".flac");
     const std::string wav = dir.File(name + ".wav");
-    ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", ChirpSource(44100, 2), Q(source)}));
+    ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", ChirpSource(44100, 2), Q(source)}));
     ModuleRun run;
     ASSERT_TRUE(run.Extract(source, 0.25, 1.75, wav)) << run.Message();
     EXPECT_EQ(ReadWavData(wav, 2, 2).Frames(), Frames(1.5));
@@ -383,7 +383,8 @@ TEST(ExtractionFailures, UnreadableSourcesNameTheFileAndNeverFinish) {
     }
     WriteFileText(garbage, noise);
     const std::string silentFilm = dir.File("silent film.mp4");
-    ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", "testsrc=s=160x120:r=25:d=2", "-c:v", "mpeg4", Q(silentFilm)}));
+    ASSERT_TRUE(
+        RunFfmpeg({"-f", "lavfi", "-i", "testsrc=s=160x120:r=25:d=2", "-c:v", "mpeg4", Q(silentFilm)}));
     const std::string folder = dir.File("a folder.avi");
     ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
 
@@ -403,7 +404,7 @@ TEST(ExtractionFailures, UnreadableSourcesNameTheFileAndNeverFinish) {
 TEST(ExtractionFailures, UnworkableRequestsFailThroughTheEventToo) {
     TempDir dir;
     const std::string source = dir.File("clip.wav");
-    ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", ChirpSource(44100, 1), Q(source)}));
+    ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", ChirpSource(44100, 1), Q(source)}));
     struct Case {
         double start, end;
         int channels, rate, bytes;
@@ -424,7 +425,7 @@ TEST(ExtractionFailures, WavThatCannotBeCreatedIsNamed) {
     TempDir dir;
     ASSERT_EQ(chmod(dir.Path().c_str(), 0755), 0);
     const std::string source = dir.File("clip.wav");
-    ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", ChirpSource(44100, 1), Q(source)}));
+    ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", ChirpSource(44100, 1), Q(source)}));
     ASSERT_EQ(chmod(source.c_str(), 0644), 0);
 
     const std::string inMissingFolder = dir.File("no such folder/out.wav");
@@ -471,7 +472,7 @@ TEST(ExtractionFailures, WavThatCannotBeCreatedIsNamed) {
 TEST(ExtractionFailures, FullDiskMidWayFailsAndLeavesAConsistentFile) {
     TempDir dir;
     const std::string source = dir.File("clip.flac");
-    ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", ChirpSource(44100, 6), Q(source)}));
+    ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", ChirpSource(44100, 6), Q(source)}));
     const std::string wav = dir.File("out.wav");
     // A file size limit stands in for a full disk: writes past it fail with EFBIG.
     const int code = RunInChild([&] {
@@ -575,12 +576,10 @@ TEST_F(Stopping, ANewExtractionReplacesARunningOne) {
 
 TEST(Registration, EveryComponentWorksInThisRuntime) {
     for (const char* name : {"viscomwave.so", "VideoEdit.so", "RealMediaSplitter.so", "QuickTime.so"}) {
-        SCOPED_TRACE(name);
-        void* lib = dlopen((std::string(QUILLET_BIN_DIR) + name).c_str(), RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(lib, nullptr) << dlerror();
-        auto registerServer = reinterpret_cast<long (*)()>(dlsym(lib, "DllRegisterServer"));
-        ASSERT_NE(registerServer, nullptr);
-        EXPECT_GE(registerServer(), 0);
+        const LoadedModule lib(name);
+        const auto registerServer = lib.Get<long (*)()>("DllRegisterServer");
+        ASSERT_NE(registerServer, nullptr) << name << lib.Error();
+        EXPECT_GE(registerServer(), 0) << name;
     }
 }
 

@@ -1,29 +1,16 @@
 #include "MediaSupport.h"
 
-#include <QDir>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <chrono>
-#include <cmath>
 #include <dirent.h>
-#include <dlfcn.h>
 #include <fstream>
 #include <iterator>
-#include <limits>
 #include <stdexcept>
 #include <unistd.h>
 
-bool Ffmpeg(const QStringList& args) {
-    QProcess p;
-    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    p.start("ffmpeg", QStringList{"-nostdin", "-hide_banner", "-loglevel", "error", "-y"} + args);
-    return p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
 std::string MakeLongSource(const std::string& dir) {
     const std::string piece = dir + "piece.aac", source = dir + "long.aac";
-    if (!Ffmpeg({"-f", "lavfi", "-i", ChirpSource(48000, 10), "-c:a", "aac", "-b:a", "48k", "-f", "adts",
-                 QString::fromStdString(piece)}))
+    if (!RunFfmpeg({"-f", "lavfi", "-i", ChirpSource(48000, 10), "-c:a", "aac", "-b:a", "48k", "-f", "adts",
+                    QString::fromStdString(piece)}))
         throw std::runtime_error("ffmpeg could not make " + piece);
     std::ifstream in(piece, std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), {});
@@ -31,124 +18,6 @@ std::string MakeLongSource(const std::string& dir) {
     for (int i = 0; i < 360; ++i)
         out << bytes;
     return source;
-}
-
-QString ChirpSource(int rate, double seconds, int channels) {
-    QStringList exprs{"0.5*sin(2*PI*(200+300*t)*t)", "0.4*sin(2*PI*(500+150*t)*t)"};
-    QString expr = exprs[0];
-    for (int c = 1; c < channels; ++c)
-        expr += "|" + exprs[c % 2];
-    return QString("aevalsrc=%1:s=%2:d=%3").arg(expr).arg(rate).arg(seconds);
-}
-
-namespace {
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-Pcm Decode(const std::string& bytes, size_t offset, int channels, int bytesPerSample) {
-    Pcm pcm;
-    pcm.channels = channels;
-    const size_t block = static_cast<size_t>(channels * bytesPerSample);
-    const size_t frames = bytes.size() > offset ? (bytes.size() - offset) / block : 0;
-    pcm.samples.resize(frames * static_cast<size_t>(channels));
-    for (size_t i = 0; i < pcm.samples.size(); ++i) {
-        const auto* p = reinterpret_cast<const uint8_t*>(bytes.data()) + offset + i * bytesPerSample;
-        pcm.samples[i] = bytesPerSample == 1 ? static_cast<int16_t>((p[0] - 128) * 256)
-                                             : static_cast<int16_t>(p[0] | p[1] << 8);
-    }
-    return pcm;
-}
-
-} // namespace
-
-Pcm ReadWavData(const std::string& path, int channels, int bytesPerSample) {
-    std::string bytes = ReadAll(path);
-    if (bytes.size() >= 44)
-        bytes.resize(std::min<size_t>(bytes.size(), 44 + ReadLE32(bytes, 40))); // not the pad byte
-    return Decode(bytes, 44, channels, bytesPerSample);
-}
-
-Pcm FfmpegRange(const std::string& source, double start, double duration, int channels, int rate,
-                int bytesPerSample, bool seekInOutput) {
-    QTemporaryDir dir;
-    const QString out = dir.filePath("ref.raw");
-    const QStringList seek{"-ss", QString::number(start, 'f', 6)};
-    const QStringList input{"-i", QString::fromStdString(source)};
-    if (!Ffmpeg((seekInOutput ? input + seek : seek + input) +
-                QStringList{"-t", QString::number(duration, 'f', 6), "-vn", "-ac", QString::number(channels),
-                            "-ar", QString::number(rate), "-f", bytesPerSample == 1 ? "u8" : "s16le", out}))
-        throw std::runtime_error("ffmpeg could not decode " + source);
-    return Decode(ReadAll(out.toStdString()), 0, channels, bytesPerSample);
-}
-
-int BestLag(const Pcm& ours, const Pcm& ref, int minLag, int maxLag, int64_t probeStart,
-            int64_t probeFrames) {
-    int best = minLag;
-    double bestError = std::numeric_limits<double>::max();
-    for (int lag = minLag; lag <= maxLag; ++lag) {
-        double error = 0;
-        int64_t count = 0;
-        for (int64_t i = probeStart; i < probeStart + probeFrames && i < ref.Frames(); ++i) {
-            const int64_t j = i + lag;
-            if (j < 0 || j >= ours.Frames())
-                continue;
-            for (int c = 0; c < ref.channels; ++c) {
-                const double d = ours.At(j, c) - ref.At(i, c);
-                error += d * d;
-            }
-            ++count;
-        }
-        if (count > probeFrames / 2 && error / static_cast<double>(count) < bestError) {
-            bestError = error / static_cast<double>(count);
-            best = lag;
-        }
-    }
-    return best;
-}
-
-double RelativeError(const Pcm& ours, const Pcm& ref, int lag, int64_t from, int64_t to) {
-    double diff = 0, signal = 0;
-    for (int64_t i = std::max<int64_t>(from, 0); i < to && i < ref.Frames(); ++i) {
-        const int64_t j = i + lag;
-        if (j < 0 || j >= ours.Frames())
-            continue;
-        for (int c = 0; c < ref.channels; ++c) {
-            const double d = ours.At(j, c) - ref.At(i, c);
-            diff += d * d;
-            signal += static_cast<double>(ref.At(i, c)) * ref.At(i, c);
-        }
-    }
-    return signal > 0 ? std::sqrt(diff / signal) : std::numeric_limits<double>::infinity();
-}
-
-double Rms(const Pcm& pcm, int channel, int64_t from, int64_t to) {
-    double sum = 0;
-    int64_t n = 0;
-    for (int64_t i = std::max<int64_t>(from, 0); i < to && i < pcm.Frames(); ++i, ++n)
-        sum += static_cast<double>(pcm.At(i, channel)) * pcm.At(i, channel);
-    return n ? std::sqrt(sum / static_cast<double>(n)) : 0;
-}
-
-int64_t LeadingSilentFrames(const Pcm& pcm) {
-    int64_t i = 0;
-    for (; i < pcm.Frames(); ++i)
-        for (int c = 0; c < pcm.channels; ++c)
-            if (pcm.At(i, c) != 0)
-                return i;
-    return i;
-}
-
-uint32_t ReadLE32(const std::string& b, size_t o) {
-    return static_cast<uint32_t>(static_cast<uint8_t>(b[o]) | static_cast<uint8_t>(b[o + 1]) << 8 |
-                                 static_cast<uint8_t>(b[o + 2]) << 16 |
-                                 static_cast<uint32_t>(static_cast<uint8_t>(b[o + 3])) << 24);
-}
-
-uint16_t ReadLE16(const std::string& b, size_t o) {
-    return static_cast<uint16_t>(static_cast<uint8_t>(b[o]) | static_cast<uint8_t>(b[o + 1]) << 8);
 }
 
 bool ProcessHoldsOpen(const std::string& path) {
@@ -172,30 +41,26 @@ bool ProcessHoldsOpen(const std::string& path) {
 namespace {
 
 struct Api {
-    decltype(&veCreate) create = nullptr;
-    decltype(&veDestroy) destroy = nullptr;
-    decltype(&veResetExtraction) reset = nullptr;
-    decltype(&veSetSourceRange) setSourceRange = nullptr;
-    decltype(&veExtractToWav) extractToWav = nullptr;
-    decltype(&veStopExtraction) stop = nullptr;
-    decltype(&DllRegisterServer) registerServer = nullptr;
+    decltype(&veCreate) create;
+    decltype(&veDestroy) destroy;
+    decltype(&veResetExtraction) reset;
+    decltype(&veSetSourceRange) setSourceRange;
+    decltype(&veExtractToWav) extractToWav;
+    decltype(&veStopExtraction) stop;
 };
 
 const Api& Module() {
+    static const LoadedModule lib("VideoEdit.so");
     static const Api api = [] {
-        Api a;
-        void* lib = dlopen(QUILLET_BIN_DIR "VideoEdit.so", RTLD_NOW);
-        if (!lib)
-            throw std::runtime_error(std::string("cannot load VideoEdit.so: ") + dlerror());
-        a.create = reinterpret_cast<decltype(a.create)>(dlsym(lib, "veCreate"));
-        a.destroy = reinterpret_cast<decltype(a.destroy)>(dlsym(lib, "veDestroy"));
-        a.reset = reinterpret_cast<decltype(a.reset)>(dlsym(lib, "veResetExtraction"));
-        a.setSourceRange = reinterpret_cast<decltype(a.setSourceRange)>(dlsym(lib, "veSetSourceRange"));
-        a.extractToWav = reinterpret_cast<decltype(a.extractToWav)>(dlsym(lib, "veExtractToWav"));
-        a.stop = reinterpret_cast<decltype(a.stop)>(dlsym(lib, "veStopExtraction"));
-        a.registerServer = reinterpret_cast<decltype(a.registerServer)>(dlsym(lib, "DllRegisterServer"));
-        if (!a.create || !a.destroy || !a.reset || !a.setSourceRange || !a.extractToWav || !a.stop ||
-            !a.registerServer)
+        if (!lib.IsLoaded())
+            throw std::runtime_error("cannot load VideoEdit.so: " + lib.Error());
+        const Api a{lib.Get<decltype(Api::create)>("veCreate"),
+                    lib.Get<decltype(Api::destroy)>("veDestroy"),
+                    lib.Get<decltype(Api::reset)>("veResetExtraction"),
+                    lib.Get<decltype(Api::setSourceRange)>("veSetSourceRange"),
+                    lib.Get<decltype(Api::extractToWav)>("veExtractToWav"),
+                    lib.Get<decltype(Api::stop)>("veStopExtraction")};
+        if (!a.create || !a.destroy || !a.reset || !a.setSourceRange || !a.extractToWav || !a.stop)
             throw std::runtime_error("VideoEdit.so lacks a function");
         return a;
     }();
@@ -208,10 +73,6 @@ ModuleRun::ModuleRun() : m_ve(Module().create(&ModuleRun::OnEvent, this)) {}
 
 ModuleRun::~ModuleRun() {
     Destroy();
-}
-
-long (*ModuleRun::RegisterServer())() {
-    return Module().registerServer;
 }
 
 void ModuleRun::Record(int event, double a, double b, const char* message) {

@@ -45,7 +45,7 @@ TEST_F(CVideoEditHost, RealModuleExtractsAndReportsOnItsOwnThread) {
     SetAppDirectoryForTesting(QUILLET_BIN_DIR);
     TempDir dir;
     const std::string source = dir.File("clip.flac");
-    ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", ChirpSource(48000, 3), QString::fromStdString(source)}));
+    ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", ChirpSource(48000, 3), QString::fromStdString(source)}));
     CVideoEdit ve;
     ASSERT_TRUE(ve.IsLoaded());
     HostEvents events(ve);

@@ -1,7 +1,24 @@
 #pragma once
 
 #include <QStringList>
+#include <cstdint>
+#include <map>
 #include <string>
+#include <vector>
+
+// Media helpers shared by the test programs: outside tools (ffmpeg, ffprobe, mpg123, ...), files as
+// bytes, modules from the program directory, and sample comparisons.
+
+struct ToolResult {
+    bool finished = false;
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+    bool Ok() const { return finished && exitCode == 0; }
+};
+// Runs a program without a shell and waits for it (with a generous deadline); stdin is closed.
+ToolResult RunTool(const QString& program, const QStringList& args);
+ToolResult RunTool(const std::string& program, const std::vector<std::string>& args);
 
 // Runs the ffmpeg command line with the arguments (quiet, overwriting); true when it succeeded.
 bool RunFfmpeg(const QStringList& args);
@@ -16,3 +33,75 @@ long DecodedFrames(const std::string& path);
 
 // A tag of the file's container as ffprobe shows it (empty when absent).
 std::string ProbeTag(const std::string& path, const std::string& tag);
+
+// ffprobe's view of the first audio stream (codec_name, sample_rate, channels, bit_rate, ...) and
+// every tag of the file, as "TAG:key" entries; empty when ffprobe fails.
+std::map<std::string, std::string> ProbeFile(const std::string& path);
+
+// The whole file decoded at its own rate and channel count; frames -1 when it does not decode.
+struct DecodedAudio {
+    bool ok = false;
+    int channels = 0;
+    int rate = 0;
+    int64_t frames = -1;
+    std::vector<int16_t> samples; // interleaved
+    std::string error;
+};
+DecodedAudio DecodeWithFfmpeg(const std::string& path);
+
+std::vector<uint8_t> ReadBytes(const std::string& path);
+void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+uint32_t ReadLE32(const std::string& bytes, size_t offset);
+uint16_t ReadLE16(const std::string& bytes, size_t offset);
+
+// A module opened from the program directory by file name, as the program opens it.
+class LoadedModule {
+public:
+    explicit LoadedModule(const std::string& fileName);
+    ~LoadedModule();
+    LoadedModule(const LoadedModule&) = delete;
+    LoadedModule& operator=(const LoadedModule&) = delete;
+
+    bool IsLoaded() const { return m_handle != nullptr; }
+    const std::string& Error() const { return m_error; }
+    template <typename Fn> Fn Get(const char* name) const { return reinterpret_cast<Fn>(Symbol(name)); }
+
+private:
+    void* Symbol(const char* name) const;
+    void* m_handle = nullptr;
+    std::string m_error;
+};
+
+// A stereo test signal for ffmpeg's lavfi input: two gliding tones, different on each channel, so
+// that any shift shows.
+QString ChirpSource(int rate, double seconds, int channels = 2);
+
+// Interleaved 16-bit stereo test signals: a tone pair with a little noise, and full-scale white noise
+// (the hardest input for an encoder's output size). Deterministic for a seed.
+std::vector<int16_t> MakeTone(size_t frames, uint32_t seed = 1);
+std::vector<int16_t> MakeNoise(size_t frames, uint32_t seed = 1);
+
+// Interleaved 16-bit samples (8-bit data is widened to 16 bits around 0).
+struct Pcm {
+    int channels = 2;
+    std::vector<int16_t> samples;
+    int64_t Frames() const { return static_cast<int64_t>(samples.size()) / channels; }
+    int16_t At(int64_t frame, int channel) const {
+        return samples[static_cast<size_t>(frame * channels + channel)];
+    }
+};
+
+// The samples of a canonical WAV file: its data chunk, from byte 44.
+Pcm ReadWavData(const std::string& path, int channels, int bytesPerSample);
+// What ffmpeg's own accurate decoding of the range gives ("-ss S -i src -t D"); with seekInOutput,
+// "-i src -ss S -t D", which decodes from the beginning and cuts by the decoded frames' timestamps.
+Pcm FfmpegRange(const std::string& source, double start, double duration, int channels, int rate,
+                int bytesPerSample = 2, bool seekInOutput = false);
+
+// The shift of `ours` against `ref` with the least squared difference over a probe window of `ref`,
+// searched in [minLag, maxLag] (ours[i + lag] ~ ref[i]).
+int BestLag(const Pcm& ours, const Pcm& ref, int minLag, int maxLag, int64_t probeStart, int64_t probeFrames);
+// RMS of (ours[i + lag] - ref[i]) over ref's frames [from, to), relative to the RMS of ref there.
+double RelativeError(const Pcm& ours, const Pcm& ref, int lag, int64_t from, int64_t to);
+double Rms(const Pcm& pcm, int channel, int64_t from, int64_t to);
+int64_t LeadingSilentFrames(const Pcm& pcm);

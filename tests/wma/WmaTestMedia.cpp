@@ -1,25 +1,10 @@
 #include "WmaTestMedia.h"
 
-#include <QProcess>
 #include <QString>
-#include <QStringList>
 #include <cmath>
-#include <dlfcn.h>
 #include <stdexcept>
 
-namespace {
-
 constexpr double kPi = 3.14159265358979323846;
-
-QByteArray Run(const QString& program, const QStringList& args, bool* ok) {
-    QProcess process;
-    process.start(program, args);
-    bool finished = process.waitForFinished(60000);
-    *ok = finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    return process.readAllStandardOutput();
-}
-
-} // namespace
 
 TestSignal MakeBurstSignal(size_t frames) {
     TestSignal signal;
@@ -50,44 +35,15 @@ WAVEFORMATEX PcmFormat(uint16_t channels, uint32_t rate) {
     return f;
 }
 
-std::map<std::string, std::string> ProbeFile(const std::string& path) {
-    bool ok = false;
-    QByteArray out = Run("ffprobe",
-                         {"-v", "error", "-select_streams", "a:0", "-show_entries",
-                          "stream=codec_name,sample_rate,channels,bit_rate:stream_tags:format_tags", "-of",
-                          "default=nw=1", QString::fromStdString(path)},
-                         &ok);
-    std::map<std::string, std::string> info;
-    if (!ok)
-        return info;
-    for (const QByteArray& line : out.split('\n')) {
-        int eq = line.indexOf('=');
-        if (eq > 0)
-            info[line.left(eq).toStdString()] = line.mid(eq + 1).toStdString();
-    }
-    return info;
-}
-
 Decoded DecodeFile(const std::string& path) {
     Decoded decoded;
-    auto info = ProbeFile(path);
-    if (info["codec_name"] != "wmav2")
+    if (ProbeFile(path)["codec_name"] != "wmav2")
         return decoded;
-    decoded.sampleRate = std::stoi(info["sample_rate"]);
-    decoded.channels = std::stoi(info["channels"]);
-    bool ok = false;
-    QByteArray pcm = Run("ffmpeg",
-                         {"-v", "error", "-i", QString::fromStdString(path), "-map", "0:a:0", "-f", "s16le",
-                          "-acodec", "pcm_s16le", "-"},
-                         &ok);
-    if (!ok)
-        return decoded;
-    const auto* all = reinterpret_cast<const int16_t*>(pcm.constData());
-    size_t frames = static_cast<size_t>(pcm.size()) / 2 / static_cast<size_t>(decoded.channels);
-    decoded.samples.resize(frames);
-    for (size_t i = 0; i < frames; ++i)
-        decoded.samples[i] = all[i * static_cast<size_t>(decoded.channels)];
-    decoded.ok = true;
+    const DecodedAudio all = DecodeWithFfmpeg(path);
+    decoded.ok = all.ok;
+    decoded.sampleRate = all.rate;
+    for (int64_t i = 0; i < all.frames; ++i)
+        decoded.samples.push_back(all.samples[static_cast<size_t>(i * all.channels)]);
     return decoded;
 }
 
@@ -119,11 +75,10 @@ int WmaFrameLength(int sampleRate) {
 }
 
 PFN_WMAudioCreateWriter ModuleCreateWriter() {
-    static void* module = dlopen(QUILLET_BIN_DIR "WmAudSDK.so", RTLD_NOW | RTLD_LOCAL);
-    if (!module)
-        throw std::runtime_error(std::string("cannot load WmAudSDK.so: ") + dlerror());
-    static auto create = reinterpret_cast<PFN_WMAudioCreateWriter>(dlsym(module, "WMAudioCreateWriter"));
-    return create;
+    static const LoadedModule module("WmAudSDK.so");
+    if (!module.IsLoaded())
+        throw std::runtime_error("cannot load WmAudSDK.so: " + module.Error());
+    return module.Get<PFN_WMAudioCreateWriter>("WMAudioCreateWriter");
 }
 
 IWMAudioWriter* CreateWriter(const std::string& path, long* result) {

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "TestMedia.h"
 #include "WmAudSDK.h"
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -26,14 +26,9 @@ WAVEFORMATEX PcmFormat(uint16_t channels = 2, uint32_t rate = 44100);
 struct Decoded {
     bool ok = false;
     int sampleRate = 0;
-    int channels = 0;
     std::vector<int16_t> samples; // first channel only
 };
 Decoded DecodeFile(const std::string& path);
-
-// ffprobe's view of the first audio stream (codec_name, sample_rate, channels, bit_rate, ...) and
-// every tag of the file, as "TAG:key" entries.
-std::map<std::string, std::string> ProbeFile(const std::string& path);
 
 // Energy centroid of the decoded signal around an expected position, minus that position, in samples
 // of the decoded rate; and the burst's peak level there.

@@ -45,19 +45,16 @@ std::vector<std::string> OpenMessages(const std::string& path, int bitrate = 128
 
 } // namespace
 
-TEST(WmaWriterModule, MissingModuleIsReported) {
+TEST(WmaWriterModule, MissingModuleOrEntryPointIsReported) {
     TempDir appDir, out;
-    AppDirectory app(appDir.Path());
-    EXPECT_EQ(OpenMessages(out.File("a.wma")), std::vector<std::string>{"Could not found WmAudSDK.DLL file"});
-    EXPECT_FALSE(FileExists(out.File("a.wma")));
-}
-
-TEST(WmaWriterModule, ModuleWithoutEntryPointIsReported) {
-    TempDir out;
-    AppDirectory app(WMA_NO_ENTRY_DIR);
-    EXPECT_EQ(OpenMessages(out.File("a.wma")),
-              std::vector<std::string>{"Could not found WMAudioCreateWriter library function"});
-    EXPECT_FALSE(FileExists(out.File("a.wma")));
+    const std::pair<std::string, std::string> cases[] = {
+        {appDir.Path(), "Could not found WmAudSDK.DLL file"},
+        {WMA_NO_ENTRY_DIR, "Could not found WMAudioCreateWriter library function"}};
+    for (const auto& [dir, message] : cases) {
+        AppDirectory app(dir);
+        EXPECT_EQ(OpenMessages(out.File("a.wma")), std::vector<std::string>{message});
+        EXPECT_FALSE(FileExists(out.File("a.wma")));
+    }
 }
 
 TEST(WmaWriterOpen, EachRefusalHasItsMessageAndLeavesNoFile) {
