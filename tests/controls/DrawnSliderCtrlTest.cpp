@@ -1,5 +1,7 @@
 #include "DrawnSliderCtrl.h"
 
+#include "TestSupport.h"
+
 #include <QImage>
 #include <QSignalSpy>
 #include <QTest>
@@ -21,14 +23,6 @@ struct Slider {
     QColor At(int x, int y) { return Image().pixelColor(x, y); }
 };
 
-int CountColor(const QImage& img, const QRect& area, const QColor& c) {
-    int n = 0;
-    for (int y = area.top(); y <= area.bottom(); ++y)
-        for (int x = area.left(); x <= area.right(); ++x)
-            n += img.pixelColor(x, y) == c;
-    return n;
-}
-
 std::vector<std::pair<int, int>> Take(QSignalSpy& spy) {
     std::vector<std::pair<int, int>> out;
     for (const auto& args : spy)
@@ -41,11 +35,7 @@ using Scrolls = std::vector<std::pair<int, int>>;
 
 } // namespace
 
-TEST(DrawnSliderCtrl, LightenAndDarkenLeaveComponentsThatWouldOverflow) {
-    EXPECT_EQ(CDrawnSliderCtrl::LightenColor(QColor(204, 205, 0), 51), QColor(255, 205, 51));
-    EXPECT_EQ(CDrawnSliderCtrl::DarkenColor(QColor(51, 50, 255), 51), QColor(0, 50, 204));
-}
-
+// The second colour's lightened and darkened shades leave the components that would overflow.
 TEST(DrawnSliderCtrl, ThumbShadingFollowsTheThumbColour) {
     struct Case {
         QColor face, h1, s1, s2;

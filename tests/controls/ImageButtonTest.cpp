@@ -1,5 +1,7 @@
 #include "ImageButton.h"
 
+#include "TestSupport.h"
+
 #include <QApplication>
 #include <QMouseEvent>
 #include <QPainter>
@@ -46,14 +48,6 @@ struct Toolbar {
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&host));
     }
 };
-
-int CountColor(const QImage& img, const QRect& area, const QColor& c) {
-    int n = 0;
-    for (int y = area.top(); y <= area.bottom(); ++y)
-        for (int x = area.left(); x <= area.right(); ++x)
-            n += img.pixelColor(x, y) == c;
-    return n;
-}
 
 // As the screen shows it (8 bits a component).
 QColor Sys(const QWidget* w, QPalette::ColorRole role) {

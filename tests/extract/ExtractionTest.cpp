@@ -182,54 +182,36 @@ TEST(OutputFormats, EveryRateChannelCountAndSampleWidth) {
                 EXPECT_EQ(pcm.Frames(), Frames(1.5, rate));
                 for (int ch = 0; ch < channels; ++ch)
                     EXPECT_GT(Rms(pcm, ch, 0, pcm.Frames()), 3000);
+                // Some resampled and narrowed outputs against ffmpeg's, for phase.
+                if ((rate == 22050 && channels == 1 && bytes == 1) ||
+                    (rate == 8000 && channels == 2 && bytes == 2) ||
+                    (rate == 11025 && channels == 2 && bytes == 1)) {
+                    const Pcm ref = FfmpegRange(source, 0.5, 1.5, channels, rate, bytes);
+                    EXPECT_EQ(BestLag(pcm, ref, -100, 100, rate / 10, 2048), 0);
+                    EXPECT_LT(RelativeError(pcm, ref, 0, rate / 10, ref.Frames() - rate / 10), 0.05);
+                }
             }
 }
 
-TEST(OutputFormats, ResampledAndNarrowedOutputMatchesFfmpegPhase) {
+TEST(OutputFormats, HeaderIsCanonicalOddDataIsPaddedAndAnExistingFileKeepsItsMode) {
     TempDir dir;
-    const std::string source = dir.File("source.mp4");
-    ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", ChirpSource(48000, 3), "-c:a", "aac", Q(source)}));
-    struct Case {
-        int channels, rate, bytes;
-    };
-    for (Case c : {Case{1, 22050, 1}, Case{2, 8000, 2}, Case{2, 11025, 1}}) {
-        SCOPED_TRACE(testing::Message() << c.rate << " Hz, " << c.channels << " ch, " << c.bytes << " bytes");
-        const std::string wav = dir.File("out.wav");
-        ModuleRun run;
-        ASSERT_TRUE(run.Extract(source, 1.1, 2.6, wav, c.channels, c.rate, c.bytes)) << run.Message();
-        const Pcm ours = ReadWavData(wav, c.channels, c.bytes);
-        const Pcm ref = FfmpegRange(source, 1.1, 1.5, c.channels, c.rate, c.bytes);
-        EXPECT_EQ(BestLag(ours, ref, -100, 100, c.rate / 10, 2048), 0);
-        EXPECT_LT(RelativeError(ours, ref, 0, c.rate / 10, ref.Frames() - c.rate / 10), 0.05);
-    }
-}
-
-TEST(OutputFormats, HeaderIsTheCanonicalFortyFourBytes) {
-    TempDir dir;
-    const std::string source = dir.File("source.wav");
-    ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", ChirpSource(44100, 2), Q(source)}));
+    const std::string source = dir.File("source.flac");
+    ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", ChirpSource(44100, 3), Q(source)}));
     const std::string wav = dir.File("out.wav");
     ModuleRun run;
     ASSERT_TRUE(run.Extract(source, 0, 1, wav)) << run.Message();
-    const std::string bytes = ReadFileText(wav);
+    std::string bytes = ReadFileText(wav);
     const unsigned char expected[44] = {'R',  'I',  'F',  'F',  0x34, 0xB1, 0x02, 0x00, 'W',  'A',  'V',
                                         'E',  'f',  'm',  't',  ' ',  0x10, 0x00, 0x00, 0x00, 0x01, 0x00,
                                         0x02, 0x00, 0x44, 0xAC, 0x00, 0x00, 0x10, 0xB1, 0x02, 0x00, 0x04,
                                         0x00, 0x10, 0x00, 'd',  'a',  't',  'a',  0x10, 0xB1, 0x02, 0x00};
     ASSERT_EQ(bytes.size(), 44u + 176400u);
     EXPECT_EQ(bytes.substr(0, 44), std::string(reinterpret_cast<const char*>(expected), 44));
-}
 
-TEST(OutputFormats, OddDataGetsThePadByteAndAnExistingFileKeepsItsMode) {
-    TempDir dir;
-    const std::string source = dir.File("source.flac");
-    ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", ChirpSource(44100, 3), Q(source)}));
-    const std::string wav = dir.File("qlt_temp.wav");
-    WriteFileText(wav, std::string(100000, 'x')); // a longer file is truncated
+    WriteFileText(wav, std::string(300000, 'x')); // a longer file is truncated
     ASSERT_EQ(chmod(wav.c_str(), 0600), 0);
-    ModuleRun run;
     ASSERT_TRUE(run.Extract(source, 0.5, 2.0, wav, 1, 22050, 1)) << run.Message();
-    const std::string bytes = ReadFileText(wav);
+    bytes = ReadFileText(wav);
     ASSERT_EQ(bytes.size(), 44u + 33075u + 1u);
     EXPECT_EQ(ReadLE32(bytes, 40), 33075u);
     EXPECT_EQ(ReadLE32(bytes, 4), 36u + 33075u + 1u);

@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include <QImage>
 #include <QTest>
 #include <fstream>
 #include <sstream>
@@ -88,4 +89,12 @@ int RunUnprivileged(const std::function<int()>& fn) {
     if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
         return -1;
     return WEXITSTATUS(status);
+}
+
+int CountColor(const QImage& img, const QRect& area, const QColor& c) {
+    int n = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            n += img.pixelColor(x, y) == c;
+    return n;
 }

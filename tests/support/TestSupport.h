@@ -9,6 +9,10 @@
 #include <string>
 #include <vector>
 
+class QColor;
+class QImage;
+class QRect;
+
 // Replaces the message service while alive: records every message and answers Yes/No boxes from a
 // queue of answers (IDNO when the queue is empty). Safe to use from any thread.
 class MessageRecorder {
@@ -50,3 +54,6 @@ void WriteFileText(const std::string& path, const std::string& text);
 // Runs the function as an unprivileged user when the tests run as root (root ignores permission
 // bits, so a read-only folder is only read-only to someone else). Returns the function's result.
 int RunUnprivileged(const std::function<int()>& fn);
+
+// How many pixels of the area have exactly the colour.
+int CountColor(const QImage& img, const QRect& area, const QColor& c);

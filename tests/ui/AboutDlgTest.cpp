@@ -32,26 +32,22 @@ protected:
     TempDir dir;
 };
 
+// The version comes from app.ini of the program directory, cut to nine characters; empty without
+// the file or the key.
 TEST_F(AboutDlgTest, VersionLineReadsAppIniOfTheProgramDirectory) {
-    WriteVersion("2.4.1");
-    CAboutDlg dlg;
-    EXPECT_EQ(VersionLine(dlg), "Quillet 2.4.1");
-}
-
-TEST_F(AboutDlgTest, VersionIsCutToNineCharacters) {
-    WriteVersion("1.2.3-beta45");
-    CAboutDlg dlg;
-    EXPECT_EQ(VersionLine(dlg), "Quillet 1.2.3-bet");
-}
-
-TEST_F(AboutDlgTest, VersionIsEmptyWithoutFileOrKey) {
     {
         CAboutDlg dlg;
         EXPECT_EQ(VersionLine(dlg), "Quillet ");
     }
-    WriteFileText(dir.File("app.ini"), "[other]\nAppVer=9\n[main]\nName=Quillet\n");
-    CAboutDlg dlg;
-    EXPECT_EQ(VersionLine(dlg), "Quillet ");
+    const std::pair<std::string, QString> cases[] = {
+        {"[main]\nAppVer=2.4.1\n", "Quillet 2.4.1"},
+        {"[main]\nAppVer=1.2.3-beta45\n", "Quillet 1.2.3-bet"},
+        {"[other]\nAppVer=9\n[main]\nName=Quillet\n", "Quillet "}};
+    for (const auto& [ini, expected] : cases) {
+        WriteFileText(dir.File("app.ini"), ini);
+        CAboutDlg dlg;
+        EXPECT_EQ(VersionLine(dlg), expected);
+    }
 }
 
 TEST_F(AboutDlgTest, TheBuiltProgramDirectoryHoldsTheProjectVersion) {

@@ -68,10 +68,4 @@ TEST(Resources, TheSkinIsAResourceOfItsType) {
     EXPECT_TRUE(QFile::exists(":/skin/arrow-down.svg"));
 }
 
-TEST(Resources, TheProgramDirectoryHoldsTheHelpPages) {
-    for (const char* page : {"Overview.htm", "OpenFile.htm", "Preview.htm", "Convert.htm", "Settings.htm",
-                             "CommandLine.htm", "Troubleshooting.htm", "help.css"})
-        EXPECT_TRUE(QFile::exists(QStringLiteral(QUILLET_BIN_DIR "help/") + page)) << page;
-}
-
 } // namespace

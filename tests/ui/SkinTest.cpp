@@ -89,6 +89,14 @@ TEST(SkinLifetime, InitialisedAndReleasedOncePerCall) {
     EXPECT_EQ(SkinInitCount(), inits + 1);
     EXPECT_EQ(SkinReleaseCount(), releases + 1);
     EXPECT_TRUE(SkinSectionText("Dialog").isEmpty()) << "a released library holds no skin";
+
+    // Exemptions work without any skin.
+    QPushButton button;
+    EXPECT_FALSE(IsSkinExempt(&button));
+    ExemptFromSkin(&button);
+    EXPECT_TRUE(IsSkinExempt(&button));
+    ExemptFromSkin(nullptr);
+    EXPECT_FALSE(IsSkinExempt(nullptr));
 }
 
 TEST_F(SkinTest, TheSkinResourceHasADialogSectionThatQtParses) {
@@ -168,15 +176,6 @@ TEST_F(SkinTest, ReleasingGivesTheWindowsTheirOwnLookBack) {
     later.show();
     EXPECT_TRUE(later.styleSheet().isEmpty()) << "no dialog is skinned after the release";
     EXPECT_FALSE(SetWindowSkin(&later, "Dialog"));
-}
-
-TEST(SkinExemption, WorksWithoutAnySkin) {
-    QPushButton button;
-    EXPECT_FALSE(IsSkinExempt(&button));
-    ExemptFromSkin(&button);
-    EXPECT_TRUE(IsSkinExempt(&button));
-    ExemptFromSkin(nullptr);
-    EXPECT_FALSE(IsSkinExempt(nullptr));
 }
 
 } // namespace
