@@ -35,8 +35,10 @@ using Scrolls = std::vector<std::pair<int, int>>;
 
 } // namespace
 
-// The second colour's lightened and darkened shades leave the components that would overflow.
+// The shades are the thumb colour lightened and darkened; components that would overflow stay as they are.
 TEST(DrawnSliderCtrl, ThumbShadingFollowsTheThumbColour) {
+    EXPECT_EQ(CDrawnSliderCtrl::LightenColor(QColor(204, 205, 0), 51), QColor(255, 205, 51));
+    EXPECT_EQ(CDrawnSliderCtrl::DarkenColor(QColor(51, 50, 255), 51), QColor(0, 50, 204));
     struct Case {
         QColor face, h1, s1, s2;
     } cases[] = {

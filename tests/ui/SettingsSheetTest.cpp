@@ -329,6 +329,7 @@ TEST_F(SettingsSheetTest, PagesShowTheStoredSelectionsWhenFirstShown) {
     EXPECT_EQ(List(1, IDC_MP3_CHANNEL)->currentText(), "Joined-Stereo");
     sheet.SetActivePage(3);
     EXPECT_EQ(List(3, IDC_OGG_NOMINAL_BITRATE)->currentText(), "196 kbps");
+    EXPECT_EQ(List(3, IDC_OGG_MAX_BITRATE)->itemText(9), "196 kbps");
     EXPECT_EQ(List(3, IDC_OGG_MIN_BITRATE)->currentText(), "128 kbps");
     sheet.SetActivePage(4);
     EXPECT_EQ(List(4, IDC_WMA_BITRATE)->currentText(), "80 kBit/s");
@@ -432,6 +433,7 @@ TEST_F(SettingsSheetTest, ListsAgreeWithTheValuesTheSettingsUse) {
     ASSERT_EQ(WavSampleRateItems().size(), CAudioSettings::kWavSampleRateCount);
     EXPECT_EQ(Mp3VbrQualityItems().size(), 11);
     EXPECT_EQ(ogg.front(), "Default");
+    EXPECT_EQ(wma[5], "64 KBit/s"); // the program's own spelling, unlike its neighbours
     for (int i = 0; i < CAudioSettings::kMp3BitrateCount; ++i)
         EXPECT_EQ(Mp3BitrateItems()[i], QString("%1 kbps").arg(CAudioSettings::Mp3BitrateFromIndex(i)));
     for (int i = 0; i < CAudioSettings::kWavSampleRateCount; ++i)
