@@ -158,36 +158,6 @@ void ModuleRun::Destroy() {
     m_ve = nullptr;
 }
 
-int ModuleRun::Finished() const {
-    std::lock_guard lock(m_mutex);
-    return m_finished;
-}
-
-int ModuleRun::Failed() const {
-    std::lock_guard lock(m_mutex);
-    return m_failed;
-}
-
-int ModuleRun::Progress() const {
-    std::lock_guard lock(m_mutex);
-    return m_progress;
-}
-
-int ModuleRun::Events() const {
-    std::lock_guard lock(m_mutex);
-    return m_finished + m_failed + m_progress;
-}
-
-std::string ModuleRun::Message() const {
-    std::lock_guard lock(m_mutex);
-    return m_message;
-}
-
-std::vector<std::pair<double, double>> ModuleRun::ProgressValues() const {
-    std::lock_guard lock(m_mutex);
-    return m_progressValues;
-}
-
 bool ModuleRun::Extract(const std::string& source, double start, double end, const std::string& wav,
                         int channels, int rate, int bytesPerSample) {
     Start(source, start, end, wav, channels, rate, bytesPerSample);

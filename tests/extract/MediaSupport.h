@@ -40,18 +40,25 @@ public:
     void Reset();
     void Destroy();
 
-    int Finished() const;
-    int Failed() const;
-    int Progress() const;
-    int Events() const;
-    std::string Message() const;
-    std::vector<std::pair<double, double>> ProgressValues() const;
+    int Finished() const { return Locked(m_finished); }
+    int Failed() const { return Locked(m_failed); }
+    int Progress() const { return Locked(m_progress); }
+    int Events() const {
+        std::lock_guard lock(m_mutex);
+        return m_finished + m_failed + m_progress;
+    }
+    std::string Message() const { return Locked(m_message); }
+    std::vector<std::pair<double, double>> ProgressValues() const { return Locked(m_progressValues); }
 
     // Extracts and waits; true when FINISHED came (and no FAILED).
     bool Extract(const std::string& source, double start, double end, const std::string& wav,
                  int channels = 2, int rate = 44100, int bytesPerSample = 2);
 
 private:
+    template <typename T> T Locked(const T& field) const {
+        std::lock_guard lock(m_mutex);
+        return field;
+    }
     static void OnEvent(void* user, int event, double a, double b, const char* message);
     void Record(int event, double a, double b, const char* message);
     void Release();
