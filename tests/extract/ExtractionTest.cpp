@@ -63,7 +63,7 @@ int RunInChild(const std::function<int()>& fn) {
 struct Container {
     const char* name;
     const char* file;
-    QStringList codecArgs;
+    const char* codecArgs; // separated by single spaces
     bool video;
     int sourceRate;
     int alignTolerance; // output frames: the precision of the container's timestamps
@@ -85,11 +85,8 @@ TEST_P(ContainerAlignment, RangesHoldTheRightSamplesInTheRightPlace) {
     const std::string source = dir.File(c.file);
     QStringList args{"-f", "lavfi", "-i", ChirpSource(c.sourceRate, 6)};
     if (c.video)
-        args << "-f"
-             << "lavfi"
-             << "-i"
-             << "testsrc=s=160x120:r=25:d=6";
-    ASSERT_TRUE(RunFfmpeg(args + c.codecArgs + QStringList{Q(source)}));
+        args += {"-f", "lavfi", "-i", "testsrc=s=160x120:r=25:d=6"};
+    ASSERT_TRUE(RunFfmpeg(args + QString(c.codecArgs).split(' ') + QStringList{Q(source)}));
 
     struct Range {
         double start, end;
@@ -137,29 +134,15 @@ const int kMs = kRate / 1000 + 1;
 INSTANTIATE_TEST_SUITE_P(
     Containers, ContainerAlignment,
     ::testing::Values(
-        Container{"Mp4Aac",
-                  "clip one.mp4",
-                  {"-c:v", "libx264", "-preset", "ultrafast", "-c:a", "aac"},
-                  true,
-                  48000,
-                  0,
-                  false,
+        Container{"Mp4Aac", "clip one.mp4", "-c:v libx264 -preset ultrafast -c:a aac", true, 48000, 0, false,
                   false},
-        Container{"MkvOpus", "clip.mkv", {"-c:a", "libopus"}, false, 48000, kMs, true, true},
-        Container{"MpegPsMp2",
-                  "clip.mpg",
-                  {"-c:v", "mpeg1video", "-c:a", "mp2", "-f", "mpeg"},
-                  true,
-                  44100,
-                  0,
-                  false,
-                  false},
-        Container{
-            "AviMp3", "clip.avi", {"-c:v", "mpeg4", "-c:a", "libmp3lame"}, true, 44100, 0, false, false},
-        Container{"Wav", "clip.wav", {"-c:a", "pcm_s16le"}, false, 44100, 0, false, false},
-        Container{"Flac", "clip.flac", {"-c:a", "flac"}, false, 48000, 0, false, false},
-        Container{"OggVorbis", "clip.ogg", {"-c:a", "libvorbis"}, false, 44100, 0, false, false},
-        Container{"WmaAsf", "clip.wma", {"-c:a", "wmav2"}, false, 44100, kMs, true, true}),
+        Container{"MkvOpus", "clip.mkv", "-c:a libopus", false, 48000, kMs, true, true},
+        Container{"MpegPsMp2", "clip.mpg", "-c:v mpeg1video -c:a mp2 -f mpeg", true, 44100, 0, false, false},
+        Container{"AviMp3", "clip.avi", "-c:v mpeg4 -c:a libmp3lame", true, 44100, 0, false, false},
+        Container{"Wav", "clip.wav", "-c:a pcm_s16le", false, 44100, 0, false, false},
+        Container{"Flac", "clip.flac", "-c:a flac", false, 48000, 0, false, false},
+        Container{"OggVorbis", "clip.ogg", "-c:a libvorbis", false, 44100, 0, false, false},
+        Container{"WmaAsf", "clip.wma", "-c:a wmav2", false, 44100, kMs, true, true}),
     [](const ::testing::TestParamInfo<Container>& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------------------------------
