@@ -43,3 +43,19 @@ TEST(IniFile, WritesThroughASymbolicLink) {
     EXPECT_GT(readlink(dir.File("link.ini").c_str(), target, sizeof target - 1), 0);
     EXPECT_EQ(ReadFileText(dir.File("real.ini")), "[S]\nk=2\n");
 }
+
+TEST(IniFile, ALoneCarriageReturnEndsALineSoLoadedValuesSaveBackUnchanged) {
+    // Found by fuzzing: a value holding a lone "\r" was read with it but written with a blank.
+    TempDir dir;
+    WriteFileText(dir.File("a.ini"), "[General]\r\nArtist=A\rAlbum=B\r\rYear=1999\n[mp3]\rChannel Index=3");
+    CIniFile ini;
+    ASSERT_TRUE(ini.Read(dir.File("a.ini")));
+    EXPECT_EQ(ini.Get("General", "Artist"), "A");
+    EXPECT_EQ(ini.Get("General", "Album"), "B");
+    EXPECT_EQ(ini.Get("General", "Year"), "1999");
+    EXPECT_EQ(ini.Get("mp3", "Channel Index"), "3");
+    ASSERT_TRUE(ini.WriteAtomically(dir.File("b.ini")));
+    CIniFile back;
+    ASSERT_TRUE(back.Read(dir.File("b.ini")));
+    EXPECT_EQ(back.Lines(), ini.Lines());
+}
