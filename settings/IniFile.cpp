@@ -132,7 +132,12 @@ void CIniFile::Set(const std::string& section, const std::string& key, const std
         if (c == '\n' || c == '\r')
             c = ' ';
     }
-    const std::string line = key + "=" + clean;
+    // Get trims a value and drops one pair of surrounding quotes: a value that would lose something
+    // that way is written inside quotes, so it reads back as it was set.
+    const bool quotes = (clean.size() >= 2 && (clean.front() == '"' || clean.front() == '\'') &&
+                         clean.back() == clean.front()) ||
+                        (!clean.empty() && Trim(clean) != clean);
+    const std::string line = key + "=" + (quotes ? "\"" + clean + "\"" : clean);
     long header = FindSection(section);
     if (header < 0) {
         m_lines.push_back("[" + section + "]");

@@ -59,3 +59,21 @@ TEST(IniFile, ALoneCarriageReturnEndsALineSoLoadedValuesSaveBackUnchanged) {
     ASSERT_TRUE(back.Read(dir.File("b.ini")));
     EXPECT_EQ(back.Lines(), ini.Lines());
 }
+
+TEST(IniFile, ValuesWithOuterBlanksOrQuotesReadBackAsSet) {
+    // Found by fuzzing: a tag ending in a blank lost it on the way through the file.
+    TempDir dir;
+    CIniFile ini;
+    const std::vector<std::string> values{
+        "ends with a blank ",    " starts", "\"quoted\"", "'single'", "\"", "\t", "plain",
+        "inner \"quotes\" stay", ""};
+    for (size_t i = 0; i < values.size(); ++i)
+        ini.Set("S", "k" + std::to_string(i), values[i]);
+    ASSERT_TRUE(ini.WriteAtomically(dir.File("a.ini")));
+    CIniFile back;
+    ASSERT_TRUE(back.Read(dir.File("a.ini")));
+    for (size_t i = 0; i < values.size(); ++i)
+        EXPECT_EQ(back.Get("S", "k" + std::to_string(i)), values[i]) << i;
+    EXPECT_EQ(back.Lines()[1], "k0=\"ends with a blank \"");
+    EXPECT_EQ(back.Lines()[7], "k6=plain");
+}
