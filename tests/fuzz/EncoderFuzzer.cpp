@@ -201,7 +201,7 @@ void Wma(Reader& r, CTempWavSource& source, const std::string& out) {
     format.nChannels = static_cast<uint16_t>(Pick(r, {2, 1, 0, 7}));
     format.nSamplesPerSec = Pick(r, {44100, 8000, 48000, 192000, 7999});
     format.wBitsPerSample = static_cast<uint16_t>(Pick(r, {16, 8, 24}));
-    format.nBlockAlign = static_cast<uint16_t>(format.nChannels * format.wBitsPerSample / 8);
+    format.nBlockAlign = static_cast<uint16_t>(uint32_t{format.nChannels} * format.wBitsPerSample / 8);
     format.nAvgBytesPerSec = format.nSamplesPerSec * format.nBlockAlign;
     if (r.U8() >= 0xf0)
         format.nBlockAlign = static_cast<uint16_t>(r.U32());

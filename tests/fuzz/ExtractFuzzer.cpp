@@ -129,7 +129,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         CHECK(f && std::fread(header, 1, 44, f) == 44);
         std::fclose(f);
         CHECK(std::memcmp(header, "RIFF", 4) == 0 && std::memcmp(header + 8, "WAVE", 4) == 0);
-        CHECK(Le32(header + 40) == static_cast<uint64_t>(st.st_size) - 44);
+        // An odd data length is followed by RIFF's pad byte.
+        const uint64_t data = Le32(header + 40);
+        CHECK(44 + data + (data & 1) == static_cast<uint64_t>(st.st_size));
         CHECK(Le32(header + 4) == static_cast<uint64_t>(st.st_size) - 8);
     } else {
         CHECK(events.failed == 1);

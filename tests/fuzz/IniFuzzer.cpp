@@ -66,6 +66,19 @@ bool SameSettings(const CAudioSettings& a, const CAudioSettings& b) {
            a.m_nWmaBitrateIndex == b.m_nWmaBitrateIndex;
 }
 
+// For a failed round trip: the fields as escaped text, to compare by eye.
+void Dump(const char* what, const CAudioSettings& s) {
+    std::fprintf(stderr, "%s:", what);
+    for (const CBoundedText* t :
+         {&s.m_szOutputPath, &s.m_szTempPath, &s.m_szArtist, &s.m_szAlbum, &s.m_szYear}) {
+        std::fprintf(stderr, " [");
+        for (unsigned char c : t->str())
+            std::fprintf(stderr, c >= 32 && c < 127 ? "%c" : "\\x%02x", c);
+        std::fprintf(stderr, "]");
+    }
+    std::fprintf(stderr, " format %d genre %d\n", s.m_nFormatIndex, s.m_nGenreIndex);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -110,6 +123,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CHECK(settings.SaveTo(saved));
     CAudioSettings reloaded;
     reloaded.LoadFrom(saved);
+    if (!SameSettings(settings, reloaded)) {
+        Dump("loaded", settings);
+        Dump("reloaded", reloaded);
+    }
     CHECK(SameSettings(settings, reloaded));
     return 0;
 }
