@@ -119,7 +119,8 @@ TEST_F(JobSecurity, ALinkSwappedInForTheTemporaryWavIsNeverWrittenThrough) {
 TEST(NoShell, NoProgramOrModuleCallsAShell) {
     // Files and addresses are opened without a shell: none of the binaries imports a function that
     // runs one (the hyperlink opener goes through QDesktopServices, which starts xdg-open directly).
-    const QStringList binaries = QDir(QUILLET_BIN_DIR).entryList({"quillet", "quillet-cli", "*.so"}, QDir::Files);
+    const QStringList binaries =
+        QDir(QUILLET_BIN_DIR).entryList({"quillet", "quillet-cli", "*.so"}, QDir::Files);
     ASSERT_GE(binaries.size(), 9) << binaries.join(' ').toStdString();
     for (const QString& name : binaries) {
         QProcess nm;
