@@ -1,6 +1,6 @@
 #include "EncoderTestSupport.h"
+#include "TestSupport.h"
 
-#include <QProcess>
 #include <cmath>
 #include <dlfcn.h>
 #include <fstream>
@@ -61,23 +61,11 @@ std::vector<int16_t> MakeNoise(size_t frames, uint32_t seed) {
 }
 
 ToolResult RunTool(const std::string& program, const std::vector<std::string>& args) {
-    QProcess process;
-    QStringList list;
-    for (const auto& a : args)
-        list << QString::fromStdString(a);
-    process.start(QString::fromStdString(program), list);
     ToolResult result;
-    if (!process.waitForStarted(30000)) {
+    result.exitCode = RunProgram(program, args, &result.out, &result.err);
+    result.finished = result.exitCode >= 0;
+    if (result.exitCode == 127 && result.err.empty())
         result.err = program + " did not start";
-        return result;
-    }
-    process.closeWriteChannel();
-    result.finished = process.waitForFinished(120000);
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    const QByteArray out = process.readAllStandardOutput();
-    const QByteArray err = process.readAllStandardError();
-    result.out.assign(out.constData(), static_cast<size_t>(out.size()));
-    result.err.assign(err.constData(), static_cast<size_t>(err.size()));
     return result;
 }
 

@@ -1,7 +1,7 @@
 #include "MediaSupport.h"
+#include "TestSupport.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <chrono>
 #include <cmath>
@@ -14,10 +14,10 @@
 #include <unistd.h>
 
 bool Ffmpeg(const QStringList& args) {
-    QProcess p;
-    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    p.start("ffmpeg", QStringList{"-nostdin", "-hide_banner", "-loglevel", "error", "-y"} + args);
-    return p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    std::vector<std::string> list{"-nostdin", "-hide_banner", "-loglevel", "error", "-y"};
+    for (const QString& a : args)
+        list.push_back(a.toStdString());
+    return RunProgram("ffmpeg", list) == 0;
 }
 
 std::string MakeLongSource(const std::string& dir) {

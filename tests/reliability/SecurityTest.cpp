@@ -10,7 +10,6 @@
 
 #include <QDir>
 #include <QEventLoop>
-#include <QProcess>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -123,11 +122,13 @@ TEST(NoShell, NoProgramOrModuleCallsAShell) {
         QDir(QUILLET_BIN_DIR).entryList({"quillet", "quillet-cli", "*.so"}, QDir::Files);
     ASSERT_GE(binaries.size(), 9) << binaries.join(' ').toStdString();
     for (const QString& name : binaries) {
-        QProcess nm;
-        nm.start("nm", {"-D", "--undefined-only", QString(QUILLET_BIN_DIR) + name});
-        ASSERT_TRUE(nm.waitForFinished(30000));
-        ASSERT_EQ(nm.exitCode(), 0) << name.toStdString();
-        for (const QString& line : QString(nm.readAllStandardOutput()).split('\n')) {
+        std::string out;
+        ASSERT_EQ(RunProgram("nm",
+                             {"-D", "--undefined-only", std::string(QUILLET_BIN_DIR) + name.toStdString()},
+                             &out),
+                  0)
+            << name.toStdString();
+        for (const QString& line : QString::fromStdString(out).split('\n')) {
             const QString symbol = line.section(' ', -1).section('@', 0, 0);
             for (const char* shell : {"system", "popen", "execl", "execlp", "execle", "execvp", "wordexp"})
                 EXPECT_NE(symbol, shell) << name.toStdString() << " imports " << shell;

@@ -1,19 +1,15 @@
 #include "TestMedia.h"
-
-#include <QProcess>
+#include "TestSupport.h"
 
 namespace {
 
 QByteArray Run(const QString& program, const QStringList& args, int* exitCode) {
-    QProcess p;
-    p.setProcessChannelMode(QProcess::SeparateChannels);
-    p.start(program, args);
-    if (!p.waitForStarted() || !p.waitForFinished(120000)) {
-        *exitCode = -1;
-        return {};
-    }
-    *exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    return p.readAllStandardOutput();
+    std::vector<std::string> list;
+    for (const QString& a : args)
+        list.push_back(a.toStdString());
+    std::string out, err;
+    *exitCode = RunProgram(program.toStdString(), list, &out, &err);
+    return *exitCode < 0 ? QByteArray() : QByteArray(out.data(), static_cast<qsizetype>(out.size()));
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 #include "WmaTestMedia.h"
 
-#include <QProcess>
+#include "TestSupport.h"
+
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <cmath>
@@ -12,11 +14,12 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 
 QByteArray Run(const QString& program, const QStringList& args, bool* ok) {
-    QProcess process;
-    process.start(program, args);
-    bool finished = process.waitForFinished(60000);
-    *ok = finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    return process.readAllStandardOutput();
+    std::vector<std::string> list;
+    for (const QString& a : args)
+        list.push_back(a.toStdString());
+    std::string out;
+    *ok = RunProgram(program.toStdString(), list, &out, nullptr, 60000) == 0;
+    return QByteArray(out.data(), static_cast<qsizetype>(out.size()));
 }
 
 } // namespace
