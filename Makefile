@@ -28,8 +28,8 @@ SAN_ENV = QT_QPA_PLATFORM=offscreen \
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/sanitizers/lsan.supp:print_suppressions=0 \
-	TSAN_OPTIONS=suppressions=$(CURDIR)/scripts/sanitizers/tsan.supp:halt_on_error=1:second_deadlock_stack=1
-TSAN_TESTS = convert_tests|encoder_tests|wma_tests|extract_tests
+	TSAN_OPTIONS=suppressions=$(CURDIR)/scripts/sanitizers/tsan.supp:halt_on_error=1:second_deadlock_stack=1:die_after_fork=0
+TSAN_TESTS = convert_tests|encoder_tests|wma_tests|extract_tests|stress_tests
 
 sanitize: sanitize-address sanitize-thread
 
