@@ -2,9 +2,13 @@
 
 extern "C" {
 #include <libavformat/avformat.h>
+#include <libavutil/log.h>
 }
 
 double ProbeMediaDuration(const std::string& path) {
+    // What is wrong with a file is told in the program's own words; FFmpeg's notes would only
+    // clutter the terminal.
+    av_log_set_level(AV_LOG_QUIET);
     AVFormatContext* ctx = nullptr;
     if (avformat_open_input(&ctx, path.c_str(), nullptr, nullptr) < 0)
         return -1;

@@ -14,6 +14,8 @@ MessageHandler g_handler;
 int ShowBox(const MessageRequest& req) {
     QMessageBox box(req.owner);
     box.setWindowTitle(QStringLiteral("Quillet"));
+    // Texts carry file names; one that looks like markup must show as typed, not as rich text.
+    box.setTextFormat(Qt::PlainText);
     box.setText(QString::fromStdString(req.text));
     box.setIcon(req.icon == MsgIcon::Warning    ? QMessageBox::Warning
                 : req.icon == MsgIcon::Question ? QMessageBox::Question

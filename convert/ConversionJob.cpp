@@ -6,6 +6,8 @@
 #include "SystemHelpers.h"
 
 #include <climits>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -14,6 +16,8 @@ constexpr int kTempBytesPerSecond = 176400; // 44100 Hz x 2 channels x 2 bytes
 constexpr int kWavHeaderBytes = 46;         // counted as header in step-1 progress
 
 const char* const kStep1Text = "[Step 1] - Extract WAV audio from source file.  ";
+const char* const kNoAudioInRange = "There is no audio to convert in the marked range.";
+constexpr int64_t kWavDataOffset = 44;
 
 } // namespace
 
@@ -52,6 +56,8 @@ std::string CConversionJob::CurrentWavPath() const {
 
 void CConversionJob::Start() {
     m_nFormat = g_settings.m_nFormatIndex;
+    struct stat st;
+    m_bOutputExisted = lstat(m_strOutputPath.c_str(), &st) == 0;
     m_state->m_strOutputPath = m_strOutputPath;
     m_state->m_strTempWavPath = m_strTempWavPath;
     m_state->m_tempWav = m_tempWav;
@@ -109,6 +115,17 @@ void CConversionJob::OnExtractionFinished() {
     m_view.SetProgressRange(0, 1000);
     m_videoEdit.StopExtraction();
 
+    // A range of zero length, or one that lies wholly past the end of the audio, gives a WAV without
+    // a single sample: an "output" of it would be a file that plays nothing, or none at all.
+    if (GetFileSize64(CurrentWavPath()) <= kWavDataOffset) {
+        m_timer.stop();
+        ShowMessage(kNoAudioInRange, MsgButtons::Ok, nullptr, MsgIcon::Warning);
+        m_state->m_bConvertFailed = 1;
+        m_state->RemoveTempWav();
+        End(IDCANCEL);
+        return;
+    }
+
     if (m_nFormat == FORMAT_WAV) {
         m_timer.stop();
         End(IDOK);
@@ -163,5 +180,11 @@ void CConversionJob::End(int result) {
     m_nResult = result;
     m_timer.stop();
     m_state->AttachView(nullptr);
+    // A failed job (a full disk, a source that breaks off, an encoder error) would leave a file that
+    // looks like a result but is cut short; the user was told it failed, so it goes. A cancelled
+    // job keeps what it wrote. The encoder thread has released the file before it reports failing.
+    struct stat st;
+    if (IsFailed() && !m_bOutputExisted && lstat(m_strOutputPath.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        unlink(m_strOutputPath.c_str());
     emit Ended(result);
 }

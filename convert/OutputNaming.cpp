@@ -3,6 +3,19 @@
 #include "JobFrame.h"
 #include "SystemHelpers.h"
 
+#include <sys/stat.h>
+
+namespace {
+
+// A name is taken by anything in the folder, a dangling symbolic link included: writing through one
+// would create a file wherever the link points.
+bool NameTaken(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+} // namespace
+
 const char* OutputExtension(int format) {
     static const char* const kExtensions[] = {".mp3", ".wav", ".ogg", ".wma"};
     return format >= 0 && format < 4 ? kExtensions[format] : kExtensions[0];
@@ -21,7 +34,7 @@ std::string MakeOutputPath(const std::string& sourcePath, int format, int output
     const std::string base = SourceBaseName(sourcePath);
     const char* ext = OutputExtension(format);
     std::string candidate = folder + base + "_OUTPUT" + ext;
-    for (int n = 1; FileExists(candidate); ++n)
+    for (int n = 1; NameTaken(candidate); ++n)
         candidate = Format("%s%s_OUTPUT%d%s", folder.c_str(), base.c_str(), n, ext);
     return candidate;
 }

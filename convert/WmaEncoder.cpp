@@ -11,6 +11,7 @@ int WmaEncodeProc() {
     // Destroyed last: finishing and releasing the writer also closes a cancelled job's file properly.
     auto writer = std::make_unique<CWmaWriter>();
     if (!writer->Open(job.m_strOutputPath, g_settings.GetWmaBitrate(), 44100, 2)) {
+        writer.reset();           // the file is closed before the job hears of the failure
         job.m_bConvertFailed = 1; // Open has shown its message
         return -1;
     }

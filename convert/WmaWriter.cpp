@@ -106,11 +106,15 @@ bool CWmaWriter::Open(const std::string& outputPath, int bitrate, int sampleRate
         ShowError(" Failed to Set Input Format");
         return false;
     }
-    if (bitrate <= 0 ||
-        m_pWriter->SetOutputFormat(static_cast<uint32_t>(bitrate), static_cast<uint32_t>(sampleRate),
-                                   static_cast<uint32_t>(channels), 0) < 0) {
+    const WMRESULT set = bitrate <= 0 ? WM_E_INVALIDARG
+                                      : m_pWriter->SetOutputFormat(static_cast<uint32_t>(bitrate),
+                                                                   static_cast<uint32_t>(sampleRate),
+                                                                   static_cast<uint32_t>(channels), 0);
+    if (set < 0) {
         ReleaseWriter();
-        ShowError(" Failed to Set Output Format");
+        // The file header is written here: a full disk is a write error, not a format problem.
+        ShowError(set == WM_E_DISK_FULL || set == WM_E_WRITE_FAULT ? "Output file write error"
+                                                                   : " Failed to Set Output Format");
         return false;
     }
     return true;

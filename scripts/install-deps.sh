@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Quillet needs to build, test and run, but only those missing.
 # As root it installs them; otherwise it names the missing ones and fails.
+# `install-deps.sh fuzz` adds what the libFuzzer targets need (clang and its runtime libraries).
 set -euo pipefail
 
 packages=(
@@ -13,6 +14,9 @@ packages=(
     ffmpeg mpg123 vorbis-tools time
     xvfb xauth
 )
+if [[ "${1:-}" == fuzz ]]; then
+    packages+=(clang libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

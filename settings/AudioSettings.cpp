@@ -145,6 +145,14 @@ void CAudioSettings::Validate() {
         if (k.num && (this->*k.num < 0 || this->*k.num > k.max))
             this->*k.num = k.reset;
     }
+    // The folders are joined with file names: a relative one would put files wherever the program
+    // happens to be started, and one without its '/' would make siblings of the folder.
+    for (CBoundedText* folder : {&m_szOutputPath, &m_szTempPath}) {
+        if (folder->empty() || folder->str().front() != '/')
+            *folder = folder == &m_szOutputPath ? DefaultOutputPath() : DefaultTempPath();
+        else if (folder->str().back() != '/')
+            *folder = folder->str() + '/';
+    }
 }
 
 int CAudioSettings::Mp3BitrateFromIndex(int index) {

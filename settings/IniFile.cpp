@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <iterator>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -65,12 +66,20 @@ bool CIniFile::Read(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return false;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        m_lines.push_back(line);
+    // Lines end with "\r\n", "\n" or a lone "\r": no value read can hold a line break, just as none
+    // can be written (Set turns them into blanks), so a loaded file saves back unchanged.
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t begin = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\n' && text[i] != '\r')
+            continue;
+        m_lines.push_back(text.substr(begin, i - begin));
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            ++i;
+        begin = i + 1;
     }
+    if (begin < text.size())
+        m_lines.push_back(text.substr(begin));
     return true;
 }
 
@@ -123,7 +132,12 @@ void CIniFile::Set(const std::string& section, const std::string& key, const std
         if (c == '\n' || c == '\r')
             c = ' ';
     }
-    const std::string line = key + "=" + clean;
+    // Get trims a value and drops one pair of surrounding quotes: a value that would lose something
+    // that way is written inside quotes, so it reads back as it was set.
+    const bool quotes = (clean.size() >= 2 && (clean.front() == '"' || clean.front() == '\'') &&
+                         clean.back() == clean.front()) ||
+                        (!clean.empty() && Trim(clean) != clean);
+    const std::string line = key + "=" + (quotes ? "\"" + clean + "\"" : clean);
     long header = FindSection(section);
     if (header < 0) {
         m_lines.push_back("[" + section + "]");

@@ -3,6 +3,10 @@
 #include "Extractor.h"
 #include "WavWriter.h"
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -77,6 +81,8 @@ void StopLocked(VideoEditInstance* ve) {
 extern "C" {
 
 VE_API VideoEditInstance* veCreate(VE_EVENT_PROC proc, void* user) {
+    // Failures reach the user as the FAILED event's text; FFmpeg's own notes stay out of the terminal.
+    av_log_set_level(AV_LOG_QUIET);
     auto* ve = new (std::nothrow) VideoEditInstance;
     if (ve) {
         ve->proc = proc;

@@ -41,3 +41,23 @@ TEST(MessageService, WorkerThreadMessageIsAnsweredOnTheGuiThread) {
     EXPECT_EQ(answer.load(), IDYES);
     EXPECT_TRUE(shownOnGui);
 }
+
+TEST(MessageService, FileNamesThatLookLikeMarkupShowAsTyped) {
+    const std::string text = "Error opening /tmp/<b>bold</b> <img src=x>.wav";
+    std::atomic<bool> plain{false}, seen{false};
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            if (box && box->isVisible()) {
+                seen = true;
+                plain = box->textFormat() == Qt::PlainText && box->text().toStdString() == text;
+                box->button(QMessageBox::Ok)->click();
+            }
+        }
+    });
+    poll.start(5);
+    EXPECT_EQ(ShowMessage(text), IDOK);
+    EXPECT_TRUE(seen);
+    EXPECT_TRUE(plain);
+}

@@ -22,14 +22,12 @@ protected:
 
     // Runs quillet-cli to its end; returns the exit code (-1 when it crashed or hung).
     int Run(const QStringList& args) {
-        QProcess p;
-        p.start(QString(QUILLET_BIN_DIR) + "quillet-cli",
-                QStringList{"--settings", QString::fromStdString(settings)} + args);
-        if (!p.waitForFinished(120000))
-            return -1;
-        out = p.readAllStandardOutput().toStdString();
-        err = p.readAllStandardError().toStdString();
-        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        std::vector<std::string> list{"--settings", settings};
+        for (const QString& a : args)
+            list.push_back(a.toStdString());
+        out.clear();
+        err.clear();
+        return RunProgram(std::string(QUILLET_BIN_DIR) + "quillet-cli", list, &out, &err);
     }
 
     bool TempFolderEmpty() const {

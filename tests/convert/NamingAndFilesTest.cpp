@@ -24,6 +24,14 @@ TEST(OutputNaming, PlainNameFirstThenTheFirstFreeNumber) {
     EXPECT_EQ(MakeOutputPath(source, 2, 1, dir.File("Out New/")), dir.File("Out New/clip_OUTPUT.ogg"));
 }
 
+TEST(OutputNaming, ADanglingLinkTakesItsName) {
+    // Writing through it would create a file wherever the link points, e.g. in someone's home.
+    TempDir dir;
+    const std::string source = dir.File("clip.avi");
+    ASSERT_EQ(symlink(dir.File("elsewhere/planted").c_str(), dir.File("clip_OUTPUT.mp3").c_str()), 0);
+    EXPECT_EQ(MakeOutputPath(source, 0, 0, ""), dir.File("clip_OUTPUT1.mp3"));
+}
+
 TEST(OutputNaming, BaseNameDropsOnlyTheLastExtension) {
     EXPECT_EQ(SourceBaseName("/My.Files/movie.part1.mpg"), "movie.part1");
     EXPECT_EQ(SourceBaseName("/Video/README"), "README");

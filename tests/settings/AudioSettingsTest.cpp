@@ -103,13 +103,25 @@ TEST_F(SettingsTest, OutOfRangeValuesAreRewrittenAtSave) {
     EXPECT_NE(ReadFileText(Ini()).find("Genre Index=-5\n"), std::string::npos);
 }
 
+TEST_F(SettingsTest, FoldersAreAbsoluteAndEndWithASlash) {
+    WriteFileText(Ini(), "[General]\nOutputPath=relative/out/\nTempPath=/var/tmp/q\n");
+    CAudioSettings s;
+    s.Load();
+    EXPECT_EQ(s.m_szOutputPath.str(), CAudioSettings::DefaultOutputPath());
+    EXPECT_EQ(s.m_szTempPath.str(), "/var/tmp/q/");
+    WriteFileText(Ini(), "[General]\nOutputPath=\nTempPath=\x01\x02\n");
+    s.Load();
+    EXPECT_EQ(s.m_szOutputPath.str(), CAudioSettings::DefaultOutputPath());
+    EXPECT_EQ(s.m_szTempPath.str(), CAudioSettings::DefaultTempPath());
+}
+
 TEST_F(SettingsTest, LongTextsAreCutToTheirCapacity) {
     const std::string accents(40, 'x');
     std::string umlauts;
     for (int i = 0; i < 35; ++i)
         umlauts += "\xC3\xBC"; // ü, two bytes each
     WriteFileText(Ini(), "[General]\nArtist=" + accents + "\nAlbum=" + umlauts +
-                             "\nYear=20051\nOutputPath=" + std::string(1500, 'p') + "\n");
+                             "\nYear=20051\nOutputPath=/" + std::string(1500, 'p') + "\n");
     CAudioSettings s;
     s.Load();
     EXPECT_EQ(s.m_szArtist.str(), std::string(30, 'x'));

@@ -43,3 +43,37 @@ TEST(IniFile, WritesThroughASymbolicLink) {
     EXPECT_GT(readlink(dir.File("link.ini").c_str(), target, sizeof target - 1), 0);
     EXPECT_EQ(ReadFileText(dir.File("real.ini")), "[S]\nk=2\n");
 }
+
+TEST(IniFile, ALoneCarriageReturnEndsALineSoLoadedValuesSaveBackUnchanged) {
+    // Found by fuzzing: a value holding a lone "\r" was read with it but written with a blank.
+    TempDir dir;
+    WriteFileText(dir.File("a.ini"), "[General]\r\nArtist=A\rAlbum=B\r\rYear=1999\n[mp3]\rChannel Index=3");
+    CIniFile ini;
+    ASSERT_TRUE(ini.Read(dir.File("a.ini")));
+    EXPECT_EQ(ini.Get("General", "Artist"), "A");
+    EXPECT_EQ(ini.Get("General", "Album"), "B");
+    EXPECT_EQ(ini.Get("General", "Year"), "1999");
+    EXPECT_EQ(ini.Get("mp3", "Channel Index"), "3");
+    ASSERT_TRUE(ini.WriteAtomically(dir.File("b.ini")));
+    CIniFile back;
+    ASSERT_TRUE(back.Read(dir.File("b.ini")));
+    EXPECT_EQ(back.Lines(), ini.Lines());
+}
+
+TEST(IniFile, ValuesWithOuterBlanksOrQuotesReadBackAsSet) {
+    // Found by fuzzing: a tag ending in a blank lost it on the way through the file.
+    TempDir dir;
+    CIniFile ini;
+    const std::vector<std::string> values{
+        "ends with a blank ",    " starts", "\"quoted\"", "'single'", "\"", "\t", "plain",
+        "inner \"quotes\" stay", ""};
+    for (size_t i = 0; i < values.size(); ++i)
+        ini.Set("S", "k" + std::to_string(i), values[i]);
+    ASSERT_TRUE(ini.WriteAtomically(dir.File("a.ini")));
+    CIniFile back;
+    ASSERT_TRUE(back.Read(dir.File("a.ini")));
+    for (size_t i = 0; i < values.size(); ++i)
+        EXPECT_EQ(back.Get("S", "k" + std::to_string(i)), values[i]) << i;
+    EXPECT_EQ(back.Lines()[1], "k0=\"ends with a blank \"");
+    EXPECT_EQ(back.Lines()[7], "k6=plain");
+}

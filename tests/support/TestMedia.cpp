@@ -1,6 +1,6 @@
 #include "TestMedia.h"
+#include "TestSupport.h"
 
-#include <QProcess>
 #include <QTemporaryDir>
 #include <cmath>
 #include <cstring>
@@ -11,27 +11,19 @@
 #include <limits>
 #include <stdexcept>
 
-ToolResult RunTool(const QString& program, const QStringList& args) {
-    QProcess process;
-    process.start(program, args);
+ToolResult RunTool(const std::string& program, const std::vector<std::string>& args) {
+    // Through RunProgram (fork and exec), which ThreadSanitizer can follow.
     ToolResult result;
-    if (!process.waitForStarted(30000)) {
-        result.err = program.toStdString() + " did not start";
-        return result;
-    }
-    process.closeWriteChannel();
-    result.finished = process.waitForFinished(120000);
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.out = process.readAllStandardOutput().toStdString();
-    result.err = process.readAllStandardError().toStdString();
+    result.exitCode = RunProgram(program, args, &result.out, &result.err);
+    result.finished = result.exitCode >= 0;
     return result;
 }
 
-ToolResult RunTool(const std::string& program, const std::vector<std::string>& args) {
-    QStringList list;
-    for (const auto& a : args)
-        list << QString::fromStdString(a);
-    return RunTool(QString::fromStdString(program), list);
+ToolResult RunTool(const QString& program, const QStringList& args) {
+    std::vector<std::string> list;
+    for (const QString& a : args)
+        list.push_back(a.toStdString());
+    return RunTool(program.toStdString(), list);
 }
 
 bool RunFfmpeg(const QStringList& args) {

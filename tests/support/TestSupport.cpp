@@ -2,7 +2,12 @@
 
 #include <QImage>
 #include <QTest>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
 #include <fstream>
+#include <poll.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
@@ -97,4 +102,76 @@ int CountColor(const QImage& img, const QRect& area, const QColor& c) {
         for (int x = area.left(); x <= area.right(); ++x)
             n += img.pixelColor(x, y) == c;
     return n;
+}
+
+int RunProgram(const std::string& program, const std::vector<std::string>& args, std::string* out,
+               std::string* err, int timeoutMs) {
+    int outPipe[2], errPipe[2];
+    if (pipe2(outPipe, O_CLOEXEC) != 0)
+        return -1;
+    if (pipe2(errPipe, O_CLOEXEC) != 0) {
+        close(outPipe[0]);
+        close(outPipe[1]);
+        return -1;
+    }
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int devNull = open("/dev/null", O_RDWR);
+        dup2(devNull, 0);
+        dup2(outPipe[1], 1);
+        if (err)
+            dup2(errPipe[1], 2);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    close(outPipe[1]);
+    close(errPipe[1]);
+    if (pid < 0) {
+        close(outPipe[0]);
+        close(errPipe[0]);
+        return -1;
+    }
+    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    std::string* sinks[2] = {out, err};
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    bool timedOut = false;
+    int open = 2;
+    char buf[65536];
+    while (open > 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            timedOut = true;
+            break;
+        }
+        if (poll(fds, 2, static_cast<int>(left.count())) < 0 && errno != EINTR)
+            break;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0)
+                continue;
+            const ssize_t n = read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                if (sinks[i])
+                    sinks[i]->append(buf, static_cast<size_t>(n));
+            } else if (n == 0 || errno != EINTR) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    for (const pollfd& f : fds) {
+        if (f.fd >= 0)
+            close(f.fd);
+    }
+    if (timedOut)
+        kill(pid, SIGKILL);
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || timedOut || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
 }

@@ -51,6 +51,15 @@ bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 10000);
 std::string ReadFileText(const std::string& path);
 void WriteFileText(const std::string& path, const std::string& text);
 
+// Runs a program (found through PATH unless the name holds a '/') to its end; returns its exit code,
+// or -1 when it could not start, died of a signal or ran past the timeout (then it is killed). Its
+// standard output and error go to the strings when given, else standard error is passed through
+// and standard output discarded. Started with fork and exec: QProcess starts children in a way
+// ThreadSanitizer cannot follow (it forgets the locks it has seen, and then reports races that
+// are none), and every test program runs under it in `make sanitize`.
+int RunProgram(const std::string& program, const std::vector<std::string>& args, std::string* out = nullptr,
+               std::string* err = nullptr, int timeoutMs = 120000);
+
 // Runs the function as an unprivileged user when the tests run as root (root ignores permission
 // bits, so a read-only folder is only read-only to someone else). Returns the function's result.
 int RunUnprivileged(const std::function<int()>& fn);
