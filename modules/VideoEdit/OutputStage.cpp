@@ -186,6 +186,15 @@ OutputStage::State OutputStage::Configure(const AVFrame* frame) {
         av_channel_layout_uninit(&layout);
         return State::Running;
     }
+    // No real audio runs faster than this; a damaged file can claim billions of samples a second,
+    // and building a resampler for that takes the machine for half a minute.
+    constexpr int kHighestSourceRate = 768000;
+    if (frame->sample_rate <= 0 || frame->sample_rate > kHighestSourceRate) {
+        av_channel_layout_uninit(&layout);
+        return Fail("The audio of " + Quoted(m_job.sourcePath) + " claims a sample rate of " +
+                    std::to_string(frame->sample_rate) +
+                    " Hz, which cannot be converted; the file may be damaged.");
+    }
     if (m_swr) {
         // The stream changed its parameters: the old resampler gives out what it holds first.
         const State state = Drain();

@@ -106,3 +106,23 @@ TEST_F(CliTest, InterruptIsTheConfirmedCancel) {
     EXPECT_TRUE(TempFolderEmpty());
     EXPECT_TRUE(FileExists(dir.File("long_OUTPUT.mp3"))); // the partial output stays
 }
+
+TEST_F(CliTest, AnImpossibleSampleRateIsRefusedAtOnce) {
+    // A WAV header claiming over a billion samples a second (seen in a damaged file): without a limit,
+    // building its resampler kept the machine busy for half a minute.
+    std::string wav("RIFF\x00\x00\x00\x00WAVEfmt \x10\x00\x00\x00\x01\x00\x02\x00", 24);
+    const uint32_t rate = 1163280727u, bytesPerSecond = rate * 4u;
+    wav.append(reinterpret_cast<const char*>(&rate), 4);
+    wav.append(reinterpret_cast<const char*>(&bytesPerSecond), 4);
+    wav.append("\x04\x00\x10\x00"
+               "data",
+               8);
+    const uint32_t dataSize = 40000;
+    wav.append(reinterpret_cast<const char*>(&dataSize), 4);
+    wav.append(std::string(dataSize, '\x01'));
+    const std::string path = dir.File("damaged.wav");
+    WriteFileText(path, wav);
+    EXPECT_EQ(Run({"-q", "-f", "wav", "-e", "1", QString::fromStdString(path)}), 1);
+    EXPECT_NE(err.find("claims a sample rate of 1163280727 Hz"), std::string::npos) << err;
+    EXPECT_TRUE(TempFolderEmpty());
+}
