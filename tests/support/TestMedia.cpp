@@ -87,7 +87,8 @@ DecodedAudio DecodeWithFfmpeg(const std::string& path) {
         return audio;
     audio.frames = static_cast<int64_t>(decode.out.size()) / (2 * audio.channels);
     audio.samples.resize(decode.out.size() / 2);
-    std::memcpy(audio.samples.data(), decode.out.data(), audio.samples.size() * 2);
+    if (!audio.samples.empty()) // an empty vector's data() may be null, which memcpy must not get
+        std::memcpy(audio.samples.data(), decode.out.data(), audio.samples.size() * 2);
     audio.ok = decode.out.size() % static_cast<size_t>(2 * audio.channels) == 0;
     return audio;
 }
