@@ -1,5 +1,7 @@
 #include "MessageService.h"
 
+#include "ThreadHandOver.h"
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QThread>
@@ -40,8 +42,7 @@ int DefaultHandler(const MessageRequest& req) {
     if (QThread::currentThread() == app->thread())
         return ShowBox(req);
     int result = IDOK;
-    QMetaObject::invokeMethod(
-        app, [&] { result = ShowBox(req); }, Qt::BlockingQueuedConnection);
+    RunOnGuiThreadAndWait([&] { result = ShowBox(req); });
     return result;
 }
 

@@ -1,5 +1,7 @@
 #include "PercentProgressCtrl.h"
 
+#include "ThreadHandOver.h"
+
 #include <QEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -161,13 +163,10 @@ void CPercentProgressCtrl::RequestRepaint() {
     }
     if (m_bRepaintQueued.exchange(true))
         return;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            m_bRepaintQueued = false;
-            repaint();
-        },
-        Qt::QueuedConnection);
+    PostToGuiThread(this, [this] {
+        m_bRepaintQueued = false;
+        repaint();
+    });
 }
 
 void CPercentProgressCtrl::paintEvent(QPaintEvent* event) {

@@ -1,8 +1,8 @@
 #include "VideoEdit.h"
 
 #include "SystemHelpers.h"
+#include "ThreadHandOver.h"
 
-#include <QMetaObject>
 #include <dlfcn.h>
 
 namespace {
@@ -58,13 +58,10 @@ bool CVideoEdit::ExtractToWav(const std::string& wavPath, short channels, int sa
     if (!m_instance) {
         NextGeneration();
         const quint64 generation = m_generation.load();
-        QMetaObject::invokeMethod(
-            this,
-            [this, generation] {
-                Deliver(generation, VE_EVENT_EXTRACTION_FAILED, 0, 0,
-                        QStringLiteral("Error loading VideoEdit.so"));
-            },
-            Qt::QueuedConnection);
+        PostToGuiThread(this, [this, generation] {
+            Deliver(generation, VE_EVENT_EXTRACTION_FAILED, 0, 0,
+                    QStringLiteral("Error loading VideoEdit.so"));
+        });
         return false;
     }
     // The previous run must be over before the number moves on, or its last events would pass as the
@@ -84,9 +81,8 @@ void CVideoEdit::EventProc(void* user, int event, double a, double b, const char
     auto* self = static_cast<CVideoEdit*>(user);
     const quint64 generation = self->m_generation.load();
     const QString text = message ? QString::fromUtf8(message) : QString();
-    QMetaObject::invokeMethod(
-        self, [self, generation, event, a, b, text] { self->Deliver(generation, event, a, b, text); },
-        Qt::QueuedConnection);
+    PostToGuiThread(self,
+                    [self, generation, event, a, b, text] { self->Deliver(generation, event, a, b, text); });
 }
 
 void CVideoEdit::Deliver(quint64 generation, int event, double a, double b, const QString& message) {

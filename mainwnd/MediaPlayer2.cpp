@@ -1,6 +1,7 @@
 #include "MediaPlayer2.h"
 
 #include "MediaProbe.h"
+#include "ThreadHandOver.h"
 
 #include <QImage>
 #include <QPainter>
@@ -136,19 +137,16 @@ CMediaPlayer2::~CMediaPlayer2() {
 void CMediaPlayer2::OnMpvWakeup(void* self) {
     auto* player = static_cast<CMediaPlayer2*>(self);
     if (!player->m_drainQueued.exchange(true))
-        QMetaObject::invokeMethod(player, &CMediaPlayer2::DrainEvents, Qt::QueuedConnection);
+        PostToGuiThread(player, [player] { player->DrainEvents(); });
 }
 
 void CMediaPlayer2::OnRenderUpdate(void* self) {
     auto* player = static_cast<CMediaPlayer2*>(self);
     if (!player->m_renderQueued.exchange(true))
-        QMetaObject::invokeMethod(
-            player,
-            [player] {
-                player->m_renderQueued = false;
-                player->RenderFrame(false);
-            },
-            Qt::QueuedConnection);
+        PostToGuiThread(player, [player] {
+            player->m_renderQueued = false;
+            player->RenderFrame(false);
+        });
 }
 
 void CMediaPlayer2::SetFileName(const std::string& utf8Path) {

@@ -1,6 +1,7 @@
 #include "WaitIndicator.h"
 
 #include "DialogUnits.h"
+#include "ThreadHandOver.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -139,8 +140,7 @@ void StartWaitIndicator(const std::string& text) {
     if (!HasGui())
         return;
     if (!OnGuiThread()) {
-        QMetaObject::invokeMethod(
-            qApp, [text] { StartWaitIndicator(text); }, Qt::QueuedConnection);
+        PostToGuiThread(qApp, [text] { StartWaitIndicator(text); });
         return;
     }
     // A second start replaces the indicator that shows, so no window is left without a way to stop it.
@@ -154,8 +154,7 @@ void StopWaitIndicator() {
     if (!HasGui())
         return;
     if (!OnGuiThread()) {
-        QMetaObject::invokeMethod(
-            qApp, [] { StopWaitIndicator(); }, Qt::QueuedConnection);
+        PostToGuiThread(qApp, [] { StopWaitIndicator(); });
         return;
     }
     CWaitDlg* dlg = g_pWaitDlg;
