@@ -88,24 +88,24 @@ void CConversionJob::Start() {
 void CConversionJob::OnExtractionProgress(double, double) {
     if (IsEnded())
         return;
-    // The bar counts in 32 bits; ranges of more than 2 GiB are shown at a coarser scale.
-    int64_t upper = m_nExpectedBytes;
-    int64_t pos = GetFileSize64(CurrentWavPath()) - kWavHeaderBytes;
-    while (upper > INT_MAX) {
-        upper /= 2;
-        pos /= 2;
-    }
-    m_view.SetProgressRange(0, static_cast<int>(upper));
+    const int shift = Step1Shift();
+    m_view.SetProgressRange(0, static_cast<int>(m_nExpectedBytes >> shift));
+    const int64_t pos = (GetFileSize64(CurrentWavPath()) - kWavHeaderBytes) >> shift;
     m_view.SetProgressPos(static_cast<int>(std::min<int64_t>(pos, INT_MAX)));
+}
+
+// The bar counts in 32 bits; ranges of more than 2 GiB are shown at a coarser scale.
+int CConversionJob::Step1Shift() const {
+    int shift = 0;
+    while ((m_nExpectedBytes >> shift) > INT_MAX)
+        ++shift;
+    return shift;
 }
 
 void CConversionJob::OnExtractionFinished() {
     if (IsEnded())
         return;
-    int64_t full = m_nExpectedBytes;
-    while (full > INT_MAX)
-        full /= 2;
-    m_view.SetProgressPos(static_cast<int>(full));
+    m_view.SetProgressPos(static_cast<int>(m_nExpectedBytes >> Step1Shift()));
     if (m_pEncoderThread) {
         if (m_pEncoderThread->IsRunning())
             return; // at most one encoder thread per job

@@ -48,6 +48,7 @@ private slots:
 private:
     void End(int result);
     std::string CurrentWavPath() const;
+    int Step1Shift() const;
 
     IJobView& m_view;
     CVideoEdit m_videoEdit;

@@ -113,14 +113,10 @@ VE_API void veStopExtraction(VideoEditInstance* ve) {
 }
 
 VE_API void veResetExtraction(VideoEditInstance* ve) {
-    if (!ve)
+    veStopExtraction(ve);
+    if (!ve || OnWorker(ve))
         return;
-    if (OnWorker(ve)) {
-        ve->stop.store(true);
-        return;
-    }
     std::lock_guard lock(ve->mutex);
-    StopLocked(ve);
     ve->source.clear();
     ve->start = ve->end = 0;
     ve->sourceSet = false;

@@ -183,15 +183,7 @@ BE_ERR LameStream::Encode(uint32_t nSamples, const int16_t* samples, uint8_t* ou
     const int result =
         lame_encode_buffer_interleaved(m_lame, const_cast<short*>(data), static_cast<int>(pairs), out + room,
                                        static_cast<int>(m_bufferSize - room));
-    if (result == -1)
-        return BE_ERR_BUFFER_TOO_SMALL;
-    if (result < 0)
-        return BE_ERR_ENCODER_FAILED;
-    m_placeholderWritten = m_placeholderWritten || room > 0;
-    m_musicCrc = Crc16(m_musicCrc, out + room, static_cast<size_t>(result));
-    Track(out, room + static_cast<size_t>(result));
-    *written = static_cast<uint32_t>(room + static_cast<size_t>(result));
-    return BE_ERR_SUCCESSFUL;
+    return TakeOutput(out, room, result, written);
 }
 
 BE_ERR LameStream::Flush(uint8_t* out, uint32_t* written, VbrHeaderRecord* record, bool* hasRecord) {
@@ -202,17 +194,9 @@ BE_ERR LameStream::Flush(uint8_t* out, uint32_t* written, VbrHeaderRecord* recor
     m_flushed = true;
     const size_t room = PlaceholderRoom(out);
     const int result = lame_encode_flush(m_lame, out + room, static_cast<int>(m_bufferSize - room));
-    if (result == -1)
-        return BE_ERR_BUFFER_TOO_SMALL;
-    if (result < 0)
-        return BE_ERR_ENCODER_FAILED;
-    m_placeholderWritten = m_placeholderWritten || room > 0;
-    m_musicCrc = Crc16(m_musicCrc, out + room, static_cast<size_t>(result));
-    Track(out, room + static_cast<size_t>(result));
-    *written = static_cast<uint32_t>(room + static_cast<size_t>(result));
-
-    if (!m_writeTag)
-        return BE_ERR_SUCCESSFUL;
+    const BE_ERR taken = TakeOutput(out, room, result, written);
+    if (taken != BE_ERR_SUCCESSFUL || !m_writeTag)
+        return taken;
     std::vector<uint8_t> tag(kMaxFrameBytes);
     size_t size = 0;
     if (m_ownInfoFrame) {
@@ -248,6 +232,18 @@ size_t LameStream::PlaceholderRoom(uint8_t* out) {
     const std::vector<uint8_t> placeholder = InfoFramePlaceholder(m_infoFormat);
     std::memcpy(out, placeholder.data(), placeholder.size());
     return placeholder.size();
+}
+
+BE_ERR LameStream::TakeOutput(uint8_t* out, size_t room, int result, uint32_t* written) {
+    if (result == -1)
+        return BE_ERR_BUFFER_TOO_SMALL;
+    if (result < 0)
+        return BE_ERR_ENCODER_FAILED;
+    m_placeholderWritten = m_placeholderWritten || room > 0;
+    m_musicCrc = Crc16(m_musicCrc, out + room, static_cast<size_t>(result));
+    Track(out, room + static_cast<size_t>(result));
+    *written = static_cast<uint32_t>(room + static_cast<size_t>(result));
+    return BE_ERR_SUCCESSFUL;
 }
 
 void LameStream::Track(const uint8_t* out, size_t count) {

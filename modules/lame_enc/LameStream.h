@@ -35,6 +35,8 @@ public:
     std::mutex m_mutex;
 
 private:
+    // Accounts for what one LAME call put after the placeholder room.
+    BE_ERR TakeOutput(uint8_t* out, size_t room, int result, uint32_t* written);
     void Track(const uint8_t* out, size_t count);
     // Puts this module's placeholder in front of the first output when it writes the Info frame itself;
     // returns its size.

@@ -1,5 +1,5 @@
-#include "TestSupport.h"
 #include "ThreadHandOver.h"
+#include "TestSupport.h"
 
 #include <QCoreApplication>
 #include <QThread>

@@ -2,6 +2,7 @@
 // header, length and samples are read through CTempWavSource in the drivers' chunks and given to
 // lame_enc.so, Vorbis.so or WmAudSDK.so through their C interfaces, with fuzzed settings records.
 
+#include "FuzzCommon.h"
 #include "JobFrame.h"
 #include "Vorbis/Vorbis.h"
 #include "WmAudSDK/WmAudSDK.h"
@@ -35,14 +36,7 @@ template <class Fn> Fn Entry(void* module, const char* name) {
 }
 
 std::string Dir() {
-    static const std::string dir = [] {
-        char pattern[] = "/tmp/quillet-fuzz-enc-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        if (!made)
-            std::abort();
-        return std::string(made) + "/";
-    }();
-    return dir;
+    return FuzzDir("enc");
 }
 
 // Takes settings values from the front of the input; zeros once it runs out.
@@ -59,14 +53,6 @@ struct Reader {
     }
     uint8_t U8() { return static_cast<uint8_t>(U32() & 0xff); }
 };
-
-#define CHECK(cond)                                                                                          \
-    do {                                                                                                     \
-        if (!(cond)) {                                                                                       \
-            std::fprintf(stderr, "check failed: %s (line %d)\n", #cond, __LINE__);                           \
-            std::abort();                                                                                    \
-        }                                                                                                    \
-    } while (0)
 
 // Small values most of the time, so that the encoders accept the record and reach the samples.
 uint32_t Pick(Reader& r, std::initializer_list<uint32_t> usual) {
@@ -231,10 +217,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Reader settings{data + 1, settingsBytes};
     const std::string wav = Dir() + "qlt_temp.wav";
     const std::string out = Dir() + "out";
-    std::FILE* f = std::fopen(wav.c_str(), "wb");
-    CHECK(f);
-    std::fwrite(data + 1 + settingsBytes, 1, size - 1 - settingsBytes, f);
-    std::fclose(f);
+    WriteBytes(wav, data + 1 + settingsBytes, size - 1 - settingsBytes);
 
     CTempWavSource source;
     CHECK(source.Open(wav));

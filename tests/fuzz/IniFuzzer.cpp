@@ -2,6 +2,7 @@
 // settings record loaded from it, which must come out valid and survive a save and a reload unchanged.
 
 #include "AudioSettings.h"
+#include "FuzzCommon.h"
 #include "IniFile.h"
 
 #include <cstdint>
@@ -13,23 +14,7 @@
 namespace {
 
 std::string Dir() {
-    static const std::string dir = [] {
-        char pattern[] = "/tmp/quillet-fuzz-ini-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        if (!made)
-            std::abort();
-        return std::string(made) + "/";
-    }();
-    return dir;
-}
-
-void WriteBytes(const std::string& path, const uint8_t* data, size_t size) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f)
-        std::abort();
-    if (size)
-        std::fwrite(data, 1, size, f);
-    std::fclose(f);
+    return FuzzDir("ini");
 }
 
 bool PlainWord(const std::string& s) {
@@ -41,14 +26,6 @@ bool PlainWord(const std::string& s) {
     }
     return true;
 }
-
-#define CHECK(cond)                                                                                          \
-    do {                                                                                                     \
-        if (!(cond)) {                                                                                       \
-            std::fprintf(stderr, "check failed: %s (line %d)\n", #cond, __LINE__);                           \
-            std::abort();                                                                                    \
-        }                                                                                                    \
-    } while (0)
 
 bool SameSettings(const CAudioSettings& a, const CAudioSettings& b) {
     return a.m_nOutputPathType == b.m_nOutputPathType && a.m_szOutputPath.str() == b.m_szOutputPath.str() &&
