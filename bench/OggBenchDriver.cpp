@@ -24,8 +24,13 @@ int main(int argc, char** argv) {
     }
     FILE* in = std::fopen(argv[2], "rb");
     FILE* out = std::fopen(argv[3], "wb");
-    if (!in || !out || std::fseek(in, 44, SEEK_SET) != 0) {
+    char header[44];
+    if (!in || !out || std::fread(header, 1, sizeof header, in) != sizeof header) {
         std::fprintf(stderr, "cannot open the files\n");
+        return 1;
+    }
+    if (std::memcmp(header + 36, "data", 4) != 0) {
+        std::fprintf(stderr, "%s has no 44-byte header\n", argv[2]);
         return 1;
     }
     VB_CONFIG config;
