@@ -31,6 +31,9 @@ void CTerminalJobView::SetCaption(const std::string& text) {
 }
 
 void CTerminalJobView::SetStep(const std::string& text) {
+    // A new step counts from its start, not from where the last one ended.
+    if (!m_step.empty() && TrimRight(text) != m_step)
+        m_pos = m_lower;
     m_step = TrimRight(text);
     Draw();
 }
@@ -57,10 +60,12 @@ int CTerminalJobView::Percent(int lower, int upper, int pos) {
 void CTerminalJobView::Draw() {
     if (m_quiet || m_step.empty())
         return;
-    const int percent = Percent(m_lower, m_upper, m_pos.load());
+    // The window's bar may run past 100 (step 2 starts from step 1's byte count against its own
+    // per-mille range); a terminal line saying 650% would only alarm.
+    const int percent = std::min(Percent(m_lower, m_upper, m_pos.load()), 100);
     if (m_interactive) {
         constexpr int kWidth = 30;
-        const int filled = std::clamp(percent, 0, 100) * kWidth / 100;
+        const int filled = std::max(percent, 0) * kWidth / 100;
         std::fprintf(m_out, "\r%s [%s%s] %3d%% %s\x1b[K", m_step.c_str(), std::string(filled, '#').c_str(),
                      std::string(kWidth - filled, '.').c_str(), std::max(percent, 0), m_elapsed.c_str());
         m_lineOpen = true;

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <regex>
 
 namespace {
 
@@ -125,4 +126,25 @@ TEST_F(CliTest, AnImpossibleSampleRateIsRefusedAtOnce) {
     EXPECT_EQ(Run({"-q", "-f", "wav", "-e", "1", QString::fromStdString(path)}), 1);
     EXPECT_NE(err.find("claims a sample rate of 1163280727 Hz"), std::string::npos) << err;
     EXPECT_TRUE(TempFolderEmpty());
+}
+
+TEST_F(CliTest, ProgressNeverReadsPastAHundredPercent) {
+    // Step 1 ends with a byte count far above step 2's per-mille range.
+    const std::string source = dir.File("clip.mkv");
+    ASSERT_TRUE(MakeTestSource(source, 2.0, false));
+    for (const char* format : {"wav", "mp3"}) {
+        ASSERT_EQ(Run({"-f", format, QString::fromStdString(source)}), 0) << err;
+        const std::string all = out + err;
+        std::smatch m;
+        int lines = 0;
+        for (auto it = all.cbegin(); std::regex_search(it, all.cend(), m, std::regex("(\\d+)%"));
+             it = m[0].second) {
+            ++lines;
+            EXPECT_LE(std::stoi(m[1]), 100) << all;
+        }
+        EXPECT_GT(lines, 1) << all;
+    }
+    // Step 2 starts from nothing, not from where step 1 ended.
+    EXPECT_NE((out + err).find("[Step 2] - Convert Wav audio to mp3 file 0%"), std::string::npos)
+        << out + err;
 }
