@@ -31,6 +31,8 @@ constexpr double kSeekBackSeconds[] = {kPrerollSeconds, 5, 30, 300};
 // Packets this far before the start are not even decoded.
 constexpr double kSkipBeforeSeconds = kPrerollSeconds + 1.0;
 constexpr auto kProgressInterval = std::chrono::milliseconds(250);
+// Audio packets in a row whose timestamps do not move on: the file's clock cannot place a range.
+constexpr int kStalledPackets = 3;
 // A demuxer that keeps failing in one place is taken to be at the end of what can be read.
 constexpr int kMaxConsecutiveReadErrors = 32;
 
@@ -91,7 +93,8 @@ public:
     ExtractionResult Run();
 
 private:
-    enum class Step { Continue, Done, Retry, Stopped, Failed };
+    // Recount: the timestamps cannot be trusted; start again, counting samples from the beginning.
+    enum class Step { Continue, Done, Retry, Recount, Stopped, Failed };
 
     static int Interrupt(void* opaque) { return static_cast<Extraction*>(opaque)->Stopping() ? 1 : 0; }
     bool Stopping() const { return m_stop.load(std::memory_order_relaxed); }
@@ -109,6 +112,9 @@ private:
     Step HandleFrame(AVFrame* frame);
     int64_t FramePosition(const AVFrame* frame);
     bool FarBeforeStart(const AVPacket* pkt) const;
+    bool Stalled(const AVPacket* pkt);
+    bool CountPacket(AVPacket* pkt);
+    void SetClock();
     Step Hand(AVFrame* frame, int offset);
     Step StageEnded();
     void ReportProgress();
@@ -139,6 +145,18 @@ private:
     // Where the range starts on the stream's clock: the start plus the container's start time.
     int64_t m_rangeStartUs = 0;
     int64_t m_offsetTb = 0;
+    // The clock frames are placed by, and the range's start on it: the stream's own, or when counting,
+    // samples since the container's start.
+    AVRational m_posTb{1, 1};
+    int64_t m_offsetPos = 0;
+    // Counting: every packet's place is the sum of the samples before it, from the first audio packet on.
+    // Taken where a seek leaves timestamps that are only estimates (AVI's byte counts) or where they do
+    // not advance at all.
+    bool m_counting = false;
+    int64_t m_countPos = AV_NOPTS_VALUE; // the next packet's first sample
+    bool m_countKnown = true;            // false after a packet whose length cannot be told undecoded
+    int64_t m_lastPts = AV_NOPTS_VALUE;
+    int m_stalls = 0;
     bool m_fresh = true;           // nothing read since the source was opened
     bool m_beginning = false;      // this attempt decodes from the beginning of the file
     int m_attemptFrames = 0;       // frames decoded in this attempt
@@ -257,7 +275,8 @@ Extraction::Step Extraction::OpenDecoder(const AVCodec* codec) {
     if (!m_dec)
         return Fail("Out of memory while opening " + Quoted(m_job.sourcePath) + ".");
     int r = avcodec_parameters_to_context(m_dec, m_fmt->streams[m_audio]->codecpar);
-    m_dec->pkt_timebase = m_tb;
+    SetClock();
+    m_dec->pkt_timebase = m_posTb;
     if (r >= 0)
         r = avcodec_open2(m_dec, codec, nullptr);
     if (r < 0)
@@ -333,7 +352,59 @@ int64_t Extraction::FramePosition(const AVFrame* frame) {
     // The same rounding as ffmpeg's own: timestamps within a tick of the running sample count keep the
     // samples contiguous, so millisecond timestamps do not jitter the position.
     const AVRational rate{1, frame->sample_rate};
-    return av_rescale_delta(m_tb, ts - m_offsetTb, rate, frame->nb_samples, &m_nextPos, rate);
+    return av_rescale_delta(m_posTb, ts - m_offsetPos, rate, frame->nb_samples, &m_nextPos, rate);
+}
+
+void Extraction::SetClock() {
+    const int rate = m_fmt->streams[m_audio]->codecpar->sample_rate;
+    m_counting = m_counting && rate > 0;
+    m_posTb = m_counting ? AVRational{1, rate} : m_tb;
+    m_offsetPos = m_counting ? llround(m_job.start * rate) : m_offsetTb;
+    m_countPos = AV_NOPTS_VALUE;
+    m_countKnown = true;
+}
+
+bool Extraction::Stalled(const AVPacket* pkt) {
+    if (pkt->pts == AV_NOPTS_VALUE || pkt->size <= 0)
+        return false;
+    m_stalls = m_lastPts != AV_NOPTS_VALUE && pkt->pts <= m_lastPts ? m_stalls + 1 : 0;
+    m_lastPts = pkt->pts;
+    return m_stalls >= kStalledPackets;
+}
+
+// Gives the packet its place by count; false when it lies so far before the start that it need not be
+// decoded.
+bool Extraction::CountPacket(AVPacket* pkt) {
+    if (m_countPos == AV_NOPTS_VALUE) {
+        // The first audio packet sits where its timestamp says, against the container's start.
+        const int64_t first = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+        const int64_t containerStart = m_fmt->start_time != AV_NOPTS_VALUE ? m_fmt->start_time : 0;
+        m_countPos = first == AV_NOPTS_VALUE
+                         ? 0
+                         : std::max<int64_t>(0, av_rescale_q(first, m_tb, m_posTb) -
+                                                    av_rescale_q(containerStart, AV_TIME_BASE_Q, m_posTb));
+    }
+    pkt->duration = 0;
+    if (!m_countKnown) {
+        // Placed by the decoded samples before it.
+        pkt->pts = pkt->dts = AV_NOPTS_VALUE;
+        return true;
+    }
+    pkt->pts = pkt->dts = m_countPos;
+    const int samples = av_get_audio_frame_duration2(m_fmt->streams[m_audio]->codecpar, pkt->size);
+    if (samples <= 0) {
+        m_countKnown = false;
+        return true;
+    }
+    m_countPos += samples;
+    const int64_t skipBefore =
+        av_rescale_q(static_cast<int64_t>(kSkipBeforeSeconds * AV_TIME_BASE), AV_TIME_BASE_Q, m_posTb);
+    if (!m_started && m_countPos < m_offsetPos - skipBefore) {
+        m_attemptSkipped = true;
+        m_sawAudio = true;
+        return false;
+    }
+    return true;
 }
 
 bool Extraction::FarBeforeStart(const AVPacket* pkt) const {
@@ -349,6 +420,8 @@ Extraction::Step Extraction::DecodeAttempt() {
     m_attemptSkipped = false;
     m_nextPos = AV_NOPTS_VALUE;
     m_posRate = 0;
+    m_lastPts = AV_NOPTS_VALUE;
+    m_stalls = 0;
     int readErrors = 0;
     for (;;) {
         if (Stopping())
@@ -378,7 +451,11 @@ Extraction::Step Extraction::DecodeAttempt() {
             av_packet_unref(m_pkt);
             continue;
         }
-        if (!m_started && FarBeforeStart(m_pkt)) {
+        if (!m_counting && !m_started && Stalled(m_pkt)) {
+            av_packet_unref(m_pkt);
+            return Step::Recount;
+        }
+        if (m_counting ? !CountPacket(m_pkt) : !m_started && FarBeforeStart(m_pkt)) {
             m_attemptSkipped = true;
             m_sawAudio = true;
             av_packet_unref(m_pkt);
@@ -536,6 +613,8 @@ ExtractionResult Extraction::Run() {
     const int64_t containerStart = m_fmt->start_time != AV_NOPTS_VALUE ? m_fmt->start_time : 0;
     m_rangeStartUs = startUs + containerStart;
     m_offsetTb = av_rescale_q(m_rangeStartUs, AV_TIME_BASE_Q, m_tb);
+    // AVI gives audio read after a seek the time of its byte count, which is off by part of a frame.
+    m_counting = std::strcmp(m_fmt->iformat->name, "avi") == 0;
 
     const double length = m_job.end - m_job.start;
     m_targetFrames = std::isinf(m_job.end) ? INT64_MAX : llround(length * m_job.sampleRate);
@@ -561,6 +640,8 @@ ExtractionResult Extraction::Run() {
 
     step = Step::Retry;
     for (double back : kSeekBackSeconds) {
+        if (m_counting)
+            break;
         const int64_t targetUs = m_rangeStartUs - static_cast<int64_t>(back * AV_TIME_BASE);
         if (targetUs <= containerStart)
             break; // the beginning is close enough to decode from
@@ -571,12 +652,15 @@ ExtractionResult Extraction::Run() {
         if (step != Step::Retry)
             break;
     }
-    if (step == Step::Retry) {
+    while (step == Step::Retry || step == Step::Recount) {
+        m_counting = m_counting || step == Step::Recount;
         if (!m_fresh) {
             step = Reopen();
             if (step != Step::Continue)
                 return Finish(step);
         }
+        SetClock();
+        m_dec->pkt_timebase = m_posTb;
         m_beginning = true;
         step = DecodeAttempt();
     }
