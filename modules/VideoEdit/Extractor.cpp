@@ -615,6 +615,8 @@ ExtractionResult Extraction::Run() {
     m_offsetTb = av_rescale_q(m_rangeStartUs, AV_TIME_BASE_Q, m_tb);
     // AVI gives audio read after a seek the time of its byte count, which is off by part of a frame.
     m_counting = std::strcmp(m_fmt->iformat->name, "avi") == 0;
+    SetClock();
+    m_dec->pkt_timebase = m_posTb;
 
     const double length = m_job.end - m_job.start;
     m_targetFrames = std::isinf(m_job.end) ? INT64_MAX : llround(length * m_job.sampleRate);
