@@ -2,7 +2,6 @@
 #include "SystemHelpers.h"
 #include "TestSupport.h"
 
-#include <QFile>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -62,12 +61,12 @@ int RunInChild(const std::function<int()>& fn) {
 // milliseconds), the same span of a decode of the whole file from its start, audio that starts late
 // padded with silence as a player places it.
 
-enum class Made {
-    Plainly,
-    Streamed,  // to a pipe: no duration, no index
-    ByteClock, // AVI whose audio chunks hold several frames and are timed by byte counts
-    Stalled,   // every audio timestamp 0
-};
+// Streamed: to a pipe, so without duration or index. ByteClock: AVI whose audio chunks hold several
+// frames, start anywhere in one and are timed by byte counts, as capture and editing tools of the AVI
+// era write it (the raw stream muxed as bytes, then the header names its codec). Stalled: every audio
+// timestamp 0.
+enum Made { Plain, Streamed, ByteClock, Stalled };
+const QString kVideo = "testsrc=s=160x120:r=25:d=6";
 
 struct Container {
     const char* name;
@@ -81,32 +80,23 @@ struct Container {
     int byteRate = 0, formatTag = 0;
 };
 
-void PrintTo(const Container& c, std::ostream* os) {
-    *os << c.name;
-}
-
-// The audio read as raw bytes and muxed as such, so that each chunk holds several frames and starts
-// anywhere in one, as capture and editing tools of the AVI era write it; then the header names the codec.
 bool MakeByteClockAvi(const Container& c, const std::string& raw, const std::string& avi) {
-    if (!RunFfmpeg({"-f",   "u8",    "-ar",  QString::number(c.byteRate),
-                    "-ac",  "1",     "-i",   Q(raw),
-                    "-f",   "lavfi", "-i",   "testsrc=s=160x120:r=25:d=6",
-                    "-map", "1:v",   "-map", "0:a",
-                    "-c:v", "mpeg4", "-c:a", "copy",
-                    Q(avi)}))
+    if (!RunFfmpeg(QString("-f u8 -ar %1 -ac 1 -i").arg(c.byteRate).split(' ') +
+                   QStringList{Q(raw), "-f", "lavfi", "-i", kVideo} +
+                   QString("-map 1:v -map 0:a -c:v mpeg4 -c:a copy").split(' ') + QStringList{Q(avi)}))
         return false;
     std::string bytes = ReadFileText(avi);
     const size_t fmt = bytes.find("strf", bytes.find("auds")) + 8;
-    auto put16 = [&](size_t at, int v) {
-        bytes[at] = static_cast<char>(v & 0xff);
-        bytes[at + 1] = static_cast<char>(v >> 8 & 0xff);
-    };
-    put16(fmt, c.formatTag);
-    put16(fmt + 2, c.sourceChannels);
-    put16(fmt + 4, c.sourceRate & 0xffff);
-    put16(fmt + 6, c.sourceRate >> 16);
-    put16(fmt + 12, 1); // block align
-    put16(fmt + 14, 0); // bits per sample
+    // Format tag, channels, rate, block align 1, bits per sample 0.
+    for (auto [at, v] : {std::pair{0, c.formatTag},
+                         {2, c.sourceChannels},
+                         {4, c.sourceRate & 0xffff},
+                         {6, c.sourceRate >> 16},
+                         {12, 1},
+                         {14, 0}}) {
+        bytes[fmt + at] = static_cast<char>(v & 0xff);
+        bytes[fmt + at + 1] = static_cast<char>(v >> 8);
+    }
     WriteFileText(avi, bytes);
     return true;
 }
@@ -119,42 +109,45 @@ TEST_P(ContainerAlignment, RangesMatchADecodeFromTheStart) {
     const std::string source = dir.File(c.file);
     const QStringList chirp{"-f", "lavfi", "-i", ChirpSource(c.sourceRate, 6, c.sourceChannels)};
     const QStringList args = QString(c.args).split(' ');
-    if (c.made == Made::ByteClock) {
+    if (c.made == ByteClock) {
         ASSERT_TRUE(RunFfmpeg(chirp + args + QStringList{Q(source + ".raw")}));
         ASSERT_TRUE(MakeByteClockAvi(c, source + ".raw", source));
     } else {
         QStringList extra;
         if (c.videoCodec)
-            extra = QStringList{"-f", "lavfi", "-i", "testsrc=s=160x120:r=25:d=6"} +
-                    QString("-c:v %1").arg(c.videoCodec).split(' ');
-        if (c.made == Made::Stalled)
+            extra =
+                QStringList{"-f", "lavfi", "-i", kVideo} + QString("-c:v %1").arg(c.videoCodec).split(' ');
+        if (c.made == Stalled)
             extra += {"-bsf:a", "setts=ts=0"};
-        if (c.made == Made::Streamed)
+        if (c.made == Streamed)
             extra += {"-seekable", "0"};
         ASSERT_TRUE(RunFfmpeg(chirp + extra + args + QStringList{Q(source)}));
     }
     // Timestamps that never advance place nothing: the whole decode counts the samples.
     QStringList decode{"-i", Q(source), "-vn"};
-    if (c.made != Made::Stalled)
+    if (c.made != Stalled)
         decode += {"-af", "aresample=async=1:first_pts=0"};
     ASSERT_TRUE(RunFfmpeg(decode + QStringList{"-ac", "2", "-ar", "44100", "-map_metadata", "-1", "-bitexact",
                                                Q(dir.File("full.wav"))}));
     const Pcm full = ReadWavData(dir.File("full.wav"), 2, 2);
 
-    for (double start : {0.0, 3.37, 5.3}) {
+    // The last ranges lie past the end of the audio, or hold nothing: their WAV holds no sample.
+    for (double start : {0.0, 3.37, 5.3, 8.0, 2.0}) {
         SCOPED_TRACE(testing::Message() << c.name << " from " << start << " s");
-        const double end = std::min(start + 1, 6.0);
+        const double end = start == 2.0 ? 2.0 : std::min(start + 1, start < 6 ? 6.0 : 9.0);
         const std::string wav = dir.File("out.wav");
         ModuleRun run;
         ASSERT_TRUE(run.Extract(source, start, end, wav)) << run.Message();
         EXPECT_TRUE(HeaderMatchesFile(wav, 2, kRate, 2));
         const Pcm ours = ReadWavData(wav, 2, 2);
-        EXPECT_EQ(ours.Frames(), Frames(end - start));
+        EXPECT_EQ(ours.Frames(), start < 6 ? Frames(end - start) : 0);
+        if (ours.Frames() == 0)
+            continue;
         Pcm ref;
         const int64_t from = Frames(start);
         ref.samples.assign(full.samples.begin() + 2 * std::min(from, full.Frames()),
                            full.samples.begin() + 2 * std::min(from + Frames(end - start), full.Frames()));
-        const int lag = BestLag(ours, ref, -600, 600, kRate / 10, 4096);
+        const int lag = BestLag(ours, ref, -600, 600, Frames(0.6), 4096);
         EXPECT_LE(std::abs(lag), c.tolerance);
         // Lossy decoders settle within a few frames of where decoding began; compare the rest.
         EXPECT_LT(RelativeError(ours, ref, lag, kRate / 20, ref.Frames()), c.tolerance > 1 ? 0.2 : 0.05);
@@ -166,24 +159,23 @@ const int kMs = kRate / 1000 + 1;
 INSTANTIATE_TEST_SUITE_P(
     Containers, ContainerAlignment,
     ::testing::Values(
-        Container{"AviMp3ByteClock", "clip.avi", "-c:a libmp3lame -b:a 128k -f mp3", Made::ByteClock, nullptr,
+        Container{"AviMp3ByteClock", "clip.avi", "-c:a libmp3lame -b:a 128k -f mp3", ByteClock, nullptr,
                   44100, 2, 1, 16000, 0x55},
-        Container{"AviAc3Surround48k", "clip.avi", "-c:a ac3 -b:a 448k -f ac3", Made::ByteClock, nullptr,
-                  48000, 6, 1, 56000, 0x2000},
-        Container{"AviAc3Stereo44k", "clip.avi", "-c:a ac3 -b:a 192k -f ac3", Made::ByteClock, nullptr, 44100,
-                  2, 1, 24000, 0x2000},
-        Container{"AviMp3", "clip.avi", "-c:a libmp3lame", Made::Plainly, "mpeg4", 48000, 2, 1},
-        Container{"Mp4Aac", "clip one.mp4", "-c:a aac", Made::Plainly, "libx264 -preset ultrafast", 48000, 2,
-                  1},
-        Container{"MpegPsMp2", "clip.mpg", "-c:a mp2 -f mpeg", Made::Plainly, "mpeg1video", 44100, 2, 1},
-        Container{"StreamedMkvOpus", "clip.mkv", "-c:a libopus -f matroska", Made::Streamed, "mpeg4", 48000,
+        Container{"AviAc3Surround48k", "clip.avi", "-c:a ac3 -b:a 448k -f ac3", ByteClock, nullptr, 48000, 6,
+                  1, 56000, 0x2000},
+        Container{"AviAc3Stereo44k", "clip.avi", "-c:a ac3 -b:a 192k -f ac3", ByteClock, nullptr, 44100, 2, 1,
+                  24000, 0x2000},
+        Container{"AviMp3", "clip.avi", "-c:a libmp3lame", Plain, "mpeg4", 48000, 2, 1},
+        Container{"Mp4Aac", "clip one.mp4", "-c:a aac", Plain, "libx264", 48000, 2, 1},
+        Container{"MpegPsMp2", "clip.mpg", "-c:a mp2", Plain, "mpeg1video", 44100, 2, 1},
+        Container{"StreamedMkvOpus", "clip.mkv", "-c:a libopus", Streamed, "mpeg4", 48000, 2, kMs},
+        Container{"StreamedWebmVorbis", "clip.webm", "-c:a libvorbis", Streamed, nullptr, 44100, 2, kMs},
+        Container{"WmaAsf", "clip.wma", "-c:a wmav2", Plain, nullptr, 44100, 2, kMs},
+        Container{"Mp3", "clip.mp3", "-c:a libmp3lame", Plain, nullptr, 44100, 2, 1},
+        Container{"Flac", "clip.flac", "-c:a flac", Plain, nullptr, 48000, 2, 1},
+        Container{"MkvAudioStartsLate", "late.mkv", "-af asetpts=PTS+0.5/TB -c:a flac", Plain, "mpeg4", 48000,
                   2, kMs},
-        Container{"StreamedWebmVorbis", "clip.webm", "-c:a libvorbis -f webm", Made::Streamed, nullptr, 44100,
-                  2, kMs},
-        Container{"WmaAsf", "clip.wma", "-c:a wmav2", Made::Plainly, nullptr, 44100, 2, kMs},
-        Container{"Mp3", "clip.mp3", "-c:a libmp3lame", Made::Plainly, nullptr, 44100, 2, 1},
-        Container{"Flac", "clip.flac", "-c:a flac", Made::Plainly, nullptr, 48000, 2, 1},
-        Container{"MkvStalledClock", "clip.mkv", "-c:a libvorbis", Made::Stalled, nullptr, 44100, 2, 1}),
+        Container{"MkvStalledClock", "clip.mkv", "-c:a libvorbis", Stalled, nullptr, 44100, 2, 1}),
     [](const ::testing::TestParamInfo<Container>& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------------------------------
@@ -197,8 +189,7 @@ TEST(OutputFormats, EveryRateChannelCountAndSampleWidth) {
     for (int rate : {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000})
         for (int channels : {1, 2})
             for (int bytes : {1, 2}) {
-                SCOPED_TRACE(testing::Message()
-                             << rate << " Hz, " << channels << " ch, " << bytes << " bytes");
+                SCOPED_TRACE(testing::Message() << rate << " Hz " << channels << " ch " << bytes << " B");
                 ModuleRun run;
                 ASSERT_TRUE(run.Extract(source, 0.5, 2.0, wav, channels, rate, bytes)) << run.Message();
                 ASSERT_TRUE(HeaderMatchesFile(wav, channels, rate, bytes));
@@ -237,85 +228,15 @@ TEST(OutputFormats, HeaderIsCanonicalOddDataIsPaddedAndAnExistingFileKeepsItsMod
     ASSERT_TRUE(run.Extract(source, 0.5, 2.0, wav, 1, 22050, 1)) << run.Message();
     bytes = ReadFileText(wav);
     ASSERT_EQ(bytes.size(), 44u + 33075u + 1u);
-    EXPECT_EQ(ReadLE32(bytes, 40), 33075u);
-    EXPECT_EQ(ReadLE32(bytes, 4), 36u + 33075u + 1u);
+    EXPECT_TRUE(HeaderMatchesFile(wav, 1, 22050, 1));
     EXPECT_EQ(bytes.back(), '\0');
     struct stat st;
     ASSERT_EQ(stat(wav.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
-TEST(OutputFormats, SurroundIsMixedDownWithoutSilenceOrClipping) {
-    TempDir dir;
-    const std::string source = dir.File("surround.flac");
-    // Six loud channels: summing them naively would clip.
-    const QString six =
-        "aevalsrc=0.9*sin(2*PI*300*t)|0.9*sin(2*PI*420*t)|0.9*sin(2*PI*520*t)|0.9*sin(2*PI*60*t)|"
-        "0.9*sin(2*PI*640*t)|0.9*sin(2*PI*760*t):c=5.1:s=48000:d=3";
-    ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", six, Q(source)}));
-    for (int channels : {2, 1}) {
-        SCOPED_TRACE(testing::Message() << channels << " channels");
-        const std::string wav = dir.File("out.wav");
-        ModuleRun run;
-        ASSERT_TRUE(run.Extract(source, 0.5, 2.5, wav, channels, kRate, 2)) << run.Message();
-        const Pcm ours = ReadWavData(wav, channels, 2);
-        int clipped = 0;
-        for (int16_t s : ours.samples)
-            clipped += s == 32767 || s == -32768;
-        EXPECT_EQ(clipped, 0);
-        for (int ch = 0; ch < channels; ++ch)
-            EXPECT_GT(Rms(ours, ch, 0, ours.Frames()), 2000);
-        const Pcm ref = FfmpegRange(source, 0.5, 2, channels, kRate);
-        EXPECT_EQ(BestLag(ours, ref, -50, 50, kRate / 10, 2048), 0);
-        EXPECT_LT(RelativeError(ours, ref, 0, 0, ref.Frames()), 0.01);
-    }
-}
-
 // ---------------------------------------------------------------------------------------------------
 // Timing edge cases
-
-TEST(RangeEdges, AudioThatBeginsLateIsPaddedWithSilence) {
-    TempDir dir;
-    const std::string source = dir.File("late.mkv");
-    ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", "testsrc=s=160x120:r=25:d=4", "-itsoffset", "1.5", "-f",
-                           "lavfi", "-i", ChirpSource(48000, 2.5), "-map", "0:v", "-map", "1:a", "-c:v",
-                           "mpeg4", "-c:a", "flac", Q(source)}));
-    struct Case {
-        double start, end, silence;
-        int bytes; // 8-bit silence is 0x80
-    };
-    for (Case c : {Case{0, 3, 1.5, 2}, Case{1, 3, 0.5, 2}, Case{2, 3, 0, 2}, Case{1, 3, 0.5, 1}}) {
-        SCOPED_TRACE(testing::Message() << c.start << ".." << c.end << ", " << c.bytes << " bytes");
-        const std::string wav = dir.File("out.wav");
-        ModuleRun run;
-        ASSERT_TRUE(run.Extract(source, c.start, c.end, wav, 2, kRate, c.bytes)) << run.Message();
-        const Pcm ours = ReadWavData(wav, 2, c.bytes);
-        EXPECT_EQ(ours.Frames(), Frames(c.end - c.start));
-        // The resampler's filter reaches a few samples ahead of the first sound; 8 bits round the
-        // faint first samples of the sound to silence.
-        const int64_t silent = LeadingSilentFrames(ours);
-        EXPECT_GE(silent, Frames(c.silence) - Frames(0.002));
-        EXPECT_LE(silent, Frames(c.silence) + (c.bytes == 1 ? Frames(0.001) : 0));
-        EXPECT_GT(Rms(ours, 0, Frames(c.silence) + Frames(0.01), ours.Frames()), 3000);
-    }
-}
-
-TEST(RangeEdges, EmptyRangesGiveAnEmptyWav) {
-    TempDir dir;
-    const std::string source = dir.File("clip.ogg");
-    ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", ChirpSource(44100, 3), "-c:a", "libvorbis", Q(source)}));
-    struct Case {
-        double start, end;
-    };
-    for (Case c : {Case{1, 1}, Case{10, 12}}) { // zero length; wholly past the end of the audio
-        SCOPED_TRACE(testing::Message() << c.start << ".." << c.end);
-        const std::string wav = dir.File("out.wav");
-        ModuleRun run;
-        ASSERT_TRUE(run.Extract(source, c.start, c.end, wav)) << run.Message();
-        EXPECT_EQ(ReadFileText(wav).size(), 44u);
-        EXPECT_TRUE(HeaderMatchesFile(wav, 2, kRate, 2));
-    }
-}
 
 TEST(RangeEdges, DamagedAndTruncatedSourcesGiveWhatCanBeDecoded) {
     TempDir dir;
@@ -364,21 +285,12 @@ TEST(RangeEdges, FormatChangesMidStreamAreFollowed) {
                 << "second " << second << ", channel " << ch;
 }
 
-TEST(RangeEdges, AwkwardPathsWork) {
-    TempDir dir;
-    const std::string name = "clip \"quoted\" $HOME 'x' äöü 日本 " + std::string(150, 'n');
-    const std::string source = dir.File(name + ".flac");
-    const std::string wav = dir.File(name + ".wav");
-    ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", ChirpSource(44100, 2), Q(source)}));
-    ModuleRun run;
-    ASSERT_TRUE(run.Extract(source, 0.25, 1.75, wav)) << run.Message();
-    EXPECT_EQ(ReadWavData(wav, 2, 2).Frames(), Frames(1.5));
-}
-
 // ---------------------------------------------------------------------------------------------------
 // Failures
 
-TEST(ExtractionFailures, UnreadableSourcesNameTheFileAndNeverFinish) {
+// Sources that cannot be read name the file; requests that cannot be carried out say why. Neither
+// finishes, nor touches the WAV file.
+TEST(ExtractionFailures, UnreadableSourcesAndUnworkableRequestsFailWithTheReason) {
     TempDir dir;
     const std::string garbage = dir.File("garbage clip.avi");
     std::string noise(65536, '\0');
@@ -388,42 +300,32 @@ TEST(ExtractionFailures, UnreadableSourcesNameTheFileAndNeverFinish) {
         ch = static_cast<char>(seed >> 24);
     }
     WriteFileText(garbage, noise);
-    const std::string silentFilm = dir.File("silent film.mp4");
-    ASSERT_TRUE(
-        RunFfmpeg({"-f", "lavfi", "-i", "testsrc=s=160x120:r=25:d=2", "-c:v", "mpeg4", Q(silentFilm)}));
+    const std::string silentFilm = dir.File("silent film.mp4"), clip = dir.File("clip.wav");
+    ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", kVideo, "-c:v", "mpeg4", Q(silentFilm)}));
+    ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", ChirpSource(44100, 1), Q(clip)}));
     const std::string folder = dir.File("a folder.avi");
     ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
-
-    for (const std::string& source : {dir.File("missing clip.avi"), garbage, silentFilm, folder}) {
-        SCOPED_TRACE(source);
+    struct Case {
+        std::string source;
+        double start, end;
+        int channels, rate, bytes;
+        std::string expected;
+    };
+    for (const Case& c :
+         {Case{dir.File("missing clip.avi"), 0, 2, 2, 44100, 2, ""}, Case{garbage, 0, 2, 2, 44100, 2, ""},
+          Case{silentFilm, 0, 2, 2, 44100, 2, ""}, Case{folder, 0, 2, 2, 44100, 2, ""},
+          Case{clip, 2, 1, 2, 44100, 2, "is not valid"}, Case{clip, 0, 1, 6, 44100, 2, "channels"},
+          Case{clip, 0, 1, 2, 12, 2, "Hz"}, Case{clip, 0, 1, 2, 44100, 3, "bytes per sample"}}) {
+        const std::string expected = c.expected.empty() ? "\"" + c.source + "\"" : c.expected;
+        SCOPED_TRACE(expected);
         const std::string wav = dir.File("out.wav");
         ModuleRun run;
-        run.Start(source, 0, 2, wav);
+        run.Start(c.source, c.start, c.end, wav, c.channels, c.rate, c.bytes);
         ASSERT_TRUE(run.WaitForEnd());
         EXPECT_EQ(run.Failed(), 1);
         EXPECT_EQ(run.Finished(), 0);
-        EXPECT_NE(run.Message().find("\"" + source + "\""), std::string::npos) << run.Message();
-        EXPECT_FALSE(FileExists(wav)) << "a bad source must not touch the WAV file";
-    }
-}
-
-TEST(ExtractionFailures, UnworkableRequestsFailThroughTheEventToo) {
-    TempDir dir;
-    const std::string source = dir.File("clip.wav");
-    ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", ChirpSource(44100, 1), Q(source)}));
-    struct Case {
-        double start, end;
-        int channels, rate, bytes;
-        const char* expected;
-    };
-    for (Case c : {Case{2, 1, 2, 44100, 2, "is not valid"}, Case{0, 1, 6, 44100, 2, "channels"},
-                   Case{0, 1, 2, 12, 2, "Hz"}, Case{0, 1, 2, 44100, 3, "bytes per sample"}}) {
-        SCOPED_TRACE(c.expected);
-        ModuleRun run;
-        EXPECT_EQ(run.Start(source, c.start, c.end, dir.File("out.wav"), c.channels, c.rate, c.bytes), 0);
-        ASSERT_TRUE(run.WaitForEnd());
-        EXPECT_EQ(run.Failed(), 1);
-        EXPECT_NE(run.Message().find(c.expected), std::string::npos) << run.Message();
+        EXPECT_NE(run.Message().find(expected), std::string::npos) << run.Message();
+        EXPECT_FALSE(FileExists(wav));
     }
 }
 
@@ -505,79 +407,57 @@ TEST(ExtractionFailures, FullDiskMidWayFailsAndLeavesAConsistentFile) {
 // ---------------------------------------------------------------------------------------------------
 // Stopping
 
-class Stopping : public ::testing::Test {
-protected:
-    void SetUp() override {
-        m_source = MakeLongSource(m_dir.Path());
-        m_wav = m_dir.File("out.wav");
-        m_run.HoldAtFirstProgress();
-    }
-
-    // A small output format keeps what is written before the stop small.
-    int StartLongRun() { return m_run.Start(m_source, 0, 3600, m_wav, 1, 8000, 1); }
-
-    // Waits for the call with a generous deadline; a stop that hangs fails here instead of hanging.
-    static bool ReturnsInTime(const std::function<void()>& call) {
-        auto done = std::async(std::launch::async, call);
-        return done.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
-    }
-
-    void ExpectClosedPartialWav() {
-        EXPECT_FALSE(ProcessHoldsOpen(m_wav));
-        EXPECT_TRUE(HeaderMatchesFile(m_wav, 1, 8000, 1));
-        const size_t size = ReadFileText(m_wav).size();
+// Stop, Reset, Destroy and a new extraction each end a running one at once (a hang fails the
+// deadline), leave its WAV closed and consistent, and let no event of it follow.
+TEST(Stopping, EveryWayOfEndingARunEndsItAtOnce) {
+    TempDir dir;
+    const std::string source = MakeLongSource(dir.Path()), wav = dir.File("out.wav");
+    const std::string second = dir.File("second.wav");
+    for (const std::string way : {"stop", "reset", "destroy", "new run"}) {
+        SCOPED_TRACE(way);
+        ModuleRun run;
+        run.HoldAtFirstProgress();
+        // A small output format keeps what is written before the end small.
+        EXPECT_EQ(run.Start(source, 0, 3600, wav, 1, 8000, 1), 1);
+        ASSERT_TRUE(run.WaitForProgress());
+        auto ended = std::async(std::launch::async, [&] {
+            if (way == "stop")
+                run.Stop();
+            else if (way == "reset")
+                run.Reset();
+            else if (way == "destroy")
+                run.Destroy();
+            else
+                return run.Extract(source, 1000, 1001, second);
+            return true;
+        });
+        ASSERT_EQ(ended.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+        EXPECT_TRUE(ended.get()) << run.Message();
+        EXPECT_FALSE(ProcessHoldsOpen(wav));
+        EXPECT_TRUE(HeaderMatchesFile(wav, 1, 8000, 1));
+        const size_t size = ReadFileText(wav).size();
         EXPECT_GT(size, 44u);
         EXPECT_LT(size, 44u + 3600u * 8000u);
+        if (way == "new run") {
+            EXPECT_EQ(ReadWavData(second, 2, 2).Frames(), Frames(1));
+            continue;
+        }
+        EXPECT_EQ(run.Finished() + run.Failed(), 0);
+        if (way == "stop") {
+            const auto progress = run.ProgressValues();
+            ASSERT_FALSE(progress.empty());
+            EXPECT_GT(progress.front().first, 0);
+            EXPECT_NEAR(progress.front().second, 3600, 5);
+            const int events = run.Events();
+            run.Stop(); // a second stop, and a stop with nothing running, do nothing
+            EXPECT_EQ(run.Events(), events);
+        } else if (way == "reset") {
+            // Without a source the next extraction can only fail.
+            EXPECT_EQ(run.ExtractOnly(second), 0);
+            ASSERT_TRUE(run.WaitForEnd());
+            EXPECT_EQ(run.Message(), "No source file was chosen for the extraction.");
+        }
     }
-
-    TempDir m_dir;
-    std::string m_source, m_wav;
-    ModuleRun m_run;
-};
-
-TEST_F(Stopping, StopInterruptsAndNoEventFollows) {
-    EXPECT_EQ(StartLongRun(), 1);
-    ASSERT_TRUE(m_run.WaitForProgress());
-    ASSERT_TRUE(ReturnsInTime([&] { m_run.Stop(); }));
-    const int events = m_run.Events();
-    ExpectClosedPartialWav();
-    EXPECT_EQ(m_run.Finished() + m_run.Failed(), 0);
-    const auto progress = m_run.ProgressValues();
-    ASSERT_FALSE(progress.empty());
-    EXPECT_GT(progress.front().first, 0);
-    EXPECT_LT(progress.back().first, 3600);
-    EXPECT_NEAR(progress.front().second, 3600, 5);
-    m_run.Stop(); // a second stop, and a stop with nothing running, do nothing
-    EXPECT_EQ(m_run.Events(), events);
-}
-
-TEST_F(Stopping, ResetStopsAndForgetsTheSource) {
-    StartLongRun();
-    ASSERT_TRUE(m_run.WaitForProgress());
-    ASSERT_TRUE(ReturnsInTime([&] { m_run.Reset(); }));
-    ExpectClosedPartialWav();
-    EXPECT_EQ(m_run.Finished() + m_run.Failed(), 0);
-    // Without a source the next extraction can only fail.
-    EXPECT_EQ(m_run.ExtractOnly(m_dir.File("second.wav")), 0);
-    ASSERT_TRUE(m_run.WaitForEnd());
-    EXPECT_EQ(m_run.Failed(), 1);
-    EXPECT_EQ(m_run.Message(), "No source file was chosen for the extraction.");
-}
-
-TEST_F(Stopping, DestroyDuringARunJoinsIt) {
-    StartLongRun();
-    ASSERT_TRUE(m_run.WaitForProgress());
-    ASSERT_TRUE(ReturnsInTime([&] { m_run.Destroy(); }));
-    ExpectClosedPartialWav();
-}
-
-TEST_F(Stopping, ANewExtractionReplacesARunningOne) {
-    StartLongRun();
-    ASSERT_TRUE(m_run.WaitForProgress());
-    const std::string second = m_dir.File("second.wav");
-    ASSERT_TRUE(m_run.Extract(m_source, 1000, 1001, second)) << m_run.Message();
-    ExpectClosedPartialWav();
-    EXPECT_EQ(ReadWavData(second, 2, 2).Frames(), Frames(1));
 }
 
 // ---------------------------------------------------------------------------------------------------
