@@ -3,6 +3,8 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+# The project's own builds stop at any warning; plain CMake builds do not.
+WERROR = -DQUILLET_WERROR=ON
 
 .PHONY: all deps configure build run test bench sanitize sanitize-address sanitize-thread fuzz format format-check clean
 
@@ -12,7 +14,7 @@ deps:
 	@./scripts/install-deps.sh
 
 configure: deps
-	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS) >/dev/null
+	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(WERROR) $(CMAKE_FLAGS) >/dev/null
 
 build: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
@@ -34,12 +36,12 @@ TSAN_TESTS = app_tests|convert_tests|encoder_tests|wma_tests|extract_tests|stres
 sanitize: sanitize-address sanitize-thread
 
 sanitize-address: deps
-	@cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLET_SANITIZE=address >/dev/null
+	@cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLET_SANITIZE=address $(WERROR) >/dev/null
 	@cmake --build build-asan -j $(JOBS)
 	@cd build-asan && $(SAN_ENV) ctest --output-on-failure -j $(JOBS)
 
 sanitize-thread: deps
-	@cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLET_SANITIZE=thread >/dev/null
+	@cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLET_SANITIZE=thread $(WERROR) >/dev/null
 	@cmake --build build-tsan -j $(JOBS) --target $(subst |, ,$(TSAN_TESTS))
 	@cd build-tsan && $(SAN_ENV) ctest --output-on-failure -j $(JOBS) -L '^($(TSAN_TESTS))$$'
 

@@ -122,6 +122,11 @@ void CConversionJob::OnExtractionFinished() {
         ShowMessage(kNoAudioInRange, MsgButtons::Ok, nullptr, MsgIcon::Warning);
         m_state->m_bConvertFailed = 1;
         m_state->RemoveTempWav();
+        // A WAV output of no samples is no part of anything: it goes, unless it was there before.
+        struct stat st;
+        if (m_nFormat == FORMAT_WAV && !m_bOutputExisted && lstat(m_strOutputPath.c_str(), &st) == 0 &&
+            S_ISREG(st.st_mode))
+            unlink(m_strOutputPath.c_str());
         End(IDCANCEL);
         return;
     }
@@ -180,11 +185,7 @@ void CConversionJob::End(int result) {
     m_nResult = result;
     m_timer.stop();
     m_state->AttachView(nullptr);
-    // A failed job (a full disk, a source that breaks off, an encoder error) would leave a file that
-    // looks like a result but is cut short; the user was told it failed, so it goes. A cancelled
-    // job keeps what it wrote. The encoder thread has released the file before it reports failing.
-    struct stat st;
-    if (IsFailed() && !m_bOutputExisted && lstat(m_strOutputPath.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-        unlink(m_strOutputPath.c_str());
+    // What a failed or cancelled job wrote stays: a long conversion that breaks off near its end keeps
+    // the part it finished.
     emit Ended(result);
 }

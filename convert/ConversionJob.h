@@ -59,5 +59,5 @@ private:
     int64_t m_nExpectedBytes = 0;
     int m_nFormat = 0;
     int m_nResult = 0;
-    bool m_bOutputExisted = false; // a failed job removes only an output file it created itself
+    bool m_bOutputExisted = false; // an empty WAV output is removed only when the job created it
 };
