@@ -1,9 +1,23 @@
 #include "MediaProbe.h"
 
+#include <algorithm>
+
 extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/log.h>
 }
+
+namespace {
+
+double Believable(double seconds) {
+    return seconds > 0 && seconds <= kMaxMediaDuration ? seconds : 0;
+}
+
+int Interrupt(void* stop) {
+    return static_cast<const std::atomic<bool>*>(stop)->load() ? 1 : 0;
+}
+
+} // namespace
 
 double ProbeMediaDuration(const std::string& path) {
     // What is wrong with a file is told in the program's own words; FFmpeg's notes would only
@@ -14,6 +28,7 @@ double ProbeMediaDuration(const std::string& path) {
         return -1;
     double seconds = -1;
     if (avformat_find_stream_info(ctx, nullptr) >= 0) {
+        seconds = 0;
         if (ctx->duration != AV_NOPTS_VALUE && ctx->duration > 0) {
             seconds = static_cast<double>(ctx->duration) / AV_TIME_BASE;
         } else {
@@ -22,7 +37,43 @@ double ProbeMediaDuration(const std::string& path) {
                 seconds = static_cast<double>(ctx->streams[audio]->duration) *
                           av_q2d(ctx->streams[audio]->time_base);
         }
+        seconds = Believable(seconds);
     }
+    avformat_close_input(&ctx);
+    return seconds;
+}
+
+double ScanMediaDuration(const std::string& path, const std::atomic<bool>& stop) {
+    av_log_set_level(AV_LOG_QUIET);
+    AVFormatContext* ctx = avformat_alloc_context();
+    if (!ctx)
+        return 0;
+    ctx->interrupt_callback = {&Interrupt, const_cast<std::atomic<bool>*>(&stop)};
+    if (avformat_open_input(&ctx, path.c_str(), nullptr, nullptr) < 0)
+        return 0;
+    double seconds = 0;
+    AVPacket* pkt = av_packet_alloc();
+    const int audio = avformat_find_stream_info(ctx, nullptr) >= 0
+                          ? av_find_best_stream(ctx, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0)
+                          : -1;
+    if (pkt && audio >= 0) {
+        for (unsigned i = 0; i < ctx->nb_streams; ++i)
+            ctx->streams[i]->discard = static_cast<int>(i) == audio ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+        const AVStream* st = ctx->streams[audio];
+        const int64_t start = ctx->start_time != AV_NOPTS_VALUE
+                                  ? av_rescale_q(ctx->start_time, AV_TIME_BASE_Q, st->time_base)
+                                  : 0;
+        int64_t end = AV_NOPTS_VALUE;
+        while (!stop.load() && av_read_frame(ctx, pkt) >= 0) {
+            const int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+            if (pkt->stream_index == audio && ts != AV_NOPTS_VALUE)
+                end = std::max(end, ts + std::max<int64_t>(pkt->duration, 0));
+            av_packet_unref(pkt);
+        }
+        if (!stop.load() && end != AV_NOPTS_VALUE)
+            seconds = Believable(static_cast<double>(end - start) * av_q2d(st->time_base));
+    }
+    av_packet_free(&pkt);
     avformat_close_input(&ctx);
     return seconds;
 }

@@ -1,7 +1,17 @@
 #pragma once
 
+#include <atomic>
 #include <string>
 
-// Duration in seconds of a media file as its container (or else its audio stream) tells it, or a
-// negative number when the file cannot be read as media. Reads only the headers.
+// The longest duration the window can show and mark (its slider counts tenths of a second in an int);
+// a file that claims more has a header that lies, and its duration counts as unknown.
+constexpr double kMaxMediaDuration = 2147483647.0 / 10;
+
+// Duration in seconds of a media file as its container (or else its audio stream) tells it, 0 when it
+// tells none that can be believed (a stream written to a pipe, a header that lies), or a negative number
+// when the file cannot be read as media. Reads only the headers.
 double ProbeMediaDuration(const std::string& path);
+
+// Duration in seconds found by reading every audio packet to the end of the file: for files whose
+// headers do not tell it. 0 when there is no audio or `stop` became true.
+double ScanMediaDuration(const std::string& path, const std::atomic<bool>& stop);

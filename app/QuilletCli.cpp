@@ -16,6 +16,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <limits>
 #include <unistd.h>
 
 namespace {
@@ -71,6 +72,9 @@ int ConvertOne(const std::string& source, const Options& opt) {
             Error("cannot read " + source + " as a video or audio file");
             return kExitFailed;
         }
+        // A stream written to a pipe tells no duration: the range runs to the end of what it holds.
+        if (end == 0)
+            end = std::numeric_limits<double>::infinity();
     }
     if (end < opt.start) {
         Error("the end (" + std::to_string(end) + " s) lies before the start");

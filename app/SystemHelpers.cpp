@@ -86,7 +86,10 @@ bool CreateDirectoryPath(const std::string& path) {
 }
 
 std::string FormatTime(double seconds) {
-    const int t = static_cast<int>(seconds * 10);
+    // Callers pass times of zero or more; anything else (a negative span, a time too long for the
+    // tenths to count) shows at the nearest end instead of as a negative or wrapped number.
+    const double tenths = seconds * 10;
+    const int t = tenths >= 1 ? (tenths < INT_MAX ? static_cast<int>(tenths) : INT_MAX) : 0;
     char buf[64];
     std::snprintf(buf, sizeof buf, "%02d:%02d:%02d.%01d", t / 36000, (t % 36000) / 600, (t % 600) / 10,
                   t % 10);

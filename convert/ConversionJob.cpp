@@ -6,6 +6,7 @@
 #include "SystemHelpers.h"
 
 #include <climits>
+#include <cmath>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -65,7 +66,8 @@ void CConversionJob::Start() {
 
     m_videoEdit.ResetExtraction();
     m_videoEdit.SetSourceRange(m_strSourcePath, m_dStartTime, m_dEndTime);
-    const double seconds = m_dEndTime - m_dStartTime;
+    // A range that runs to the end of a source of unknown length has no expected size.
+    const double seconds = std::isfinite(m_dEndTime) ? m_dEndTime - m_dStartTime : 0;
     if (m_nFormat == FORMAT_WAV) {
         const int channels = g_settings.GetWavChannels();
         const int rate = g_settings.GetWavSampleRate();

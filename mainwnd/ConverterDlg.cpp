@@ -21,6 +21,7 @@
 #include <QGroupBox>
 #include <QRegularExpressionValidator>
 #include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -212,6 +213,7 @@ void CConverterDlg::BuildControls() {
     connect(&m_slider, &CDrawnSliderCtrl::HScroll, this, &CConverterDlg::OnHScroll);
     connect(&m_player, &CMediaPlayer2::PlayStateChange, this, &CConverterDlg::OnPlayStateChange);
     connect(&m_player, &CMediaPlayer2::Error, this, &CConverterDlg::OnPlayerError);
+    connect(&m_player, &CMediaPlayer2::DurationChanged, this, &CConverterDlg::OnDurationChanged);
     m_positionTimer.setInterval(100);
     connect(&m_positionTimer, &QTimer::timeout, this, &CConverterDlg::OnTimer);
 }
@@ -346,27 +348,46 @@ void CConverterDlg::OnOpen() {
     StartWaitIndicator("Opening the source file, please waiting");
     m_player.SetFileName(m_strSourcePath);
     m_dDuration = m_player.GetDuration();
+    // Marks, labels and slider always belong to the new source, even before its duration is known
+    // (the player's events take it from there).
+    ShowDuration(true);
     if (!(m_dDuration > 0.0001))
-        return; // the player's events take it from here
-    const int n = static_cast<int>(m_dDuration * 10);
+        return;
+    UpdateData(false);
+    m_player.Play();
+}
+
+void CConverterDlg::ShowDuration(bool opened) {
+    const bool known = m_dDuration > 0.0001;
+    const int n = known ? static_cast<int>(m_dDuration * 10) : 100;
     // At least one tenth, so the keys still move the thumb on sources shorter than ten seconds.
     const int p = std::max(1, static_cast<int>(m_dDuration * 0.1));
     m_slider.SetRange(0, n, true);
-    m_slider.SetPos(0);
+    if (opened)
+        m_slider.SetPos(0);
     m_slider.SetTicFreq(n / 10);
     m_slider.SetPageSize(p);
     m_slider.SetLineSize(p);
     m_slider.SetTic(1);
-    m_dStartTime = 0;
-    m_dEndTime = m_dDuration;
-    m_slider.SetSelection(0, n);
+    if (opened)
+        m_dStartTime = 0;
+    // While the duration is unknown an end of 0 stands for the end of the source.
+    if (opened || m_dEndTime <= m_dStartTime)
+        m_dEndTime = m_dDuration;
+    ShowMarks();
     const std::string d = FormatTime(m_dDuration);
-    SetLabel(m_labelPosition, " 00:00:00.0 / " + d + " ");
-    SetLabel(m_labelStart, kZeroStart);
-    SetLabel(m_labelEnd, " End Time:  " + d);
-    SetLabel(m_labelMarked, " Marked Time:" + d);
-    UpdateData(false);
-    m_player.Play();
+    SetLabel(m_labelPosition, " " + FormatTime(opened ? 0 : m_player.GetCurrentPosition()) + " / " + d + " ");
+    if (opened)
+        SetLabel(m_labelStart, kZeroStart);
+    SetLabel(m_labelEnd, " End Time:  " + FormatTime(m_dEndTime));
+    SetLabel(m_labelMarked, " Marked Time:" + FormatTime(m_dEndTime - m_dStartTime));
+}
+
+void CConverterDlg::OnDurationChanged() {
+    if (m_dDuration > 0.0001 || !(m_player.GetDuration() > 0.0001))
+        return;
+    m_dDuration = m_player.GetDuration();
+    ShowDuration(false);
 }
 
 void CConverterDlg::OnPlay() {
@@ -439,20 +460,23 @@ void CConverterDlg::OnHScroll(int, int) {
 }
 
 void CConverterDlg::OnPlayStateChange(int, int newState) {
+    // The first of the three states after an Open means loaded: a source shorter than a moment of
+    // playback may reach the stopped state without ever being seen playing.
+    if (IsPreviewState(newState) && !m_bPlayerShown) {
+        m_bFileLoaded = 1;
+        if (m_player.GetPictureWidth() > 0) {
+            m_player.show();
+            m_picture.hide();
+        } else {
+            m_picture.show();
+            m_player.hide();
+        }
+        m_bPlayerShown = 1;
+        StopWaitIndicator();
+    }
     if (newState == 2) {
         m_bFileLoaded = 1;
         m_positionTimer.start();
-        if (!m_bPlayerShown) {
-            if (m_player.GetPictureWidth() > 0) {
-                m_player.show();
-                m_picture.hide();
-            } else {
-                m_picture.show();
-                m_player.hide();
-            }
-            m_bPlayerShown = 1;
-            StopWaitIndicator();
-        }
         return;
     }
     m_positionTimer.stop();
@@ -521,7 +545,10 @@ void CConverterDlg::OnConvert() {
     CProcessingDlg dlg(this);
     dlg.m_strSourcePath = m_strSourcePath;
     dlg.m_dStartTime = m_dStartTime;
-    dlg.m_dEndTime = m_dEndTime;
+    // An end not marked on a source of unknown duration: up to the end of the source.
+    dlg.m_dEndTime = m_dDuration > 0.0001 || m_dEndTime > m_dStartTime
+                         ? m_dEndTime
+                         : std::numeric_limits<double>::infinity();
     dlg.m_strOutputPath = MakeOutputPath(m_strSourcePath, format, g_settings.m_nOutputPathType, outputFolder);
     dlg.m_strTempWavPath = tempWav ? tempWav->Path() : tempFolder + CTempWavFile::kName;
     dlg.m_tempWav = tempWav;

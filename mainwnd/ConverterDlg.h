@@ -113,6 +113,7 @@ private slots:
     void OnTimer();
     void OnPlayStateChange(int oldState, int newState);
     void OnPlayerError();
+    void OnDurationChanged();
 
 private:
     bool OnInitDialog();
@@ -121,6 +122,9 @@ private:
     // Moves the tag texts between the edits and the members ("data exchange").
     void UpdateData(bool saveAndValidate);
     void ShowMarks();
+    // Slider, marks and labels for m_dDuration: all anew after an Open, or once a duration that was
+    // unknown becomes known.
+    void ShowDuration(bool opened);
     void SetLabel(QLabel& label, const std::string& text);
     bool IsPreviewState(int state) const { return state == 0 || state == 1 || state == 2; }
 

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <mpv/client.h>
 #include <mpv/render.h>
+#include <system_error>
 
 namespace {
 
@@ -122,6 +123,7 @@ CMediaPlayer2::CMediaPlayer2(QWidget* parent) : QWidget(parent), m_frame(std::ma
 }
 
 CMediaPlayer2::~CMediaPlayer2() {
+    StopScan();
     if (!m_mpv)
         return;
     // Both setters wait for a callback in progress, so none reaches this object afterwards; calls
@@ -158,8 +160,41 @@ void CMediaPlayer2::SetFileName(const std::string& utf8Path) {
     // mpv would play a folder as a playlist of what it holds, which is not the source.
     if (std::filesystem::is_directory(m_path, ec))
         m_path.clear();
-    m_probedDuration = m_path.empty() ? 0 : std::max(0.0, ProbeMediaDuration(m_path));
+    StopScan();
+    const double probed = m_path.empty() ? -1 : ProbeMediaDuration(m_path);
+    m_probedDuration = std::max(0.0, probed);
+    m_durationAnnounced = m_probedDuration > 0;
     StartLoad(false);
+    if (probed == 0)
+        StartScan();
+}
+
+void CMediaPlayer2::StartScan() {
+    m_scanStop = false;
+    const uint64_t serial = m_loadSerial;
+    try {
+        m_scan = std::thread([this, serial, path = m_path] {
+            const double seconds = ScanMediaDuration(path, m_scanStop);
+            if (seconds > 0)
+                PostToGuiThread(this, [this, serial, seconds] {
+                    if (serial != m_loadSerial || m_probedDuration > 0)
+                        return;
+                    m_probedDuration = seconds;
+                    if (!m_durationAnnounced) {
+                        m_durationAnnounced = true;
+                        emit DurationChanged();
+                    }
+                });
+        });
+    } catch (const std::system_error&) {
+        // Without a thread the duration stays what the player learns by playing.
+    }
+}
+
+void CMediaPlayer2::StopScan() {
+    m_scanStop = true;
+    if (m_scan.joinable())
+        m_scan.join();
 }
 
 void CMediaPlayer2::StartLoad(bool paused) {
@@ -277,7 +312,7 @@ void CMediaPlayer2::DrainEvents() {
                 break;
             case kObserveDuration:
                 if (isDouble && m_activeEntry == m_entryId)
-                    m_mpvDuration = *static_cast<double*>(property->data);
+                    SetMpvDuration(*static_cast<double*>(property->data));
                 break;
             default:
                 break;
@@ -313,7 +348,15 @@ void CMediaPlayer2::RefreshPlaybackProperties() {
     if (mpv_get_property(m_mpv, "time-pos", MPV_FORMAT_DOUBLE, &value) >= 0)
         m_timePos = value;
     if (mpv_get_property(m_mpv, "duration", MPV_FORMAT_DOUBLE, &value) >= 0)
-        m_mpvDuration = value;
+        SetMpvDuration(value);
+}
+
+void CMediaPlayer2::SetMpvDuration(double seconds) {
+    m_mpvDuration = seconds > 0 && seconds <= kMaxMediaDuration ? seconds : 0;
+    if (m_mpvDuration > 0 && !m_durationAnnounced && m_phase != Phase::Closed && m_phase != Phase::Opening) {
+        m_durationAnnounced = true;
+        Notify({Notice::kDuration, 0, 0});
+    }
 }
 
 void CMediaPlayer2::UpdateState() {
@@ -335,7 +378,7 @@ void CMediaPlayer2::UpdateState() {
     }
     if (state == m_state)
         return;
-    Notify({false, m_state, state});
+    Notify({Notice::kState, m_state, state});
     m_state = state;
 }
 
@@ -345,7 +388,7 @@ void CMediaPlayer2::FailLoad() {
     UpdateState();
     if (m_failedSerial != m_loadSerial) {
         m_failedSerial = m_loadSerial;
-        Notify({true, 0, 0});
+        Notify({Notice::kError, 0, 0});
     }
 }
 
@@ -370,8 +413,10 @@ void CMediaPlayer2::DeliverNotices() {
     while (alive && !m_notices.empty()) {
         const Notice notice = m_notices.front();
         m_notices.pop_front();
-        if (notice.isError)
+        if (notice.kind == Notice::kError)
             emit Error();
+        else if (notice.kind == Notice::kDuration)
+            emit DurationChanged();
         else
             emit PlayStateChange(notice.oldState, notice.newState);
     }

@@ -6,6 +6,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <thread>
 
 struct mpv_handle;
 struct mpv_render_context;
@@ -38,7 +39,8 @@ public:
     // as it is loaded, whether or not Play follows. The duration is read from the file's headers
     // before this returns. A file that cannot be played ends in Error.
     void SetFileName(const std::string& utf8Path);
-    // Seconds; 0 while unknown.
+    // Seconds; 0 while unknown. A file whose headers tell none (a stream written to a pipe, a header
+    // that lies) is scanned in the background; DurationChanged tells when the duration becomes known.
     double GetDuration() const;
     // Seconds, within 0 and the duration; the duration itself once stopped at the end. Right after
     // SetCurrentPosition, the requested position until the seek has completed.
@@ -64,6 +66,8 @@ signals:
     void PlayStateChange(int oldState, int newState);
     // A file that cannot be opened or has nothing to play; once per failed file.
     void Error();
+    // The duration of the current file became known after SetFileName.
+    void DurationChanged();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -73,7 +77,7 @@ protected:
 private:
     enum class Phase { Closed, Opening, Starting, Loaded, Ended };
     struct Notice {
-        bool isError;
+        enum Kind { kState, kError, kDuration } kind;
         int oldState;
         int newState;
     };
@@ -94,6 +98,9 @@ private:
     void Notify(const Notice& notice);
     void DeliverNotices();
     void Seek(double seconds);
+    void SetMpvDuration(double seconds);
+    void StartScan();
+    void StopScan();
 
     mpv_handle* m_mpv = nullptr;
     mpv_render_context* m_render = nullptr;
@@ -127,6 +134,10 @@ private:
     bool m_hasFrame = false;  // m_frame holds a picture of the current file
     bool m_videoSeen = false; // mpv has delivered video for the current file
     bool m_redrawQueued = false;
+
+    std::thread m_scan;
+    std::atomic<bool> m_scanStop{false};
+    bool m_durationAnnounced = false;
 
     bool m_bAutoSize = false;
     bool m_bProperty1056 = false;

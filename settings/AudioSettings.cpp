@@ -5,8 +5,11 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 CAudioSettings g_settings;
@@ -121,7 +124,17 @@ void CAudioSettings::Save() const {
 
 void CAudioSettings::LoadFrom(const std::string& path) {
     CIniFile ini;
-    ini.Read(path);
+    m_strUnreadablePath.clear();
+    struct stat st;
+    if (!ini.Read(path) && stat(path.c_str(), &st) == 0) {
+        // Saving over a file that could not be read would lose whatever else it holds.
+        const int error = errno;
+        m_strUnreadablePath = path;
+        std::fprintf(stderr,
+                     "quillet: cannot read the settings file %s (%s); this run uses the defaults and leaves "
+                     "it as it is\n",
+                     path.c_str(), std::strerror(error));
+    }
     for (const KeyDef& k : kKeys) {
         auto value = ini.Get(k.section, k.key);
         if (k.num)
@@ -133,6 +146,8 @@ void CAudioSettings::LoadFrom(const std::string& path) {
 }
 
 bool CAudioSettings::SaveTo(const std::string& path) const {
+    if (!m_strUnreadablePath.empty() && path == m_strUnreadablePath)
+        return false;
     CIniFile ini;
     ini.Read(path);
     for (const KeyDef& k : kKeys)

@@ -97,6 +97,10 @@ public:
     int m_nOggMaxBitrateIndex = 0;
     int m_nOggModeIndex = 0; // kept and edited, but no conversion reads it
     int m_nWmaBitrateIndex = 0;
+
+private:
+    // A settings file that exists but could not be read at the last load; it is never written over.
+    std::string m_strUnreadablePath;
 };
 
 // The one settings record of the process.

@@ -69,6 +69,11 @@ bool CIniFile::Read(const std::string& path) {
     // Lines end with "\r\n", "\n" or a lone "\r": no value read can hold a line break, just as none
     // can be written (Set turns them into blanks), so a loaded file saves back unchanged.
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // A read that breaks off (an I/O error, a folder by that name) is no file that was read.
+    if (in.bad()) {
+        errno = errno ? errno : EIO;
+        return false;
+    }
     size_t begin = 0;
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '\n' && text[i] != '\r')

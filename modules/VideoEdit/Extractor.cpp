@@ -619,7 +619,8 @@ ExtractionResult Extraction::Run() {
     m_dec->pkt_timebase = m_posTb;
 
     const double length = m_job.end - m_job.start;
-    m_targetFrames = std::isinf(m_job.end) ? INT64_MAX : llround(length * m_job.sampleRate);
+    // A range longer than any file (or without an end) runs to the end of the audio.
+    m_targetFrames = length * m_job.sampleRate < 9e18 ? llround(length * m_job.sampleRate) : INT64_MAX;
     m_totalSeconds = length;
     if (m_fmt->duration != AV_NOPTS_VALUE && m_fmt->duration > 0)
         m_totalSeconds = std::min(
@@ -630,7 +631,7 @@ ExtractionResult Extraction::Run() {
         return Finish(step);
     m_maxFrames =
         static_cast<int64_t>(m_writer.MaxDataBytes() / static_cast<uint64_t>(m_writer.BlockAlign()));
-    if (llround(m_totalSeconds * m_job.sampleRate) > m_maxFrames)
+    if (std::isfinite(m_totalSeconds) && m_totalSeconds * m_job.sampleRate > static_cast<double>(m_maxFrames))
         return Finish(Fail("The range of " + Quoted(m_job.sourcePath) +
                            " is too long for one WAV file (4 GB at most)."));
     if (m_targetFrames == 0)

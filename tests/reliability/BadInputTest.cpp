@@ -413,7 +413,7 @@ TEST_P(BadInputTest, ClearMessageAndNothingLeftBehind) {
         EXPECT_GE(DecodedFrames(output), 0) << output;
     } else if (std::strcmp(row.name, "disk full in step 1, WAV") == 0) {
         // A failed job keeps the part of the output it wrote, as a cancelled one does.
-        EXPECT_EQ(created, "clip_OUTPUT.wav");
+        EXPECT_EQ(created, "clip_OUTPUT.wav (16384 B)");
     } else {
         EXPECT_TRUE(created.empty()) << created;
     }
