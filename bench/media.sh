@@ -28,3 +28,38 @@ bench_seconds() {
     tail -n 1 "$log"
     rm -f "$log"
 }
+
+# Prints the path of the hour as an AVI of the kind capture and editing tools of its era write: the
+# H.264 video copied, the audio as 128 kbps CBR MP3 in byte-timed chunks of several frames each (the
+# MP3 muxed as raw bytes, then the header names its codec: format 0x55, 2 channels, 44100 Hz).
+bench_hour_avi() {
+    local media="$1/bench-media" mp4 avi="$1/bench-media/hour-640x360-h264-mp3cbr-bytechunks.avi"
+    mp4=$(bench_hour_source "$1") || return 1
+    if [[ ! -f "$avi" ]]; then
+        echo "Generating $avi (once; kept for later runs)..." >&2
+        ffmpeg -hide_banner -loglevel error -y -i "$mp4" -vn -ac 2 -ar 44100 -c:a libmp3lame -b:a 128k \
+            -f mp3 "$avi.mp3" >&2
+        ffmpeg -hide_banner -loglevel error -y -f u8 -ar 16000 -ac 1 -i "$avi.mp3" -i "$mp4" -map 1:v -map 0:a \
+            -c copy -bsf:v h264_mp4toannexb -f avi "$avi.part" >&2
+        rm -f "$avi.mp3"
+        local auds strf
+        auds=$(grep -obUa -m1 auds "$avi.part" | head -1 | cut -d: -f1)
+        strf=$(tail -c +"$((auds + 1))" "$avi.part" | head -c 4096 | grep -obUa -m1 strf | head -1 | cut -d: -f1)
+        strf=$((auds + strf + 8))
+        printf '\x55\x00\x02\x00\x44\xac\x00\x00' | dd of="$avi.part" bs=1 seek="$strf" conv=notrunc status=none
+        printf '\x01\x00\x00\x00' | dd of="$avi.part" bs=1 seek="$((strf + 12))" conv=notrunc status=none
+        mv "$avi.part" "$avi"
+    fi
+    echo "$avi"
+}
+
+# Prints the path of the hour remuxed to Matroska (with its cues).
+bench_hour_mkv() {
+    local mp4 mkv="$1/bench-media/hour-640x360-h264-aac48k.mkv"
+    mp4=$(bench_hour_source "$1") || return 1
+    if [[ ! -f "$mkv" ]]; then
+        ffmpeg -hide_banner -loglevel error -y -i "$mp4" -c copy "$mkv.part.mkv" >&2
+        mv "$mkv.part.mkv" "$mkv"
+    fi
+    echo "$mkv"
+}
