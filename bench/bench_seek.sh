@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A 10 s range at the end of an hour: in an AVI with byte-timed MP3 chunks (placed by counting samples
 # from the start) against ffmpeg's accurate seek of the same range ("-i SRC -ss S -to E", which decodes
-# the audio from the start); and in every container, the end against the start.
+# the audio from the start, and cuts by the byte-count timestamps, so a few samples off the count);
+# and in every container, the end against the start. Sample accuracy is the tests' business.
 set -euo pipefail
 . "$(dirname "$0")/media.sh"
 build="$(cd "${1:-build}" && pwd)"
@@ -33,15 +34,6 @@ for round in 1 2 3; do
 done
 printf "AVI, 10 s at the end:  VideoEdit %.2f s | ffmpeg -ss (accurate) %.2f s | ratio %s\n" "$ve" "$ff" \
     "$(ratio "$ve" "$ff")"
-# The same samples as ffmpeg's (which writes a longer header).
-ours_bytes=$(($(stat -c %s "$out/ours.wav") - 44))
-ff_data=$(($(grep -obUa -m1 'data' "$out/ffmpeg.wav" | head -1 | cut -d: -f1) + 8))
-if cmp -s <(tail -c +$((ff_data + 1)) "$out/ffmpeg.wav" | head -c "$ours_bytes") <(tail -c +45 "$out/ours.wav"); then
-    echo "  the range holds the same samples as ffmpeg's decode from the start"
-else
-    echo "  the range differs from ffmpeg's decode from the start"
-fi
-
 for src in "$avi" "$mkv" "$mp4"; do
     start="" end=""
     for round in 1 2 3; do
