@@ -439,7 +439,7 @@ double CMediaPlayer2::GetCurrentPosition() const {
     // also run a little past the duration the headers give, which the marks must not exceed.
     const double duration = GetDuration();
     if (duration <= 0)
-        return std::max(0.0, m_timePos);
+        return std::clamp(m_timePos, 0.0, kMaxMediaDuration);
     return m_state == kStopped ? duration : std::clamp(m_timePos, 0.0, duration);
 }
 
