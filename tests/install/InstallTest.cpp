@@ -55,10 +55,11 @@ TEST_F(InstallTest, InstalledCliRunsManyAtOnceWithTheWindowsSettings) {
     }
     WriteFileText(dir.File("list"), list);
     std::string out;
-    ASSERT_EQ(RunProgram("xargs", {"-0", "-a", dir.File("list"), "-n", "1", "-P", "4", prefix + "/bin/quillet-cli",
-                                   "-q"},
-                         &out),
-              0);
+    ASSERT_EQ(
+        RunProgram("xargs",
+                   {"-0", "-a", dir.File("list"), "-n", "1", "-P", "4", prefix + "/bin/quillet-cli", "-q"},
+                   &out),
+        0);
     for (int i = 0; i < 4; ++i) {
         const std::string output = dir.File("s" + std::to_string(i) + "/clip_OUTPUT.ogg");
         EXPECT_NE(out.find(output + "\n"), std::string::npos) << out;
@@ -112,12 +113,12 @@ TEST_F(InstallTest, MenuEntryValidatesAndCoversTheFormatsOfOpen) {
     EXPECT_TRUE(metainfoCheck == 127 || metainfoCheck == 0) << out;
 
     const QString entry = QString::fromStdString(ReadFileText(desktop));
-    const QString icon = QRegularExpression("^Icon=(.*)$", QRegularExpression::MultilineOption)
-                             .match(entry)
-                             .captured(1);
+    const QString icon =
+        QRegularExpression("^Icon=(.*)$", QRegularExpression::MultilineOption).match(entry).captured(1);
     EXPECT_TRUE(FileExists(share + "icons/hicolor/scalable/apps/" + icon.toStdString() + ".svg"));
     EXPECT_TRUE(FileExists(share + "icons/hicolor/48x48/apps/" + icon.toStdString() + ".png"));
-    EXPECT_TRUE(FileExists(share + "man/man1/quillet.1.gz") && FileExists(share + "man/man1/quillet-cli.1.gz"));
+    EXPECT_TRUE(FileExists(share + "man/man1/quillet.1.gz") &&
+                FileExists(share + "man/man1/quillet-cli.1.gz"));
 
     const QStringList listed = QRegularExpression("^MimeType=(.*)$", QRegularExpression::MultilineOption)
                                    .match(entry)
@@ -137,8 +138,9 @@ TEST_F(InstallTest, MenuEntryValidatesAndCoversTheFormatsOfOpen) {
         if (ext == "ram" || !typesOf.count(ext))
             continue;
         const auto& types = typesOf[ext];
-        EXPECT_TRUE(std::any_of(types.begin(), types.end(), [&](const QString& t) { return listed.contains(t); }))
-            << ext.toStdString();
+        EXPECT_TRUE(std::any_of(types.begin(), types.end(), [&](const QString& t) {
+            return listed.contains(t);
+        })) << ext.toStdString();
     }
 }
 
