@@ -5,8 +5,10 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 # The project's own builds stop at any warning; plain CMake builds do not.
 WERROR = -DQUILLET_WERROR=ON
+PREFIX ?= /usr/local
+DESTDIR ?=
 
-.PHONY: all deps configure build run test bench sanitize sanitize-address sanitize-thread fuzz format format-check clean
+.PHONY: all deps configure build run test install package bench sanitize sanitize-address sanitize-thread fuzz format format-check clean
 
 all: build
 
@@ -24,6 +26,15 @@ run: build
 
 test: build
 	@cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+# Installs under PREFIX (the program directory is PREFIX/lib/quillet), staged under DESTDIR if given.
+install: build
+	@DESTDIR=$(DESTDIR) cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+# The Debian package, $(BUILD_DIR)/quillet_<version>_<arch>.deb; install it with
+# `apt-get install ./quillet_*.deb`.
+package: build
+	@cd $(BUILD_DIR) && cpack -G DEB
 
 # ASan + UBSan over the whole suite, then TSan over the job and the encoders (the threaded parts).
 SAN_ENV = QT_QPA_PLATFORM=offscreen \

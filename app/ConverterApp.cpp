@@ -6,6 +6,7 @@
 #include "Skin.h"
 #include "SystemHelpers.h"
 
+#include <QTimer>
 #include <dlfcn.h>
 
 const char* const kRegisteredComponents[4] = {"viscomwave.so", "VideoEdit.so", "RealMediaSplitter.so",
@@ -46,9 +47,20 @@ int CConverterApp::InitInstance() {
     m_bSkinLoaded = 1;
     {
         CConverterDlg dlg;
+        if (!m_strFileToOpen.empty())
+            QTimer::singleShot(0, &dlg, [&dlg, this] { OpenFileAtStart(dlg); });
         dlg.exec();
     }
     return 0;
+}
+
+void CConverterApp::OpenFileAtStart(CConverterDlg& dlg) const {
+    // What the Open dialog says of a name that does not exist; anything else opens as chosen there.
+    if (!FileExists(m_strFileToOpen) || DirectoryExists(m_strFileToOpen))
+        ShowMessage(m_strFileToOpen + "\nFile not found.\nPlease verify the correct file name was given.",
+                    MsgButtons::Ok, &dlg, MsgIcon::Warning);
+    else
+        dlg.OpenSource(m_strFileToOpen);
 }
 
 int CConverterApp::ExitInstance() {

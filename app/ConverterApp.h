@@ -2,6 +2,8 @@
 
 #include <string>
 
+class CConverterDlg;
+
 // The application: checks the media runtime, registers the components, prepares the skin, runs the
 // main window, and releases the skin at the end.
 class CConverterApp {
@@ -14,6 +16,11 @@ public:
     static bool RegisterComponent(const std::string& path);
 
     int m_bSkinLoaded = 0;
+    // A file named on the command line, opened once the main window shows; "" for none.
+    std::string m_strFileToOpen;
+
+private:
+    void OpenFileAtStart(CConverterDlg& dlg) const;
 };
 
 // The components registered at every start, in order.

@@ -2,15 +2,58 @@
 #include "QuilletResources.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QFileInfo>
+#include <cstdio>
 
-int main(int, char** argv) {
-    // The program takes no command-line arguments; Qt gets none either.
-    int argc = 1;
-    char* args[] = {argv[0], nullptr};
-    QApplication app(argc, args);
+namespace {
+
+// The command line names at most the file to open; --help and --version answer without a display.
+// Returns the absolute path of the file, "" for none; exits on --help, --version and errors.
+std::string ParseCommandLine(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("quillet"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUILLET_VERSION));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Takes the sound out of a video or audio file: preview it, mark a range, and write the audio of "
+        "that range as MP3, WAV, Ogg Vorbis or WMA."));
+    // Not addHelpOption: its --help-all lists Qt's own options, which this program does not take.
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Displays help on commandline options."));
+    parser.addOption(help);
+    parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("FILE"),
+                                 QStringLiteral("Video or audio file to open at start, as with Open."),
+                                 QStringLiteral("[FILE]"));
+    parser.process(app);
+    if (parser.isSet(help)) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        std::exit(0);
+    }
+    const QStringList files = parser.positionalArguments();
+    if (files.size() > 1) {
+        std::fprintf(stderr, "quillet: one file at most (see --help)\n");
+        std::exit(1);
+    }
+    return files.isEmpty() ? std::string()
+                           : QFile::encodeName(QFileInfo(files.front()).absoluteFilePath()).toStdString();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::string fileToOpen = ParseCommandLine(argc, argv);
+    // Qt gets no arguments of its own.
+    int qtArgc = 1;
+    char* qtArgs[] = {argv[0], nullptr};
+    QApplication app(qtArgc, qtArgs);
     QApplication::setApplicationName(QStringLiteral("Quillet"));
+    // Lets the desktop match the window with its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(QUILLET_APP_ID));
     InitQuilletResources();
     CConverterApp theApp;
+    theApp.m_strFileToOpen = fileToOpen;
     theApp.InitInstance();
     return theApp.ExitInstance();
 }

@@ -1,5 +1,5 @@
 // quillet-cli: the conversion of the window, for scripts. Same extraction stage, same encoders, same
-// messages; settings are read (never written) from the program directory's "param.ini" or --settings.
+// messages; settings are read (never written) from the window's "param.ini" or --settings.
 
 #include "AudioSettings.h"
 #include "ConversionJob.h"
@@ -185,7 +185,7 @@ int main(int argc, char** argv) {
     }
 
     g_settings.LoadFrom(parser.isSet("settings") ? parser.value("settings").toStdString()
-                                                 : GetAppDirectory() + "param.ini");
+                                                 : SettingsFilePath());
     if (parser.isSet("format")) {
         const int format = FormatFromName(parser.value("format"));
         if (format < 0) {

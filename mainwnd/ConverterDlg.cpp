@@ -18,7 +18,9 @@
 #include "WaitIndicator.h"
 
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QGroupBox>
+#include <QMimeData>
 #include <QRegularExpressionValidator>
 #include <algorithm>
 #include <limits>
@@ -65,6 +67,14 @@ const char* const kFormatNames[] = {"mp3", "wav", "ogg", "wma"};
 constexpr const char* kZeroPosition = " 00:00:00.0 / 00:00:00.0 ";
 constexpr const char* kZeroStart = " Start Time: 00:00:00.0";
 
+// The one local file a drag carries, or "" (the window holds one source, so several are refused).
+std::string DraggedFile(const QMimeData* data) {
+    const QList<QUrl> urls = data->urls();
+    if (urls.size() != 1 || !urls.front().isLocalFile() || !QFileInfo(urls.front().toLocalFile()).isFile())
+        return {};
+    return QFile::encodeName(urls.front().toLocalFile()).toStdString();
+}
+
 } // namespace
 
 CConverterDlg::CConverterDlg(QWidget* parent)
@@ -82,6 +92,7 @@ CConverterDlg::CConverterDlg(QWidget* parent)
         m_hIcon = QIcon(QStringLiteral(":/icons/128.png"));
     BuildControls();
     OnInitDialog();
+    setAcceptDrops(true);
 }
 
 CConverterDlg::~CConverterDlg() {
@@ -334,7 +345,12 @@ void CConverterDlg::OnOpen() {
     dlg.m_ofn.lpstrTitle = QStringLiteral("Open a video file");
     if (dlg.DoModal() != IDOK)
         return;
-    const QString ext = dlg.GetFileExt().toLower();
+    OpenSource(dlg.GetPathName().toStdString());
+}
+
+void CConverterDlg::OpenSource(const std::string& path) {
+    UpdateData(true);
+    const QString ext = QFileInfo(QString::fromStdString(path)).suffix().toLower();
     if ((ext == "rm" || ext == "rmvb" || ext == "ram") && !IsRealPlayerInstalled()) {
         ShowMessage(
             "RealOne Player is not installed.\nPlease install RealOne Player software first,and then try "
@@ -342,7 +358,7 @@ void CConverterDlg::OnOpen() {
             MsgButtons::Ok, this, MsgIcon::Warning);
         return;
     }
-    m_strSourcePath = dlg.GetPathName().toStdString();
+    m_strSourcePath = path;
     m_bFileLoaded = 0;
     m_bPlayerShown = 0;
     StartWaitIndicator("Opening the source file, please waiting");
@@ -589,6 +605,20 @@ void CConverterDlg::OnExit() {
 void CConverterDlg::closeEvent(QCloseEvent* event) {
     event->accept();
     OnExit();
+}
+
+void CConverterDlg::dragEnterEvent(QDragEnterEvent* event) {
+    if (!DraggedFile(event->mimeData()).empty())
+        event->acceptProposedAction();
+}
+
+void CConverterDlg::dropEvent(QDropEvent* event) {
+    const std::string path = DraggedFile(event->mimeData());
+    if (path.empty())
+        return;
+    event->acceptProposedAction();
+    // After the drop has ended, so a message box of the opening never keeps the drag source waiting.
+    QTimer::singleShot(0, this, [this, path] { OpenSource(path); });
 }
 
 void CConverterDlg::OnDestroy() {

@@ -74,6 +74,9 @@ public:
     void OnEndTime();
     void OnClear();
 
+    // Opens a file as if chosen with Open; the command line and a drop on the window come here too.
+    void OpenSource(const std::string& path);
+
     // The tag fields enabled for the format of the settings.
     void UpdateTagFields();
 
@@ -102,6 +105,8 @@ protected:
     void accept() override {} // Enter does nothing
     void reject() override {} // nor does Escape
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private slots:
     void OnFormatChange(int index);

@@ -13,6 +13,7 @@ packages=(
     fonts-dejavu-core
     ffmpeg mpg123 vorbis-tools time
     xvfb xauth
+    help2man desktop-file-utils appstream shared-mime-info dpkg-dev file
 )
 if [[ "${1:-}" == fuzz ]]; then
     packages+=(clang libclang-rt-14-dev)

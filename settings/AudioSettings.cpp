@@ -86,11 +86,38 @@ std::string HomeDirectory() {
     return home;
 }
 
-std::string SettingsFilePath() {
-    return GetAppDirectory() + "param.ini";
+// An installed copy: <prefix>/bin/quillet leads to the program directory <prefix>/lib/quillet/.
+bool IsInstalledCopy(const std::string& appDir) {
+    char* bin = realpath((appDir + "../../bin/quillet").c_str(), nullptr);
+    char* self = realpath((appDir + "quillet").c_str(), nullptr);
+    const bool installed = bin && self && std::strcmp(bin, self) == 0;
+    std::free(bin);
+    std::free(self);
+    return installed;
+}
+
+// Missing levels are made private to the user, as the XDG base directory rules ask.
+void CreatePrivateFolder(const std::string& dir) {
+    for (size_t slash = dir.find('/', 1); slash != std::string::npos; slash = dir.find('/', slash + 1))
+        mkdir(dir.substr(0, slash).c_str(), 0700);
 }
 
 } // namespace
+
+std::string SettingsFilePath(bool forWriting) {
+    const std::string appDir = GetAppDirectory();
+    // Even root keeps its settings out of an installed copy, which the package manager owns.
+    if (access(appDir.c_str(), W_OK) == 0 && !IsInstalledCopy(appDir))
+        return appDir + "param.ini";
+    const char* configHome = std::getenv("XDG_CONFIG_HOME");
+    std::string dir = configHome && configHome[0] == '/' ? configHome : HomeDirectory() + ".config";
+    if (dir.back() != '/')
+        dir += '/';
+    dir += "quillet/";
+    if (forWriting)
+        CreatePrivateFolder(dir);
+    return dir + "param.ini";
+}
 
 std::string_view CBoundedText::Cut(std::string_view text, size_t maxChars) {
     size_t chars = 0;
@@ -119,7 +146,7 @@ void CAudioSettings::Load() {
 }
 
 void CAudioSettings::Save() const {
-    SaveTo(SettingsFilePath());
+    SaveTo(SettingsFilePath(true));
 }
 
 void CAudioSettings::LoadFrom(const std::string& path) {

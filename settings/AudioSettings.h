@@ -29,7 +29,7 @@ private:
 // The output format index, in the order of the main window's format list.
 enum OutputFormat { FORMAT_MP3 = 0, FORMAT_WAV = 1, FORMAT_OGG = 2, FORMAT_WMA = 3 };
 
-// Every persistent setting, kept in "param.ini" in the program directory. Most settings are the index
+// Every persistent setting, kept in "param.ini" (see SettingsFilePath). Most settings are the index
 // of an item of a drop-down list; the accessors turn indices into the values encoders need.
 class CAudioSettings {
 public:
@@ -46,9 +46,9 @@ public:
     CAudioSettings() = default;
     virtual ~CAudioSettings() = default;
 
-    // Reads "param.ini" of the program directory; missing keys take their defaults. Then Validate.
+    // Reads "param.ini"; missing keys take their defaults. Then Validate.
     void Load();
-    // Writes every key to "param.ini" of the program directory. A failed write is ignored.
+    // Writes every key to "param.ini". A failed write is ignored.
     void Save() const;
     // The same with another file (the command-line converter reads settings from a file of its
     // choosing). SaveTo reports whether the file was written.
@@ -105,3 +105,8 @@ private:
 
 // The one settings record of the process.
 extern CAudioSettings g_settings;
+
+// "param.ini" of the program directory when that directory is writable and not an installed copy
+// (a build tree, a portable copy); otherwise $XDG_CONFIG_HOME/quillet/param.ini (by default
+// <home>/.config/quillet/). forWriting creates that folder when it is missing.
+std::string SettingsFilePath(bool forWriting = false);

@@ -1,7 +1,8 @@
-// Renders the program's drawings to pictures: bitmap 148 from its SVG, and a contact sheet of icons
-// for looking at them side by side.
+// Renders the program's drawings to pictures: bitmap 148 from its SVG, the program icon in the sizes
+// desktop menus ask for (res/linux/icons/), and a contact sheet of icons for looking at them side by side.
 //
 //   quillet_render_pictures picture <in.svg> <out.png>
+//   quillet_render_pictures icon <in.svg> <size> <out.png>
 //   quillet_render_pictures sheet <out.png> <icon.svg>... [--picture <148.png>]
 
 #include <QCoreApplication>
@@ -79,6 +80,10 @@ int main(int argc, char** argv) {
     const QStringList args = app.arguments().mid(1);
     if (args.size() == 3 && args[0] == "picture")
         return Picture(args[1], args[2]);
+    if (args.size() == 4 && args[0] == "icon") {
+        const int size = args[2].toInt();
+        return size > 0 && Render(args[1], QSize(size, size)).save(args[3]) ? 0 : 1;
+    }
     if (args.size() >= 3 && args[0] == "sheet") {
         QStringList icons = args.mid(2);
         QString picture;
@@ -90,8 +95,8 @@ int main(int argc, char** argv) {
         return Sheet(args[1], icons, picture);
     }
     std::fprintf(stderr,
-                 "usage: %s picture <in.svg> <out.png> | sheet <out.png> <icon.svg>... [--picture "
-                 "<png>]\n",
+                 "usage: %s picture <in.svg> <out.png> | icon <in.svg> <size> <out.png> | sheet <out.png> "
+                 "<icon.svg>... [--picture <png>]\n",
                  argv[0]);
     return 2;
 }
