@@ -6,7 +6,9 @@
 #include <QImage>
 #include <QPainter>
 #include <QPointer>
+#include <QTimerEvent>
 #include <algorithm>
+#include <chrono>
 #include <clocale>
 #include <cstdlib>
 #include <filesystem>
@@ -164,6 +166,7 @@ void CMediaPlayer2::SetFileName(const std::string& utf8Path) {
 
 void CMediaPlayer2::StartLoad(bool paused) {
     ++m_loadSerial;
+    SetPauseAt(-1);
     m_entryId = -1;
     m_activeEntry = -1;
     m_paused = paused;
@@ -274,6 +277,7 @@ void CMediaPlayer2::DrainEvents() {
             case kObserveTimePos:
                 if (isDouble && m_activeEntry == m_entryId)
                     m_timePos = *static_cast<double*>(property->data);
+                CheckPauseAt();
                 break;
             case kObserveDuration:
                 if (isDouble && m_activeEntry == m_entryId)
@@ -299,6 +303,7 @@ void CMediaPlayer2::DrainEvents() {
     if (flagsChanged && m_phase == Phase::Loaded) {
         RefreshPlayFlags();
         UpdateState();
+        CheckPauseAt();
     }
 }
 
@@ -401,6 +406,7 @@ double CMediaPlayer2::GetCurrentPosition() const {
 void CMediaPlayer2::SetCurrentPosition(double seconds) {
     if (!m_mpv || m_phase == Phase::Closed)
         return;
+    SetPauseAt(-1);
     seconds = std::max(0.0, GetDuration() > 0 ? std::min(seconds, GetDuration()) : seconds);
     if (m_phase == Phase::Ended) {
         StartLoad(true);
@@ -479,6 +485,7 @@ void CMediaPlayer2::Play() {
 }
 
 void CMediaPlayer2::Pause() {
+    SetPauseAt(-1);
     if (!m_mpv || m_phase == Phase::Closed || m_phase == Phase::Ended)
         return;
     int pause = 1;
@@ -574,4 +581,52 @@ void CMediaPlayer2::RequestRedraw() {
             RenderFrame(true);
         },
         Qt::QueuedConnection);
+}
+
+void CMediaPlayer2::SetPauseAt(double seconds) {
+    m_pauseAt = seconds >= 0 ? seconds : -1;
+    m_pauseAtSeenPos = -1;
+    m_pauseAtTimer.stop();
+    CheckPauseAt();
+}
+
+// Watched at every position mpv reports and, in between, by a timer set for the moment the time should
+// come, so the pause falls within a few milliseconds of it.
+void CMediaPlayer2::CheckPauseAt() {
+    if (m_pauseAt < 0)
+        return;
+    if (m_phase == Phase::Closed || m_phase == Phase::Ended || (m_phase == Phase::Loaded && m_eofReached)) {
+        SetPauseAt(-1);
+        return;
+    }
+    if (m_phase != Phase::Loaded || m_paused || m_seekPending)
+        return; // not playing yet: looked at again when it is
+    double pos = m_timePos;
+    mpv_get_property(m_mpv, "time-pos", MPV_FORMAT_DOUBLE, &pos);
+    // The position moves in steps of a video frame; in between, the clock tells how far it has come.
+    const auto now = std::chrono::steady_clock::now();
+    if (pos != m_pauseAtSeenPos) {
+        m_pauseAtSeenPos = pos;
+        m_pauseAtSeenTime = now;
+    } else {
+        pos += std::min(0.1, std::chrono::duration<double>(now - m_pauseAtSeenTime).count());
+    }
+    const double left = m_pauseAt - pos;
+    if (left > 0.005) {
+        m_pauseAtTimer.start(std::clamp(static_cast<int>(left * 1000), 1, 200), Qt::PreciseTimer, this);
+        return;
+    }
+    const double at = m_pauseAt;
+    m_pauseAt = -1;
+    m_pauseAtTimer.stop();
+    int pause = 1;
+    mpv_set_property_async(m_mpv, 0, "pause", MPV_FORMAT_FLAG, &pause);
+    Seek(at);
+}
+
+void CMediaPlayer2::timerEvent(QTimerEvent* event) {
+    if (event->timerId() == m_pauseAtTimer.timerId())
+        CheckPauseAt();
+    else
+        QWidget::timerEvent(event);
 }

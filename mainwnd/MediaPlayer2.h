@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QBasicTimer>
 #include <QWidget>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -60,6 +62,11 @@ public:
     void SetProperty1056(bool value) { m_bProperty1056 = value; }
     bool GetProperty1056() const { return m_bProperty1056; }
 
+    // Pauses once playback reaches the time (seconds) and shows that very moment; a negative time,
+    // Pause, a seek or another file cancels it.
+    void SetPauseAt(double seconds);
+    double GetPauseAt() const { return m_pauseAt; }
+
 signals:
     void PlayStateChange(int oldState, int newState);
     // A file that cannot be opened or has nothing to play; once per failed file.
@@ -69,6 +76,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
 
 private:
     enum class Phase { Closed, Opening, Starting, Loaded, Ended };
@@ -127,6 +135,12 @@ private:
     bool m_hasFrame = false;  // m_frame holds a picture of the current file
     bool m_videoSeen = false; // mpv has delivered video for the current file
     bool m_redrawQueued = false;
+
+    void CheckPauseAt();
+    double m_pauseAt = -1;
+    double m_pauseAtSeenPos = -1;
+    std::chrono::steady_clock::time_point m_pauseAtSeenTime;
+    QBasicTimer m_pauseAtTimer;
 
     bool m_bAutoSize = false;
     bool m_bProperty1056 = false;
