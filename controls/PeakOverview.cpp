@@ -15,7 +15,8 @@ void CPeakOverview::Reset(int sampleRate, double expectedSeconds) {
     std::lock_guard lock(m_mutex);
     m_nSampleRate = std::max(1, sampleRate);
     m_nSamplesPerBin = kBaseSamplesPerBin;
-    const double expectedSamples = std::isfinite(expectedSeconds) ? std::max(0.0, expectedSeconds) * m_nSampleRate : 0;
+    const double expectedSamples =
+        std::isfinite(expectedSeconds) ? std::max(0.0, expectedSeconds) * m_nSampleRate : 0;
     while (expectedSamples / static_cast<double>(m_nSamplesPerBin) > static_cast<double>(kMaxBins))
         m_nSamplesPerBin *= 2;
     m_bins.clear();

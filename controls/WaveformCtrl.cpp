@@ -97,7 +97,8 @@ void CWaveformCtrl::paintEvent(QPaintEvent*) {
     if (m_overview && (!m_overview->IsComplete() || m_overview->HasAudio())) {
         const size_t columns = static_cast<size_t>(right - left);
         m_nShownVersion = m_overview->Version();
-        const size_t covered = m_overview->Spans(t0, (t1 - t0) / static_cast<double>(columns), columns, m_columns);
+        const size_t covered =
+            m_overview->Spans(t0, (t1 - t0) / static_cast<double>(columns), columns, m_columns);
         const int mid = height() / 2;
         const double scale = std::max(1, height() / 2 - 2) / 32768.0;
         for (size_t i = 0; i < covered; ++i) {

@@ -21,6 +21,7 @@
 #include <QGroupBox>
 #include <QRegularExpressionValidator>
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -63,6 +64,12 @@ const char* const kFormatNames[] = {"mp3", "wav", "ogg", "wma"};
 
 constexpr const char* kZeroPosition = " 00:00:00.0 / 00:00:00.0 ";
 constexpr const char* kZeroStart = " Start Time: 00:00:00.0";
+
+// End minus start, rounded to the microsecond: 50.3 - 20.3 is 29.999999999999996 in doubles, which the
+// tenths (truncated) would show as 29.9.
+double MarkedLength(double start, double end) {
+    return std::round((end - start) * 1e6) / 1e6;
+}
 
 } // namespace
 
@@ -408,7 +415,7 @@ void CConverterDlg::SetStartMark(double seconds) {
         m_dEndTime = m_player.GetDuration();
         SetLabel(m_labelEnd, " End Time:  " + FormatTime(m_dEndTime));
     }
-    SetLabel(m_labelMarked, " Marked Time:" + FormatTime(m_dEndTime - m_dStartTime));
+    SetLabel(m_labelMarked, " Marked Time:" + FormatTime(MarkedLength(m_dStartTime, m_dEndTime)));
     ShowMarks();
 }
 
@@ -426,7 +433,7 @@ void CConverterDlg::SetEndMark(double seconds) {
         m_dStartTime = 0;
         SetLabel(m_labelStart, kZeroStart);
     }
-    SetLabel(m_labelMarked, " Marked Time:" + FormatTime(m_dEndTime - m_dStartTime));
+    SetLabel(m_labelMarked, " Marked Time:" + FormatTime(MarkedLength(m_dStartTime, m_dEndTime)));
     ShowMarks();
 }
 

@@ -26,7 +26,8 @@ const char* const kBadTimeText =
 
 // "h:mm:ss.s", "m:ss.s" or seconds ("," may stand for "."); nothing for any other text.
 std::optional<double> ParseTimeText(const QString& text) {
-    const QStringList parts = text.trimmed().replace(QLatin1Char(','), QLatin1Char('.')).split(QLatin1Char(':'));
+    const QStringList parts =
+        text.trimmed().replace(QLatin1Char(','), QLatin1Char('.')).split(QLatin1Char(':'));
     if (parts.size() > 3)
         return std::nullopt;
     static const QRegularExpression kWhole(QStringLiteral("^\\d{1,9}$"));

@@ -86,7 +86,8 @@ public:
         const double start = seconds * m_rate;
         int k = start < 0 ? static_cast<int>(std::min<double>(n, std::ceil(-start * scale))) : 0;
         while (k < n) {
-            const auto bin = static_cast<int64_t>(std::floor((start + k / scale) / static_cast<double>(m_spb)));
+            const auto bin =
+                static_cast<int64_t>(std::floor((start + k / scale) / static_cast<double>(m_spb)));
             if (bin >= static_cast<int64_t>(CPeakOverview::kMaxBins)) {
                 Flush();
                 m_overview.Coarsen();
@@ -249,8 +250,9 @@ bool CWaveformReader::Read(const std::string& path, CPeakOverview& overview, con
     auto drain = [&] {
         while (avcodec_receive_frame(r.dec, r.frame) >= 0) {
             const int64_t ts = r.frame->best_effort_timestamp;
-            const double at =
-                ts != AV_NOPTS_VALUE ? static_cast<double>(ts) * av_q2d(st->time_base) - containerStart : next;
+            const double at = ts != AV_NOPTS_VALUE
+                                  ? static_cast<double>(ts) * av_q2d(st->time_base) - containerStart
+                                  : next;
             sink.AddFrame(r.frame, at);
             sawAudio = true;
             if (r.frame->sample_rate > 0)
