@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
     reader.Stop();
     const double covered = overview->CoveredSeconds();
     const CPeakOverview::Peak peak = overview->PeakBetween(0, covered);
-    std::printf("covered %.3f s, %zu bytes of peaks, peak %d..%d\n", covered, overview->MemoryBytes(), peak.lo,
-                peak.hi);
+    std::printf("covered %.3f s, %zu bytes of peaks, peak %d..%d\n", covered, overview->MemoryBytes(),
+                peak.lo, peak.hi);
     return overview->HasAudio() ? 0 : 1;
 }

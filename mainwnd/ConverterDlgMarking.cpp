@@ -101,8 +101,9 @@ void CConverterDlg::SetUpKeys() {
     m_btnEndTime.setToolTip(QStringLiteral("Mark the end at the current position (O)"));
     m_btnClear.setToolTip(QStringLiteral("Mark the whole file again"));
     m_btnPlaySelection.setToolTip(QStringLiteral("Play the marked range and pause at its end (P)"));
-    m_slider.setToolTip(QStringLiteral("When paused: Left and Right move 1 s, Shift+Left and Shift+Right "
-                                       "0.1 s; Home and End go to the start and the end"));
+    m_slider.setToolTip(
+        QStringLiteral("Left and Right move 1 s, Shift+Left and Shift+Right 0.1 s; Home and End "
+                       "go to the start and the end"));
     m_labelStart.setToolTip(QStringLiteral("Double-click to type the start (h:mm:ss.s, m:ss.s or seconds)"));
     m_labelEnd.setToolTip(QStringLiteral("Double-click to type the end (h:mm:ss.s, m:ss.s or seconds)"));
     // A click into the preview or the strip takes the keyboard away from a tag field.
@@ -211,8 +212,10 @@ void CConverterDlg::SeekTo(double seconds) {
     if (!IsPreviewState(m_player.GetPlayState()))
         return;
     const double duration = std::max(m_dDuration, m_player.GetDuration());
+    seconds =
+        std::max(0.0, duration > 0 ? std::min(seconds, duration) : seconds); // the length may be unknown
     // Rounded to the microsecond, so that steps of a tenth land on tenths as the slider counts them.
-    const double t = std::round(std::clamp(seconds, 0.0, duration) * 1e6) / 1e6;
+    const double t = std::round(seconds * 1e6) / 1e6;
     m_player.SetCurrentPosition(t);
     m_slider.SetPos(static_cast<int>(t * 10));
     SetLabel(m_labelPosition, " " + FormatTime(t) + " / " + FormatTime(m_dDuration) + " ");

@@ -49,6 +49,8 @@ public:
     void SetCurrentPosition(double seconds);
     // One of PlayState.
     int GetPlayState() const;
+    // Whether a seek is still on its way.
+    bool IsSeeking() const { return m_seekPending; }
     // Width of the source's picture; 0 for audio, also when the only picture is embedded cover art.
     int GetPictureWidth() const;
     // Play at the stopped end plays again from the start.
@@ -125,6 +127,7 @@ private:
     bool m_seekPending = false;
     bool m_seekIssued = false;
     bool m_seekAcknowledged = false;
+    bool m_bHoldTarget = false; // a seek has completed and nothing has played since
     double m_seekTarget = 0;
     uint64_t m_seekSerial = 0;
 

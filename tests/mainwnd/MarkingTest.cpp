@@ -46,9 +46,12 @@ protected:
         CFileDialogEx::SetTestChooser({});
         SetAppDirectoryForTesting("");
     }
+    // Presses a key, then lets the player finish what it does.
     void Key(Qt::Key key, int times = 1, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-        for (int i = 0; i < times; ++i)
+        for (int i = 0; i < times; ++i) {
             QTest::keyClick(dlg.get(), key, modifiers);
+            EXPECT_TRUE(WaitFor([&] { return !dlg->m_player.IsSeeking(); }));
+        }
     }
     // Types a time into a mark's label; false when it was refused with a message.
     bool Type(QLabel& label, const char* text) {
@@ -87,6 +90,13 @@ TEST_F(MarkingTest, WaveformKeysAndConvertedRange) {
         const bool loud = p.hi > 10000 && p.lo < -10000, silent = p.hi < 300 && p.lo > -300;
         EXPECT_TRUE(s.loud ? loud : silent) << s.from << ".." << s.to << ": " << p.lo << " " << p.hi;
     }
+    // A file without audio has none.
+    const std::string mute = media.File("mute.mp4");
+    ASSERT_TRUE(RunFfmpeg(
+        {"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=1", QString::fromStdString(mute)}));
+    CPeakOverview none;
+    EXPECT_FALSE(CWaveformReader::Read(mute, none, std::atomic<bool>{false}));
+    EXPECT_TRUE(none.IsComplete() && !none.HasAudio());
 
     // Marked with the keys: paused, to the start, 1.1 s on in whole and tenth seconds, I, 3 s on, O.
     Key(Qt::Key_Space);
@@ -147,7 +157,7 @@ TEST_F(MarkingTest, TypedTimesAndPlaySelection) {
 
     // From the start mark, playing, then paused at the end mark (not at the end of the file).
     QSignalSpy states(&dlg->m_player, &CMediaPlayer2::PlayStateChange);
-    Key(Qt::Key_P);
+    QTest::keyClick(dlg.get(), Qt::Key_P);
     EXPECT_DOUBLE_EQ(dlg->m_player.GetCurrentPosition(), 2.5);
     auto playedThenPaused = [&] {
         for (qsizetype i = 0; i + 1 < states.size(); ++i)
@@ -159,4 +169,16 @@ TEST_F(MarkingTest, TypedTimesAndPlaySelection) {
     EXPECT_NEAR(dlg->m_player.GetCurrentPosition(), 3.5, 0.1);
     EXPECT_EQ(dlg->m_slider.GetPos(), 35);
     EXPECT_EQ(dlg->m_labelPosition.text(), " 00:00:03.5 / 00:00:06.0 ");
+
+    // The next Open starts in the folder of this file, in this run and the next.
+    QString initialDir;
+    CFileDialogEx::SetTestChooser([&](const CFileDialogEx& d) {
+        initialDir = d.m_ofn.lpstrInitialDir;
+        return std::optional<QString>();
+    });
+    dlg->OnOpen();
+    EXPECT_EQ(initialDir.toStdString(), media.Path());
+    dlg.reset();
+    EXPECT_NE(ReadFileText(program.File("param.ini")).find("\nLast Folder=" + media.Path() + "\n"),
+              std::string::npos);
 }
