@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <string>
@@ -109,7 +110,6 @@ public:
     // which a mark's time is typed (shown over its label on a double-click) and the keys.
     void OnPlaySelection();
     CWaveformCtrl m_waveform;
-    CWaveformReader m_waveformReader;
     QPushButton m_btnPlaySelection;
     QLineEdit m_editMark;
 
@@ -159,11 +159,13 @@ private:
     void SetStartMark(double seconds);
     void SetEndMark(double seconds);
     void BeginMarkEdit(int which);
+    void PlaceMarkEdit();
     void CommitMarkEdit();
     void EndMarkEdit();
 
+    CWaveformReader m_waveformReader;
     struct Anchor {
-        QWidget* widget;
+        QPointer<QWidget> widget;
         QRect base;
         bool moveX, moveY, growW, growH;
     };

@@ -71,7 +71,7 @@ void CConverterDlg::BuildExtraControls(const QFont& font) {
     connect(&m_editMark, &QLineEdit::returnPressed, this, &CConverterDlg::CommitMarkEdit);
     for (QLabel* label : {&m_labelStart, &m_labelEnd})
         label->installEventFilter(this);
-    // A list keeps its own keys (typing to find an item, Home, End, Space); the window's work elsewhere.
+    // A list keeps its own keys (typing to find an item, Home, End, Space); elsewhere the window's apply.
     for (QComboBox* combo : {&m_comboFormat, &m_comboGenre})
         combo->installEventFilter(this);
 }
@@ -160,7 +160,15 @@ void CConverterDlg::resizeEvent(QResizeEvent* event) {
     if (!m_bitmap.isNull())
         m_picture.setPixmap(m_bitmap.scaled(m_picture.size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
     if (m_nMarkEditing)
-        m_editMark.setGeometry((m_nMarkEditing == 1 ? m_labelStart : m_labelEnd).geometry());
+        PlaceMarkEdit();
+}
+
+// Over the time of the mark's read-out, so that its name stays in sight.
+void CConverterDlg::PlaceMarkEdit() {
+    const QLabel& label = m_nMarkEditing == 1 ? m_labelStart : m_labelEnd;
+    const QString name = label.text().section(QLatin1Char(':'), 0, 0) + QStringLiteral(": ");
+    const int skip = std::min(label.fontMetrics().horizontalAdvance(name), label.width() / 2);
+    m_editMark.setGeometry(label.geometry().adjusted(skip, 0, 0, 0));
 }
 
 bool CConverterDlg::eventFilter(QObject* watched, QEvent* event) {
@@ -245,7 +253,7 @@ void CConverterDlg::BeginMarkEdit(int which) {
     if (!m_bFileLoaded)
         return;
     m_nMarkEditing = which;
-    m_editMark.setGeometry((which == 1 ? m_labelStart : m_labelEnd).geometry());
+    PlaceMarkEdit();
     m_editMark.setText(QString::fromStdString(FormatTime(which == 1 ? m_dStartTime : m_dEndTime)));
     m_editMark.show();
     m_editMark.raise();
@@ -286,6 +294,8 @@ void CConverterDlg::EndMarkEdit() {
     if (!m_nMarkEditing)
         return;
     m_nMarkEditing = 0;
+    const bool hadFocus = m_editMark.hasFocus(); // not when the user has clicked elsewhere
     m_editMark.hide();
-    m_slider.setFocus(); // so that the keys work on
+    if (hadFocus)
+        m_slider.setFocus(); // so that the keys work on
 }
