@@ -42,6 +42,10 @@ void CTerminalJobView::SetElapsed(const std::string& text) {
     m_elapsed = text;
 }
 
+void CTerminalJobView::SetTimeLeft(const std::string& text) {
+    m_timeLeft = text;
+}
+
 void CTerminalJobView::SetProgressRange(int lower, int upper) {
     m_lower = lower;
     m_upper = upper;
@@ -66,8 +70,10 @@ void CTerminalJobView::Draw() {
     if (m_interactive) {
         constexpr int kWidth = 30;
         const int filled = std::max(percent, 0) * kWidth / 100;
-        std::fprintf(m_out, "\r%s [%s%s] %3d%% %s\x1b[K", m_step.c_str(), std::string(filled, '#').c_str(),
-                     std::string(kWidth - filled, '.').c_str(), std::max(percent, 0), m_elapsed.c_str());
+        std::fprintf(m_out, "\r%s [%s%s] %3d%% %s%s%s\x1b[K", m_step.c_str(),
+                     std::string(filled, '#').c_str(), std::string(kWidth - filled, '.').c_str(),
+                     std::max(percent, 0), m_elapsed.c_str(), m_timeLeft.empty() ? "" : "  ",
+                     m_timeLeft.c_str());
         m_lineOpen = true;
     } else {
         // A line per step and per tenth of it, so logs stay short.

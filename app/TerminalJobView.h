@@ -21,6 +21,7 @@ public:
     void SetElapsed(const std::string& text) override;
     void SetProgressRange(int lower, int upper) override;
     void SetProgressPos(int pos) override; // any thread: only stores
+    void SetTimeLeft(const std::string& text) override;
 
     // Draws the final state and ends the progress line.
     void Finish();
@@ -37,6 +38,7 @@ private:
     QTimer m_redraw;
     std::string m_step;
     std::string m_elapsed;
+    std::string m_timeLeft;
     int m_lower = 0;
     int m_upper = 100;
     std::atomic<int> m_pos{0};

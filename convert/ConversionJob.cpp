@@ -5,6 +5,7 @@
 #include "MessageService.h"
 #include "SystemHelpers.h"
 
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <sys/stat.h>
@@ -15,6 +16,10 @@ namespace {
 constexpr int kTimerPeriodMs = 100;
 constexpr int kTempBytesPerSecond = 176400; // 44100 Hz x 2 channels x 2 bytes
 constexpr int kWavHeaderBytes = 46;         // counted as header in step-1 progress
+
+double NowSeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
 
 const char* const kStep1Text = "[Step 1] - Extract WAV audio from source file.  ";
 const char* const kNoAudioInRange = "There is no audio to convert in the marked range.";
@@ -82,6 +87,7 @@ void CConversionJob::Start() {
     m_view.SetCaption(CaptionPrefix(m_nFormat) + m_strOutputPath);
     m_view.SetStep(kStep1Text);
     m_dwStartTick = GetTickCount32();
+    m_timeLeft.Begin(m_nFormat == FORMAT_WAV ? 1 : 2, seconds, ExpectedStep2Pace(m_nFormat), NowSeconds());
     m_state->m_bConvertDone = 0;
     m_state->m_bConvertFailed = 0;
     m_timer.start();
@@ -92,7 +98,10 @@ void CConversionJob::OnExtractionProgress(double, double) {
         return;
     const int shift = Step1Shift();
     m_view.SetProgressRange(0, static_cast<int>(m_nExpectedBytes >> shift));
-    const int64_t pos = (GetFileSize64(CurrentWavPath()) - kWavHeaderBytes) >> shift;
+    const int64_t written = GetFileSize64(CurrentWavPath()) - kWavHeaderBytes;
+    const int64_t pos = written >> shift;
+    if (m_nExpectedBytes > 0)
+        m_dStep1Fraction = static_cast<double>(written) / static_cast<double>(m_nExpectedBytes);
     m_view.SetProgressPos(static_cast<int>(std::min<int64_t>(pos, INT_MAX)));
 }
 
@@ -145,6 +154,7 @@ void CConversionJob::OnExtractionFinished() {
     CEncoderThread::Proc proc = m_nFormat == FORMAT_MP3   ? &Mp3EncodeProc
                                 : m_nFormat == FORMAT_OGG ? &OggEncodeProc
                                                           : &WmaEncodeProc;
+    m_timeLeft.StartStep(2, NowSeconds());
     m_pEncoderThread = CEncoderThread::Start(m_state, proc);
 }
 
@@ -164,6 +174,11 @@ void CConversionJob::OnTimer() {
     const uint32_t s = elapsed / 1000;
     m_view.SetElapsed(
         Format("Time Elapsed:%02u:%02u:%02u.%u", s / 3600, (s % 3600) / 60, s % 60, (elapsed % 1000) / 100));
+    const double now = NowSeconds();
+    m_timeLeft.Update(m_pEncoderThread ? m_state->m_nLastPosition.load() / 1000.0 : m_dStep1Fraction, now);
+    m_view.SetTimeLeft(CTimeLeftEstimator::Text(m_timeLeft.SecondsLeft(now)));
+    if (m_pEncoderThread)
+        RememberStep2Pace(m_nFormat, m_timeLeft.Step2Pace(now));
     if (m_state->m_bConvertDone.load() == 1) {
         End(IDOK);
     } else if (m_state->m_bConvertFailed.load() == 1) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "JobFrame.h"
+#include "TimeLeft.h"
 #include "VideoEdit.h"
 
 #include <QObject>
@@ -60,4 +61,6 @@ private:
     int m_nFormat = 0;
     int m_nResult = 0;
     bool m_bOutputExisted = false; // an empty WAV output is removed only when the job created it
+    CTimeLeftEstimator m_timeLeft;
+    double m_dStep1Fraction = 0;
 };

@@ -21,6 +21,7 @@ void CJobState::AttachView(IJobView* view) {
 }
 
 void CJobState::ReportPosition(int pos) {
+    m_nLastPosition = pos;
     std::lock_guard lock(m_viewMutex);
     if (m_pView)
         m_pView->SetProgressPos(pos);

@@ -19,6 +19,8 @@ public:
     virtual void SetProgressRange(int lower, int upper) = 0;
     // Called from the encoder thread too; must not wait for the GUI thread.
     virtual void SetProgressPos(int pos) = 0;
+    // "Time Left:hh:mm:ss" for the whole job, or empty while it cannot be told yet.
+    virtual void SetTimeLeft(const std::string& text) { (void)text; }
 };
 
 // The state one job shares with its encoder thread. It is per job rather than process-wide, so a
@@ -32,6 +34,7 @@ struct CJobState {
     std::atomic<int> m_bCancelRequested{0};
     std::atomic<int> m_bConvertDone{0};
     std::atomic<int> m_bConvertFailed{0};
+    std::atomic<int> m_nLastPosition{0}; // the encoder's last report, in per mille
 
     // The job's presenter while it shows; cleared when it closes, so a late report goes nowhere.
     void AttachView(IJobView* view);

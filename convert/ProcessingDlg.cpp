@@ -7,7 +7,7 @@
 
 CProcessingDlg::CProcessingDlg(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), m_progress(this),
-      m_caption(this), m_elapsed(QStringLiteral("Please Wait"), this),
+      m_caption(this), m_elapsed(QStringLiteral("Please Wait"), this), m_timeLeft(this),
       m_step(QStringLiteral("[Step 1] - Extract WAV audio from source file.  "), this),
       m_cancel(QStringLiteral("Cancel"), this) {
     setWindowTitle(QStringLiteral("Processing"));
@@ -27,6 +27,8 @@ CProcessingDlg::CProcessingDlg(QWidget* parent)
     m_step.setGeometry(DluToPixels(font, 5, 58, 220, 10));
     m_elapsed.setObjectName(QString::number(IDC_ELAPSED));
     m_elapsed.setGeometry(DluToPixels(font, 5, 42, 132, 8));
+    m_timeLeft.setObjectName(QString::number(IDC_TIME_LEFT));
+    m_timeLeft.setGeometry(DluToPixels(font, 5, 50, 132, 8));
     m_caption.setObjectName(QString::number(IDC_CAPTION));
     m_caption.setGeometry(DluToPixels(font, 5, 5, 220, 17));
     m_caption.setWordWrap(true);
@@ -84,6 +86,10 @@ void CProcessingDlg::SetStep(const std::string& text) {
 
 void CProcessingDlg::SetElapsed(const std::string& text) {
     m_elapsed.setText(QString::fromStdString(text));
+}
+
+void CProcessingDlg::SetTimeLeft(const std::string& text) {
+    m_timeLeft.setText(QString::fromStdString(text));
 }
 
 void CProcessingDlg::SetProgressRange(int lower, int upper) {

@@ -15,7 +15,14 @@
 class CProcessingDlg : public QDialog, public IJobView {
     Q_OBJECT
 public:
-    enum { IDD = 144, IDC_PROGRESS = 1045, IDC_STEP = 1047, IDC_ELAPSED = 1024, IDC_CAPTION = 1046 };
+    enum {
+        IDD = 144,
+        IDC_PROGRESS = 1045,
+        IDC_STEP = 1047,
+        IDC_ELAPSED = 1024,
+        IDC_CAPTION = 1046,
+        IDC_TIME_LEFT = 1048, // under the elapsed time
+    };
 
     explicit CProcessingDlg(QWidget* parent = nullptr);
     ~CProcessingDlg() override;
@@ -40,6 +47,7 @@ public:
     void SetElapsed(const std::string& text) override;
     void SetProgressRange(int lower, int upper) override;
     void SetProgressPos(int pos) override;
+    void SetTimeLeft(const std::string& text) override;
 
 public slots:
     void OnCancel();
@@ -54,6 +62,7 @@ private:
 
     QLabel m_caption;
     QLabel m_elapsed;
+    QLabel m_timeLeft;
     QLabel m_step;
     QPushButton m_cancel;
     std::unique_ptr<CConversionJob> m_job;

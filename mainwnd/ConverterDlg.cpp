@@ -23,6 +23,7 @@
 #include <QMimeData>
 #include <QRegularExpressionValidator>
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace {
@@ -75,6 +76,12 @@ std::string DraggedFile(const QMimeData* data) {
     return QFile::encodeName(urls.front().toLocalFile()).toStdString();
 }
 
+// End minus start, rounded to the microsecond: 50.3 - 20.3 is 29.999999999999996 in doubles, which the
+// tenths (truncated) would show as 29.9.
+double MarkedLength(double start, double end) {
+    return std::round((end - start) * 1e6) / 1e6;
+}
+
 } // namespace
 
 CConverterDlg::CConverterDlg(QWidget* parent)
@@ -86,13 +93,16 @@ CConverterDlg::CConverterDlg(QWidget* parent)
       m_btnPlay(QStringLiteral("Play"), this), m_btnPause(QStringLiteral("Pause"), this),
       m_btnStartTime(QStringLiteral("Start Time"), this), m_btnEndTime(QStringLiteral("End Time"), this),
       m_btnClear(QStringLiteral("Clear"), this), m_labelPosition(this), m_labelStart(this), m_labelEnd(this),
-      m_labelMarked(this) {
+      m_labelMarked(this), m_waveform(this), m_btnPlaySelection(QStringLiteral("Play Selection"), this),
+      m_editMark(this) {
     m_hIcon = QIcon(QStringLiteral(":/icons/128.svg"));
     if (m_hIcon.isNull())
         m_hIcon = QIcon(QStringLiteral(":/icons/128.png"));
     BuildControls();
     OnInitDialog();
     setAcceptDrops(true);
+    SetUpKeys();
+    SetUpResizing();
 }
 
 CConverterDlg::~CConverterDlg() {
@@ -104,7 +114,7 @@ void CConverterDlg::BuildControls() {
     setWindowTitle(QStringLiteral("Quillet"));
     const QFont font = DialogFont();
     setFont(font);
-    setFixedSize(DluSizeToPixels(font, 368, 249));
+    resize(DluSizeToPixels(font, 368, 249)); // also the smallest size (SetUpResizing)
 
     for (const ToolbarButton& b : kToolbar) {
         CImageButton& button = this->*b.button;
@@ -124,7 +134,8 @@ void CConverterDlg::BuildControls() {
     separator(QFrame::VLine, 317, 3, 1, 39);
     separator(QFrame::HLine, 2, 46, 359, 1);
 
-    const QRect preview = DluToPixels(font, 3, 54, 244, 146);
+    // The waveform strip takes the bottom of the preview's area (BuildExtraControls).
+    const QRect preview = DluToPixels(font, 3, 54, 244, 124);
     m_player.setObjectName(QString::number(IDC_PLAYER));
     m_player.setGeometry(preview);
     m_picture.setObjectName(QString::number(IDC_PICTURE));
@@ -145,11 +156,13 @@ void CConverterDlg::BuildControls() {
         int id;
         QRect dlu;
     };
+    // Closer together than in the first layout, to make room for "Play Selection" at the end of the row.
     for (const Push& p :
-         {Push{&m_btnPlay, IDC_PLAY, {7, 227, 35, 14}}, Push{&m_btnPause, IDC_PAUSE, {47, 227, 35, 14}},
-          Push{&m_btnStartTime, IDC_START_TIME, {95, 227, 50, 14}},
-          Push{&m_btnEndTime, IDC_END_TIME, {149, 227, 50, 14}},
-          Push{&m_btnClear, IDC_CLEAR, {210, 227, 35, 14}}}) {
+         {Push{&m_btnPlay, IDC_PLAY, {3, 227, 26, 14}}, Push{&m_btnPause, IDC_PAUSE, {31, 227, 30, 14}},
+          Push{&m_btnStartTime, IDC_START_TIME, {66, 227, 45, 14}},
+          Push{&m_btnEndTime, IDC_END_TIME, {113, 227, 42, 14}},
+          Push{&m_btnClear, IDC_CLEAR, {157, 227, 28, 14}},
+          Push{&m_btnPlaySelection, IDC_PLAY_SELECTION, {190, 227, 57, 14}}}) {
         p.button->setObjectName(QString::number(p.id));
         p.button->setGeometry(DluToPixels(font, p.dlu.x(), p.dlu.y(), p.dlu.width(), p.dlu.height()));
         p.button->setAutoDefault(false);
@@ -208,6 +221,7 @@ void CConverterDlg::BuildControls() {
     m_labelStart.setText(QString::fromLatin1(kZeroStart));
     m_labelEnd.setText(QStringLiteral(" End Time:  00:00:00.0"));
     m_labelMarked.setText(QStringLiteral(" Marked Time:00:00:00.0"));
+    BuildExtraControls(font);
 
     connect(&m_btnOpen, &QPushButton::clicked, this, &CConverterDlg::OnOpen);
     connect(&m_btnConvert, &QPushButton::clicked, this, &CConverterDlg::OnConvert);
@@ -343,6 +357,7 @@ void CConverterDlg::OnOpen() {
     CFileDialogEx dlg(true, QString(), QString(), OFN_FILEMUSTEXIST | OFN_HIDEREADONLY,
                       QString::fromLatin1(kOpenFilter), this);
     dlg.m_ofn.lpstrTitle = QStringLiteral("Open a video file");
+    dlg.m_ofn.lpstrInitialDir = LastOpenFolder();
     if (dlg.DoModal() != IDOK)
         return;
     OpenSource(dlg.GetPathName().toStdString());
@@ -363,6 +378,7 @@ void CConverterDlg::OpenSource(const std::string& path) {
     m_bPlayerShown = 0;
     StartWaitIndicator("Opening the source file, please waiting");
     m_player.SetFileName(m_strSourcePath);
+    OnSourceSet();
     m_dDuration = m_player.GetDuration();
     // Marks, labels and slider always belong to the new source, even before its duration is known
     // (the player's events take it from there).
@@ -425,26 +441,36 @@ void CConverterDlg::ShowMarks() {
 void CConverterDlg::OnStartTime() {
     if (!m_bFileLoaded)
         return;
-    m_dStartTime = m_player.GetCurrentPosition();
+    SetStartMark(m_player.GetCurrentPosition());
+}
+
+// The rules of "Start Time" for any time: the player's position, or one typed.
+void CConverterDlg::SetStartMark(double seconds) {
+    m_dStartTime = seconds;
     SetLabel(m_labelStart, " Start Time: " + FormatTime(m_dStartTime));
     if (m_dStartTime >= m_dEndTime) {
         m_dEndTime = m_player.GetDuration();
         SetLabel(m_labelEnd, " End Time:  " + FormatTime(m_dEndTime));
     }
-    SetLabel(m_labelMarked, " Marked Time:" + FormatTime(m_dEndTime - m_dStartTime));
+    SetLabel(m_labelMarked, " Marked Time:" + FormatTime(MarkedLength(m_dStartTime, m_dEndTime)));
     ShowMarks();
 }
 
 void CConverterDlg::OnEndTime() {
     if (!m_bFileLoaded)
         return;
-    m_dEndTime = m_player.GetCurrentPosition();
+    SetEndMark(m_player.GetCurrentPosition());
+}
+
+// The rules of "End Time" for any time.
+void CConverterDlg::SetEndMark(double seconds) {
+    m_dEndTime = seconds;
     SetLabel(m_labelEnd, " End Time:  " + FormatTime(m_dEndTime));
     if (m_dEndTime <= m_dStartTime) {
         m_dStartTime = 0;
         SetLabel(m_labelStart, kZeroStart);
     }
-    SetLabel(m_labelMarked, " Marked Time:" + FormatTime(m_dEndTime - m_dStartTime));
+    SetLabel(m_labelMarked, " Marked Time:" + FormatTime(MarkedLength(m_dStartTime, m_dEndTime)));
     ShowMarks();
 }
 
@@ -496,6 +522,8 @@ void CConverterDlg::OnPlayStateChange(int, int newState) {
         return;
     }
     m_positionTimer.stop();
+    if (newState == 1)
+        OnTimer(); // where it paused, at once (the end of "Play Selection" among others)
     if (newState == 0) {
         m_slider.SetPos(m_slider.GetRangeMax());
         SetLabel(m_labelPosition,
@@ -505,6 +533,7 @@ void CConverterDlg::OnPlayStateChange(int, int newState) {
 
 void CConverterDlg::OnPlayerError() {
     StopWaitIndicator();
+    ClearWaveform();
     m_bFileLoaded = 0;
     m_positionTimer.stop();
     SetLabel(m_labelPosition, " 00:00:00.0 / 00:00:00.0");

@@ -3,6 +3,8 @@
 #include "DrawnSliderCtrl.h"
 #include "ImageButton.h"
 #include "MediaPlayer2.h"
+#include "WaveformCtrl.h"
+#include "WaveformReader.h"
 
 #include <QComboBox>
 #include <QDialog>
@@ -10,9 +12,12 @@
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPixmap>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <string>
+#include <vector>
 
 // The program's main window: open a source, preview it, mark a range, choose the format and tags,
 // convert.
@@ -45,6 +50,9 @@ public:
         IDC_END_LABEL = 1026,
         IDC_MARKED_LABEL = 1027,
         IDC_PICTURE = 1053,
+        IDC_PLAY_SELECTION = 1028,
+        IDC_WAVEFORM = 1029,
+        IDC_MARK_EDIT = 1030,
     };
     static constexpr int kPositionTimerId = 999;
     static constexpr const char* kOpenFilter =
@@ -101,12 +109,21 @@ public:
     QPushButton m_btnPlay, m_btnPause, m_btnStartTime, m_btnEndTime, m_btnClear;
     QLabel m_labelPosition, m_labelStart, m_labelEnd, m_labelMarked;
 
+    // Beyond the design's controls: the waveform strip over the slider, "Play Selection", the edit in
+    // which a mark's time is typed (shown over its label on a double-click) and the keys.
+    void OnPlaySelection();
+    CWaveformCtrl m_waveform;
+    QPushButton m_btnPlaySelection;
+    QLineEdit m_editMark;
+
 protected:
     void accept() override {} // Enter does nothing
     void reject() override {} // nor does Escape
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private slots:
     void OnFormatChange(int index);
@@ -135,4 +152,35 @@ private:
 
     QTimer m_positionTimer;
     bool m_bDestroyed = false;
+
+    // ConverterDlgMarking.cpp: the additions to the design's window.
+    void BuildExtraControls(const QFont& font);
+    void SetUpKeys();
+    void SetUpResizing();
+    // After the player was given a new source: remembers its folder, starts reading its waveform.
+    void OnSourceSet();
+    void ClearWaveform();
+    QString LastOpenFolder() const;
+    // Moves the preview to a time (clamped to the source) and shows it on the slider at once.
+    void SeekTo(double seconds);
+    void SeekBy(double seconds);
+    void OnSpace();
+    void SetStartMark(double seconds);
+    void SetEndMark(double seconds);
+    void BeginMarkEdit(int which);
+    void PlaceMarkEdit();
+    void CommitMarkEdit();
+    void EndMarkEdit();
+
+    CWaveformReader m_waveformReader;
+    struct Anchor {
+        QPointer<QWidget> widget;
+        QRect base;
+        bool moveX, moveY, growW, growH;
+    };
+    std::vector<Anchor> m_anchors;
+    QSize m_baseSize;
+    QPixmap m_bitmap;
+    int m_nMarkEditing = 0; // 0 none, 1 the start, 2 the end
+    bool m_bMarkMessage = false;
 };

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QBasicTimer>
 #include <QWidget>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -49,6 +51,8 @@ public:
     void SetCurrentPosition(double seconds);
     // One of PlayState.
     int GetPlayState() const;
+    // Whether a seek is still on its way.
+    bool IsSeeking() const { return m_seekPending; }
     // Width of the source's picture; 0 for audio, also when the only picture is embedded cover art.
     int GetPictureWidth() const;
     // Play at the stopped end plays again from the start.
@@ -62,6 +66,11 @@ public:
     void SetProperty1056(bool value) { m_bProperty1056 = value; }
     bool GetProperty1056() const { return m_bProperty1056; }
 
+    // Pauses once playback reaches the time (seconds) and shows that very moment; a negative time,
+    // Pause, a seek or another file cancels it.
+    void SetPauseAt(double seconds);
+    double GetPauseAt() const { return m_pauseAt; }
+
 signals:
     void PlayStateChange(int oldState, int newState);
     // A file that cannot be opened or has nothing to play; once per failed file.
@@ -73,6 +82,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
 
 private:
     enum class Phase { Closed, Opening, Starting, Loaded, Ended };
@@ -124,6 +134,7 @@ private:
     bool m_seekPending = false;
     bool m_seekIssued = false;
     bool m_seekAcknowledged = false;
+    bool m_bHoldTarget = false; // a seek has completed and nothing has played since
     double m_seekTarget = 0;
     uint64_t m_seekSerial = 0;
 
@@ -138,6 +149,12 @@ private:
     std::thread m_scan;
     std::atomic<bool> m_scanStop{false};
     bool m_durationAnnounced = false;
+
+    void CheckPauseAt();
+    double m_pauseAt = -1;
+    double m_pauseAtSeenPos = -1;
+    std::chrono::steady_clock::time_point m_pauseAtSeenTime;
+    QBasicTimer m_pauseAtTimer;
 
     bool m_bAutoSize = false;
     bool m_bProperty1056 = false;

@@ -55,6 +55,9 @@ const KeyDef kKeys[] = {
     {"wma", "Bitreate Index", &S::m_nWmaBitrateIndex, nullptr, 8, 9, 8, nullptr},
 };
 
+const char* const kLastFolderSection = "General";
+const char* const kLastFolderKey = "Last Folder";
+
 // Like the profile functions: a leading decimal number counts ("12abc" reads 12), a text without one
 // takes the default, and a number too large for an int saturates (Validate then resets it).
 int ParseInt(const std::string& text, int def) {
@@ -169,6 +172,7 @@ void CAudioSettings::LoadFrom(const std::string& path) {
         else
             this->*k.text = value ? *value : k.textDefault();
     }
+    m_szLastFolder = ini.Get(kLastFolderSection, kLastFolderKey).value_or("");
     Validate();
 }
 
@@ -179,6 +183,9 @@ bool CAudioSettings::SaveTo(const std::string& path) const {
     ini.Read(path);
     for (const KeyDef& k : kKeys)
         ini.Set(k.section, k.key, k.num ? std::to_string(this->*k.num) : (this->*k.text).str());
+    // Not one of the 21 keys a new file holds: written only once a file has been opened.
+    if (!m_szLastFolder.empty())
+        ini.Set(kLastFolderSection, kLastFolderKey, m_szLastFolder.str());
     return ini.WriteAtomically(path);
 }
 
@@ -195,6 +202,8 @@ void CAudioSettings::Validate() {
         else if (folder->str().back() != '/')
             *folder = folder->str() + '/';
     }
+    if (!m_szLastFolder.empty() && m_szLastFolder.str().front() != '/')
+        m_szLastFolder = "";
 }
 
 int CAudioSettings::Mp3BitrateFromIndex(int index) {

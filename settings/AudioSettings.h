@@ -98,6 +98,10 @@ public:
     int m_nOggModeIndex = 0; // kept and edited, but no conversion reads it
     int m_nWmaBitrateIndex = 0;
 
+    // Beyond the design's keys: the folder of the last file opened, where the Open dialog starts
+    // ("Last Folder" in "General", written only once there is one). Empty when unknown.
+    CBoundedText m_szLastFolder{kPathChars};
+
 private:
     // A settings file that exists but could not be read at the last load; it is never written over.
     std::string m_strUnreadablePath;

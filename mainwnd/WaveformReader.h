@@ -1,0 +1,35 @@
+#pragma once
+
+#include "PeakOverview.h"
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+
+// Reads the audio of a whole file into a peak overview on a thread of its own: the audio stream only,
+// every other stream left undecoded and, where the container allows, unread. The overview fills in as
+// the file is read; a file without audio ends with an empty one.
+class CWaveformReader {
+public:
+    CWaveformReader() = default;
+    ~CWaveformReader();
+    CWaveformReader(const CWaveformReader&) = delete;
+    CWaveformReader& operator=(const CWaveformReader&) = delete;
+
+    // Stops any earlier reading, then starts on the file with a fresh overview. In the background, the
+    // thread runs at a lower priority than the program's others, so the preview always comes first.
+    void Start(const std::string& path, bool background = true);
+    // Stops the reading (at the next packet) and waits for the thread; the overview keeps what it has.
+    void Stop();
+    // The overview of the last Start (none before).
+    std::shared_ptr<const CPeakOverview> Overview() const { return m_overview; }
+
+    // Reads the whole file on the calling thread; false when it could not be opened or has no audio.
+    static bool Read(const std::string& path, CPeakOverview& overview, const std::atomic<bool>& stop);
+
+private:
+    std::thread m_thread;
+    std::shared_ptr<std::atomic<bool>> m_stop;
+    std::shared_ptr<CPeakOverview> m_overview;
+};
