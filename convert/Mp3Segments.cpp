@@ -60,8 +60,8 @@ struct Segment {
     std::vector<int16_t> input;
     std::vector<uint8_t> output;
     CTempWavSource* source = nullptr;
-    CTempWavSource ownSource;   // segments after the first read the WAV on their own
-    std::FILE* sink = nullptr;  // the output file for the first segment, a scratch file for the others
+    CTempWavSource ownSource;  // segments after the first read the WAV on their own
+    std::FILE* sink = nullptr; // the output file for the first segment, a scratch file for the others
     bool ownsSink = false;
 };
 
@@ -111,11 +111,12 @@ Mp3Written EncodeMp3InSegments(const Mp3Entries& api, const BE_CONFIG& config, C
         return Mp3Written::NotTried;
     const int borrowed = policy.forcedSegments > 0 ? 0 : BorrowCores(wanted - 1);
     CoreLoan loan(borrowed);
-    const uint32_t maxSegments =
-        policy.forcedSegments > 0 ? static_cast<uint32_t>(policy.forcedSegments) : 1u + static_cast<uint32_t>(borrowed);
+    const uint32_t maxSegments = policy.forcedSegments > 0 ? static_cast<uint32_t>(policy.forcedSegments)
+                                                           : 1u + static_cast<uint32_t>(borrowed);
     std::vector<BE_SEGMENT> plans(maxSegments);
     uint32_t count = 0;
-    if (maxSegments <= 1 || plan(&config, values, maxSegments, minValues, plans.data(), &count) != BE_ERR_SUCCESSFUL ||
+    if (maxSegments <= 1 ||
+        plan(&config, values, maxSegments, minValues, plans.data(), &count) != BE_ERR_SUCCESSFUL ||
         count <= 1)
         return Mp3Written::NotTried;
     loan.Keep(static_cast<int>(count) - 1);
