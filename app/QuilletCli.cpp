@@ -31,7 +31,9 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitInterrupted = 130;
 
-volatile std::sig_atomic_t g_interrupted = 0;
+// Set by the signal handler, read by every conversion running side by side.
+std::atomic<int> g_interrupted{0};
+static_assert(std::atomic<int>::is_always_lock_free, "stored from a signal handler");
 
 void OnSignal(int) {
     g_interrupted = 1;

@@ -1,10 +1,10 @@
 // Step 2 of MP3 in segments on several threads, against one encoder over the same WAV; and several
 // sources converted at once by quillet-cli -j.
 
+#include "Mp3Segments.h"
 #include "AudioSettings.h"
 #include "Encoders.h"
 #include "MediaProbe.h"
-#include "Mp3Segments.h"
 #include "SystemHelpers.h"
 #include "TestMedia.h"
 #include "TestSupport.h"
@@ -88,7 +88,8 @@ std::vector<std::vector<uint8_t>> Frames(const std::vector<uint8_t>& file) {
 // Signal against noise of `test` taken for `ref`, in dB, over sample pairs [from, to) (both channels).
 double Snr(const DecodedAudio& ref, const DecodedAudio& test, int64_t from, int64_t to) {
     double signal = 0, noise = 0;
-    for (int64_t i = std::max<int64_t>(from, 0) * ref.channels; i < std::min(to, ref.frames) * ref.channels; ++i) {
+    for (int64_t i = std::max<int64_t>(from, 0) * ref.channels; i < std::min(to, ref.frames) * ref.channels;
+         ++i) {
         const double r = ref.samples[i], d = test.samples[i] - r;
         signal += r * r;
         noise += d * d;
@@ -163,14 +164,16 @@ TEST_F(Mp3SegmentsTest, JoinsAreThoseOfOneEncoder) {
         ASSERT_EQ(a.size(), b.size());
         const double joins[] = {kPairs / 3.0, kPairs * 2 / 3.0};
         for (size_t f = 1; f < a.size(); ++f) {
-            const bool nearJoin = std::abs(f * 1152.0 - joins[0]) < 40 * 1152 || std::abs(f * 1152.0 - joins[1]) < 40 * 1152;
+            const bool nearJoin =
+                std::abs(f * 1152.0 - joins[0]) < 40 * 1152 || std::abs(f * 1152.0 - joins[1]) < 40 * 1152;
             EXPECT_TRUE(a[f] == b[f] || nearJoin) << "frame " << f;
         }
         // The Info frame counts the joined stream; its music CRC covers the joined frames.
         const size_t xing = c.channelIndex == 3 ? 21 : 36;
         const size_t lameTag = xing + 120;
         ASSERT_GT(a[0].size(), lameTag + 36);
-        EXPECT_TRUE(std::equal(a[0].begin(), a[0].begin() + lameTag + 32, b[0].begin())); // counts, TOC, delay
+        EXPECT_TRUE(
+            std::equal(a[0].begin(), a[0].begin() + lameTag + 32, b[0].begin())); // counts, TOC, delay
         auto be16 = [&](size_t at) { return uint32_t(a[0][at]) << 8 | a[0][at + 1]; };
         auto be32 = [&](size_t at) { return be16(at) << 16 | be16(at + 2); };
         uint16_t musicCrc = 0;
@@ -184,7 +187,8 @@ TEST_F(Mp3SegmentsTest, JoinsAreThoseOfOneEncoder) {
 
         // Decoded: exactly the input's samples; around each join no further from one encoder than the
         // neighbouring preset is; and the sweep continues without a jump.
-        const DecodedAudio pj = DecodeWithFfmpeg(dir.File("joined.mp3")), ps = DecodeWithFfmpeg(dir.File("serial.mp3")),
+        const DecodedAudio pj = DecodeWithFfmpeg(dir.File("joined.mp3")),
+                           ps = DecodeWithFfmpeg(dir.File("serial.mp3")),
                            ph = DecodeWithFfmpeg(dir.File("high.mp3"));
         ASSERT_TRUE(pj.ok && ps.ok && ph.ok);
         EXPECT_EQ(pj.frames, kPairs);
@@ -195,11 +199,13 @@ TEST_F(Mp3SegmentsTest, JoinsAreThoseOfOneEncoder) {
             return worst;
         };
         for (const double join : joins) {
-            const auto from = static_cast<int64_t>(join) - 40 * 1152, to = static_cast<int64_t>(join) + 40 * 1152;
+            const auto from = static_cast<int64_t>(join) - 40 * 1152,
+                       to = static_cast<int64_t>(join) + 40 * 1152;
             const double ours = Snr(ps, pj, from, to), presets = Snr(ps, ph, from, to);
-            std::printf("%s, join at %.0f s: SNR %.1f dB against one encoder (whole file %.1f dB); High against "
-                        "Normal %.1f dB\n",
-                        c.name, join / 44100, ours, Snr(ps, pj, 0, kPairs), presets);
+            std::printf(
+                "%s, join at %.0f s: SNR %.1f dB against one encoder (whole file %.1f dB); High against "
+                "Normal %.1f dB\n",
+                c.name, join / 44100, ours, Snr(ps, pj, 0, kPairs), presets);
             EXPECT_GE(ours, presets);
             EXPECT_TRUE(c.noise || worstJump(pj, from, to) <= worstJump(ps, from, to) + 64);
         }
@@ -207,7 +213,9 @@ TEST_F(Mp3SegmentsTest, JoinsAreThoseOfOneEncoder) {
 }
 
 TEST_F(Mp3SegmentsTest, CancelStopsEveryWorkerAndLeavesNothingBehind) {
-    auto count = [](const char* dir) { return QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(); };
+    auto count = [](const char* dir) {
+        return QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size();
+    };
     const auto pcm = MakeTone(kPairs, 3);
     const auto threads = count("/proc/self/task"), files = count("/proc/self/fd");
     std::mt19937 random(15);
@@ -261,18 +269,21 @@ TEST_F(CliJobsTest, SeveralSourcesAtOnceOneFailing) {
     std::string out, err;
     // The same source twice must not make two conversions write one output file.
     EXPECT_EQ(RunProgram(std::string(QUILLET_BIN_DIR) + "quillet-cli",
-                         {"--settings", settings, "-j", "2", "-f", "mp3", dir.File("a.mkv"), dir.File("bad.avi"),
-                          dir.File("b.wav"), dir.File("a.mkv")},
+                         {"--settings", settings, "-j", "2", "-f", "mp3", dir.File("a.mkv"),
+                          dir.File("bad.avi"), dir.File("b.wav"), dir.File("a.mkv")},
                          &out, &err),
               1);
-    const std::set<std::string> expected{dir.File("a_OUTPUT.mp3"), dir.File("a_OUTPUT1.mp3"), dir.File("b_OUTPUT.mp3")};
+    const std::set<std::string> expected{dir.File("a_OUTPUT.mp3"), dir.File("a_OUTPUT1.mp3"),
+                                         dir.File("b_OUTPUT.mp3")};
     std::set<std::string> printed;
     for (const QString& line : QString::fromStdString(out).split('\n', Qt::SkipEmptyParts))
         printed.insert(line.toStdString());
     EXPECT_EQ(printed, expected);
     for (const std::string& output : expected) // the whole source each
         EXPECT_EQ(DecodedFrames(output),
-                  std::lround(ProbeMediaDuration(dir.File(output.find("b_") != std::string::npos ? "b.wav" : "a.mkv")) * 44100))
+                  std::lround(ProbeMediaDuration(
+                                  dir.File(output.find("b_") != std::string::npos ? "b.wav" : "a.mkv")) *
+                              44100))
             << output;
     // Every line says which source it is about.
     for (const QString& line : QString::fromStdString(err).split('\n', Qt::SkipEmptyParts)) {

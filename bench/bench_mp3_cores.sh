@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# MP3 on every core. End to end from the one-hour video (128 kbps CBR, quality Normal): quillet-cli as it
+# runs (step 2 in segments on the free cores) and pinned to one core with taskset, against ffmpeg +
+# libmp3lame's single pass at the same settings; peak RSS of quillet-cli. Goals: at most 0.55x on two
+# cores, peak RSS under 100 MB. Then throughput: eight one-minute sources with -j 2 against -j 1.
+# Goal: at most 0.60x. Rounds alternate, so every contender sees the same moments of the machine.
+set -euo pipefail
+build="$(cd "${1:-build}" && pwd)"
+. "$(dirname "$0")/media.sh"
+src=$(bench_hour_source "$build")
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+printf '[General]\nTempPath=%s/tmp/\n[mp3]\nBitreate Index=8\nQuality Index=0\nVBR Quality Index=0\n' "$out" >"$out/s.ini"
+cli=("$build/bin/quillet-cli" -q --settings "$out/s.ini" -f mp3)
+
+min() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b < a) ? b : a }'; }
+max() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b > a) ? b : a }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+
+# Seconds of wall time and peak RSS in kB of a command, "seconds kB"; fails when the command fails.
+seconds_and_rss() {
+    local log
+    log=$(mktemp)
+    /usr/bin/time -f "%e %M" -o "$log" "$@" >/dev/null 2>&1 || { rm -f "$log"; return 1; }
+    tail -n 1 "$log"
+    rm -f "$log"
+}
+
+cores=$(nproc)
+all="" one="" theirs="" rss=""
+for round in 1 2; do
+    sync
+    read -r t kb < <(seconds_and_rss "${cli[@]}" -o "$out/all.mp3" "$src")
+    all=$(min "$all" "$t")
+    rss=$(max "$rss" "$kb")
+    sync
+    t=$(bench_seconds taskset -c 0 "${cli[@]}" -o "$out/one.mp3" "$src")
+    one=$(min "$one" "$t")
+    sync
+    t=$(bench_seconds ffmpeg -nostdin -y -i "$src" -vn -ac 2 -ar 44100 -c:a libmp3lame -b:a 128k \
+        -compression_level 5 -reservoir 0 "$out/ff.mp3")
+    theirs=$(min "$theirs" "$t")
+    rm -f "$out"/*.mp3
+done
+printf 'mp3  end to end, %d cores: quillet-cli %7.2f s, ffmpeg %7.2f s, ratio %sx (goal <= 0.55x)\n' \
+    "$cores" "$all" "$theirs" "$(ratio "$all" "$theirs")"
+printf 'mp3  end to end, 1 core:  quillet-cli %7.2f s, ffmpeg %7.2f s, ratio %sx (taskset -c 0)\n' \
+    "$one" "$theirs" "$(ratio "$one" "$theirs")"
+printf 'mp3  peak RSS of quillet-cli: %d MB (goal < 100 MB)\n' "$((rss / 1024))"
+
+# Eight one-minute sources, cut from the hour without re-encoding.
+clips=()
+for i in 0 1 2 3 4 5 6 7; do
+    ffmpeg -nostdin -v error -y -ss $((i * 60 + 30)) -t 60 -i "$src" -c copy "$out/clip$i.mp4"
+    clips+=("$out/clip$i.mp4")
+done
+j1="" j2=""
+for round in 1 2 3; do
+    sync
+    j1=$(min "$j1" "$(bench_seconds "${cli[@]}" -j 1 "${clips[@]}")")
+    rm -f "$out"/clip*_OUTPUT*.mp3
+    sync
+    j2=$(min "$j2" "$(bench_seconds "${cli[@]}" -j 2 "${clips[@]}")")
+    rm -f "$out"/clip*_OUTPUT*.mp3
+done
+printf 'mp3  8 one-minute sources: -j 2 %6.2f s, -j 1 %6.2f s, ratio %sx (goal <= 0.60x)\n' \
+    "$j2" "$j1" "$(ratio "$j2" "$j1")"
