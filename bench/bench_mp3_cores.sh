@@ -27,7 +27,7 @@ seconds_and_rss() {
 }
 
 cores=$(nproc)
-all="" one="" theirs="" rss=""
+all="" one="" theirs="" rss="" same=""
 for round in 1 2; do
     sync
     read -r t kb < <(seconds_and_rss "${cli[@]}" -o "$out/all.mp3" "$src")
@@ -40,13 +40,15 @@ for round in 1 2; do
     t=$(bench_seconds ffmpeg -nostdin -y -i "$src" -vn -ac 2 -ar 44100 -c:a libmp3lame -b:a 128k \
         -compression_level 5 -reservoir 0 "$out/ff.mp3")
     theirs=$(min "$theirs" "$t")
+    cmp -s "$out/all.mp3" "$out/one.mp3" && same=yes || same=no
     rm -f "$out"/*.mp3
 done
 printf 'mp3  end to end, %d cores: quillet-cli %7.2f s, ffmpeg %7.2f s, ratio %sx (goal <= 0.55x)\n' \
     "$cores" "$all" "$theirs" "$(ratio "$all" "$theirs")"
 printf 'mp3  end to end, 1 core:  quillet-cli %7.2f s, ffmpeg %7.2f s, ratio %sx (taskset -c 0)\n' \
     "$one" "$theirs" "$(ratio "$one" "$theirs")"
-printf 'mp3  peak RSS of quillet-cli: %d MB (goal < 100 MB)\n' "$((rss / 1024))"
+printf 'mp3  peak RSS of quillet-cli: %d MB (goal < 100 MB); file in segments identical to one encoder'"'"'s: %s\n' \
+    "$((rss / 1024))" "$same"
 
 # Eight one-minute sources, cut from the hour without re-encoding.
 clips=()

@@ -22,7 +22,8 @@
 
 namespace {
 
-constexpr int kPairs = 12 * 44100; // long enough for three segments after their warm-up
+constexpr int kPairs = 12 * 44100;   // long enough for three segments after their warm-up
+constexpr int64_t kNear = 40 * 1152; // sample pairs around a join
 
 // Records the progress and which threads report it; may request the cancel at a given per mille.
 class ProgressView : public IJobView {
@@ -88,8 +89,7 @@ std::vector<std::vector<uint8_t>> Frames(const std::vector<uint8_t>& file) {
 // Signal against noise of `test` taken for `ref`, in dB, over sample pairs [from, to) (both channels).
 double Snr(const DecodedAudio& ref, const DecodedAudio& test, int64_t from, int64_t to) {
     double signal = 0, noise = 0;
-    for (int64_t i = std::max<int64_t>(from, 0) * ref.channels; i < std::min(to, ref.frames) * ref.channels;
-         ++i) {
+    for (int64_t i = from * ref.channels; i < to * ref.channels; ++i) {
         const double r = ref.samples[i], d = test.samples[i] - r;
         signal += r * r;
         noise += d * d;
@@ -135,10 +135,9 @@ TEST_F(Mp3SegmentsTest, JoinsAreThoseOfOneEncoder) {
         int vbrIndex; // 0 constant bitrate
         int channelIndex;
     };
-    const double pi = std::acos(-1.0);
     std::vector<int16_t> sweep(2 * kPairs);
     for (int i = 0; i < kPairs; ++i) { // 50 Hz to 16 kHz, exponential, a different phase on the right
-        const double phase = 2 * pi * 50 * 12 / std::log(320.0) * (std::pow(320.0, i / double(kPairs)) - 1);
+        const double phase = 2 * M_PI * 50 * 12 / std::log(320.0) * (std::pow(320.0, i / double(kPairs)) - 1);
         sweep[2 * i] = static_cast<int16_t>(16000 * std::sin(phase));
         sweep[2 * i + 1] = static_cast<int16_t>(16000 * std::cos(phase));
     }
@@ -164,16 +163,14 @@ TEST_F(Mp3SegmentsTest, JoinsAreThoseOfOneEncoder) {
         ASSERT_EQ(a.size(), b.size());
         const double joins[] = {kPairs / 3.0, kPairs * 2 / 3.0};
         for (size_t f = 1; f < a.size(); ++f) {
-            const bool nearJoin =
-                std::abs(f * 1152.0 - joins[0]) < 40 * 1152 || std::abs(f * 1152.0 - joins[1]) < 40 * 1152;
-            EXPECT_TRUE(a[f] == b[f] || nearJoin) << "frame " << f;
+            const double nearest = joins[f * 1152 > kPairs / 2];
+            EXPECT_TRUE(a[f] == b[f] || std::abs(f * 1152.0 - nearest) < kNear) << "frame " << f;
         }
         // The Info frame counts the joined stream; its music CRC covers the joined frames.
         const size_t xing = c.channelIndex == 3 ? 21 : 36;
         const size_t lameTag = xing + 120;
         ASSERT_GT(a[0].size(), lameTag + 36);
-        EXPECT_TRUE(
-            std::equal(a[0].begin(), a[0].begin() + lameTag + 32, b[0].begin())); // counts, TOC, delay
+        EXPECT_TRUE(std::equal(a[0].begin(), a[0].begin() + lameTag + 32, b[0].begin())); // counts, TOC
         auto be16 = [&](size_t at) { return uint32_t(a[0][at]) << 8 | a[0][at + 1]; };
         auto be32 = [&](size_t at) { return be16(at) << 16 | be16(at + 2); };
         uint16_t musicCrc = 0;
@@ -187,9 +184,8 @@ TEST_F(Mp3SegmentsTest, JoinsAreThoseOfOneEncoder) {
 
         // Decoded: exactly the input's samples; around each join no further from one encoder than the
         // neighbouring preset is; and the sweep continues without a jump.
-        const DecodedAudio pj = DecodeWithFfmpeg(dir.File("joined.mp3")),
-                           ps = DecodeWithFfmpeg(dir.File("serial.mp3")),
-                           ph = DecodeWithFfmpeg(dir.File("high.mp3"));
+        auto decode = [&](const char* name) { return DecodeWithFfmpeg(dir.File(name)); };
+        const DecodedAudio pj = decode("joined.mp3"), ps = decode("serial.mp3"), ph = decode("high.mp3");
         ASSERT_TRUE(pj.ok && ps.ok && ph.ok);
         EXPECT_EQ(pj.frames, kPairs);
         auto worstJump = [](const DecodedAudio& d, int64_t from, int64_t to) {
@@ -199,13 +195,10 @@ TEST_F(Mp3SegmentsTest, JoinsAreThoseOfOneEncoder) {
             return worst;
         };
         for (const double join : joins) {
-            const auto from = static_cast<int64_t>(join) - 40 * 1152,
-                       to = static_cast<int64_t>(join) + 40 * 1152;
+            const int64_t from = static_cast<int64_t>(join) - kNear, to = static_cast<int64_t>(join) + kNear;
             const double ours = Snr(ps, pj, from, to), presets = Snr(ps, ph, from, to);
-            std::printf(
-                "%s, join at %.0f s: SNR %.1f dB against one encoder (whole file %.1f dB); High against "
-                "Normal %.1f dB\n",
-                c.name, join / 44100, ours, Snr(ps, pj, 0, kPairs), presets);
+            std::printf("%s, join at %.0f s: SNR %.1f dB against one encoder, High against Normal %.1f dB\n",
+                        c.name, join / 44100, ours, presets);
             EXPECT_GE(ours, presets);
             EXPECT_TRUE(c.noise || worstJump(pj, from, to) <= worstJump(ps, from, to) + 64);
         }
@@ -213,10 +206,9 @@ TEST_F(Mp3SegmentsTest, JoinsAreThoseOfOneEncoder) {
 }
 
 TEST_F(Mp3SegmentsTest, CancelStopsEveryWorkerAndLeavesNothingBehind) {
-    auto count = [](const char* dir) {
-        return QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size();
-    };
+    auto count = [](const char* dir) { return QDir(dir).count() - 2; }; // without . and ..
     const auto pcm = MakeTone(kPairs, 3);
+    std::thread([] {}).join(); // ThreadSanitizer starts a thread of its own with the first one
     const auto threads = count("/proc/self/task"), files = count("/proc/self/fd");
     std::mt19937 random(15);
     for (int round = 0; round < 6; ++round) {
@@ -252,9 +244,6 @@ protected:
         temp = dir.File("tmp/");
         settings = dir.File("settings.ini");
         WriteFileText(settings, "[General]\nTempPath=" + temp + "\n[mp3]\nBitreate Index=8\n");
-    }
-    bool TempFolderEmpty() const {
-        return QDir(QString::fromStdString(temp)).entryList(QDir::Files | QDir::Hidden).isEmpty();
     }
     TempDir dir;
     std::string temp, settings;
@@ -293,5 +282,5 @@ TEST_F(CliJobsTest, SeveralSourcesAtOnceOneFailing) {
     }
     EXPECT_GE(QString::fromStdString(err).count("[Step 2]"), 3);
     EXPECT_NE(err.find("[2/4] bad.avi: cannot read"), std::string::npos) << err;
-    EXPECT_TRUE(TempFolderEmpty());
+    EXPECT_EQ(QDir(QString::fromStdString(temp)).count(), 2u); // only . and ..
 }
