@@ -17,29 +17,33 @@ min() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b < a) ? b : a }'; }
 max() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b > a) ? b : a }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
-# Seconds of wall time and peak RSS in kB of a command, "seconds kB"; fails when the command fails.
-seconds_and_rss() {
+# Wall seconds, peak RSS in kB and CPU seconds (user + system) of a command, "seconds kB cpu"; fails when
+# the command fails. On a loaded machine the CPU seconds tell the work apart from the waiting.
+measure() {
     local log
     log=$(mktemp)
-    /usr/bin/time -f "%e %M" -o "$log" "$@" >/dev/null 2>&1 || { rm -f "$log"; return 1; }
-    tail -n 1 "$log"
+    /usr/bin/time -f "%e %M %U %S" -o "$log" "$@" >/dev/null 2>&1 || { rm -f "$log"; return 1; }
+    tail -n 1 "$log" | awk '{ printf "%s %s %.2f\n", $1, $2, $3 + $4 }'
     rm -f "$log"
 }
 
 cores=$(nproc)
-all="" one="" theirs="" rss="" same=""
+all="" one="" theirs="" rss="" same="" cpuAll="" cpuOne="" cpuTheirs=""
 for round in 1 2; do
     sync
-    read -r t kb < <(seconds_and_rss "${cli[@]}" -o "$out/all.mp3" "$src")
+    read -r t kb cpu < <(measure "${cli[@]}" -o "$out/all.mp3" "$src")
     all=$(min "$all" "$t")
     rss=$(max "$rss" "$kb")
+    cpuAll=$(min "$cpuAll" "$cpu")
     sync
-    t=$(bench_seconds taskset -c 0 "${cli[@]}" -o "$out/one.mp3" "$src")
+    read -r t kb cpu < <(measure taskset -c 0 "${cli[@]}" -o "$out/one.mp3" "$src")
     one=$(min "$one" "$t")
+    cpuOne=$(min "$cpuOne" "$cpu")
     sync
-    t=$(bench_seconds ffmpeg -nostdin -y -i "$src" -vn -ac 2 -ar 44100 -c:a libmp3lame -b:a 128k \
+    read -r t kb cpu < <(measure ffmpeg -nostdin -y -i "$src" -vn -ac 2 -ar 44100 -c:a libmp3lame -b:a 128k \
         -compression_level 5 -reservoir 0 "$out/ff.mp3")
     theirs=$(min "$theirs" "$t")
+    cpuTheirs=$(min "$cpuTheirs" "$cpu")
     cmp -s "$out/all.mp3" "$out/one.mp3" && same=yes || same=no
     rm -f "$out"/*.mp3
 done
@@ -47,6 +51,8 @@ printf 'mp3  end to end, %d cores: quillet-cli %7.2f s, ffmpeg %7.2f s, ratio %s
     "$cores" "$all" "$theirs" "$(ratio "$all" "$theirs")"
 printf 'mp3  end to end, 1 core:  quillet-cli %7.2f s, ffmpeg %7.2f s, ratio %sx (taskset -c 0)\n' \
     "$one" "$theirs" "$(ratio "$one" "$theirs")"
+printf 'mp3  CPU seconds: quillet-cli %.2f (%d cores), %.2f (1 core); ffmpeg %.2f\n' \
+    "$cpuAll" "$cores" "$cpuOne" "$cpuTheirs"
 printf 'mp3  peak RSS of quillet-cli: %d MB (goal < 100 MB); file in segments identical to one encoder'"'"'s: %s\n' \
     "$((rss / 1024))" "$same"
 
@@ -56,14 +62,18 @@ for i in 0 1 2 3 4 5 6 7; do
     ffmpeg -nostdin -v error -y -ss $((i * 60 + 30)) -t 60 -i "$src" -c copy "$out/clip$i.mp4"
     clips+=("$out/clip$i.mp4")
 done
-j1="" j2=""
+j1="" j2="" cpu1="" cpu2=""
 for round in 1 2 3; do
     sync
-    j1=$(min "$j1" "$(bench_seconds "${cli[@]}" -j 1 "${clips[@]}")")
+    read -r t kb cpu < <(measure "${cli[@]}" -j 1 "${clips[@]}")
+    j1=$(min "$j1" "$t")
+    cpu1=$(min "$cpu1" "$cpu")
     rm -f "$out"/clip*_OUTPUT*.mp3
     sync
-    j2=$(min "$j2" "$(bench_seconds "${cli[@]}" -j 2 "${clips[@]}")")
+    read -r t kb cpu < <(measure "${cli[@]}" -j 2 "${clips[@]}")
+    j2=$(min "$j2" "$t")
+    cpu2=$(min "$cpu2" "$cpu")
     rm -f "$out"/clip*_OUTPUT*.mp3
 done
-printf 'mp3  8 one-minute sources: -j 2 %6.2f s, -j 1 %6.2f s, ratio %sx (goal <= 0.60x)\n' \
-    "$j2" "$j1" "$(ratio "$j2" "$j1")"
+printf 'mp3  8 one-minute sources: -j 2 %6.2f s, -j 1 %6.2f s, ratio %sx (goal <= 0.60x); CPU seconds %.2f and %.2f\n' \
+    "$j2" "$j1" "$(ratio "$j2" "$j1")" "$cpu2" "$cpu1"
