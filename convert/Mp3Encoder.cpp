@@ -11,6 +11,7 @@
 
 namespace {
 
+// One stream over the whole WAV, chunk by chunk.
 Mp3Written EncodeMp3Whole(const Mp3Entries& api, const BE_CONFIG& config, CTempWavSource& source,
                           std::FILE*& file, const Mp3Fail& fail) {
     uint32_t samples = 0, bufferSize = 0, written = 0;
