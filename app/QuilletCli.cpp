@@ -3,6 +3,7 @@
 
 #include "AudioSettings.h"
 #include "ConversionJob.h"
+#include "EncoderLibrary.h"
 #include "MediaProbe.h"
 #include "MessageService.h"
 #include "OutputNaming.h"
@@ -12,12 +13,18 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <limits>
+#include <memory>
+#include <mutex>
+#include <set>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -25,18 +32,46 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitInterrupted = 130;
 
-volatile std::sig_atomic_t g_interrupted = 0;
+// Set by the signal handler, read by every conversion running side by side.
+std::atomic<int> g_interrupted{0};
+static_assert(std::atomic<int>::is_always_lock_free, "stored from a signal handler");
 
 void OnSignal(int) {
     g_interrupted = 1;
 }
 
+// The source that a thread converts while several convert side by side ("[2/8] clip.mp4: "); its
+// lines start with it.
+thread_local std::string t_label;
+
 void Error(const std::string& text) {
     std::string t = text;
     while (!t.empty() && (t.back() == ' ' || t.back() == '\n'))
         t.pop_back();
-    std::fprintf(stderr, "quillet-cli: %s\n", t.c_str());
+    std::fprintf(stderr, "quillet-cli: %s%s\n", t_label.c_str(), t.c_str());
 }
+
+// Output names chosen by conversions that run side by side and have not written them yet, so that two
+// sources of the same name do not pick the same output.
+std::mutex g_claimMutex;
+std::set<std::string> g_claimedOutputs;
+
+std::string ClaimOutputPath(const std::string& source, int format, const std::string& outputFolder) {
+    std::lock_guard lock(g_claimMutex);
+    const std::string path =
+        MakeOutputPath(source, format, g_settings.m_nOutputPathType, outputFolder,
+                       [](const std::string& p) { return g_claimedOutputs.count(p) > 0; });
+    g_claimedOutputs.insert(path);
+    return path;
+}
+
+struct OutputClaim {
+    std::string path;
+    ~OutputClaim() {
+        std::lock_guard lock(g_claimMutex);
+        g_claimedOutputs.erase(path);
+    }
+};
 
 int FormatFromName(const QString& name) {
     static const char* const kNames[] = {"mp3", "wav", "ogg", "wma"};
@@ -93,14 +128,16 @@ int ConvertOne(const std::string& source, const Options& opt) {
         return kExitFailed;
     }
 
-    CTerminalJobView view(stderr, isatty(STDERR_FILENO) == 1, opt.quiet);
+    // Lines redrawn in place would overwrite each other's when several conversions run.
+    CTerminalJobView view(stderr, isatty(STDERR_FILENO) == 1 && t_label.empty(), opt.quiet);
+    view.SetLabel(t_label);
     CConversionJob job(view);
     job.m_strSourcePath = source;
     job.m_dStartTime = opt.start;
     job.m_dEndTime = end;
-    job.m_strOutputPath = opt.output.isEmpty()
-                              ? MakeOutputPath(source, format, g_settings.m_nOutputPathType, outputFolder)
-                              : opt.output.toStdString();
+    job.m_strOutputPath =
+        opt.output.isEmpty() ? ClaimOutputPath(source, format, outputFolder) : opt.output.toStdString();
+    const OutputClaim claim{opt.output.isEmpty() ? job.m_strOutputPath : std::string()};
     if (format != FORMAT_WAV) {
         job.m_tempWav = CTempWavFile::Reserve(tempFolder);
         if (!job.m_tempWav) {
@@ -135,6 +172,36 @@ int ConvertOne(const std::string& source, const Options& opt) {
     return kExitInterrupted;
 }
 
+// Converts up to `jobs` sources at once, each on a thread with an event loop of its own. Returns the
+// exit code for all of them.
+int ConvertSideBySide(const QStringList& sources, const Options& opt, int jobs) {
+    std::atomic<int> next{0};
+    std::atomic<bool> failed{false}, interrupted{false};
+    std::vector<std::unique_ptr<QThread>> threads;
+    for (int i = 0; i < std::min(jobs, static_cast<int>(sources.size())); ++i) {
+        threads.emplace_back(QThread::create([&] {
+            for (int k = next++; k < sources.size(); k = next++) {
+                if (g_interrupted) {
+                    interrupted = true; // sources left unconverted
+                    break;
+                }
+                const std::string source = sources[k].toStdString();
+                t_label = Format("[%d/%d] %s: ", k + 1, static_cast<int>(sources.size()),
+                                 FileNameOf(source).c_str());
+                const int code = ConvertOne(source, opt);
+                if (code == kExitInterrupted)
+                    interrupted = true;
+                else if (code != kExitOk)
+                    failed = true;
+            }
+        }));
+        threads.back()->start();
+    }
+    for (auto& thread : threads)
+        thread->wait();
+    return interrupted ? kExitInterrupted : failed ? kExitFailed : kExitOk;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -158,8 +225,9 @@ int main(int argc, char** argv) {
          "path"},
         {"settings", "Read the settings from this INI file instead of the program's param.ini.", "file"},
         {{"q", "quiet"}, "Print no progress."},
+        {{"j", "jobs"}, "Convert up to N sources at once (default 1; 0: one per core).", "N"},
     });
-    parser.addPositionalArgument("SOURCE", "Video or audio files to convert, one after another.",
+    parser.addPositionalArgument("SOURCE", "Video or audio files to convert, one after another (see -j).",
                                  "SOURCE...");
     parser.process(app);
 
@@ -183,6 +251,14 @@ int main(int argc, char** argv) {
         Error("--end takes a number of seconds, 0 or more");
         return kExitFailed;
     }
+    bool jobsOk = true;
+    int jobs = parser.isSet("jobs") ? parser.value("jobs").toInt(&jobsOk) : 1;
+    if (!jobsOk || jobs < 0) {
+        Error("--jobs takes a number of conversions, 0 or more");
+        return kExitFailed;
+    }
+    if (jobs == 0)
+        jobs = CoreCount();
 
     g_settings.LoadFrom(parser.isSet("settings") ? parser.value("settings").toStdString()
                                                  : SettingsFilePath());
@@ -210,16 +286,22 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &sa, nullptr);
 
     int exitCode = kExitOk;
-    for (const QString& source : sources) {
-        if (g_interrupted)
-            break;
-        const int code = ConvertOne(source.toStdString(), opt);
-        if (code == kExitInterrupted) {
-            exitCode = code;
-            break;
+    if (jobs > 1 && sources.size() > 1) {
+        exitCode = ConvertSideBySide(sources, opt, jobs);
+    } else {
+        for (const QString& source : sources) {
+            if (g_interrupted) {
+                exitCode = kExitInterrupted; // sources left unconverted
+                break;
+            }
+            const int code = ConvertOne(source.toStdString(), opt);
+            if (code == kExitInterrupted) {
+                exitCode = code;
+                break;
+            }
+            if (code != kExitOk)
+                exitCode = code;
         }
-        if (code != kExitOk)
-            exitCode = code;
     }
     WaitForEncoderThreads();
     return exitCode;

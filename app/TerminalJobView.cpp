@@ -27,14 +27,14 @@ CTerminalJobView::~CTerminalJobView() {
 
 void CTerminalJobView::SetCaption(const std::string& text) {
     if (!m_quiet)
-        std::fprintf(m_out, "%s\n", TrimRight(text).c_str());
+        std::fprintf(m_out, "%s%s\n", m_label.c_str(), TrimRight(text).c_str());
 }
 
 void CTerminalJobView::SetStep(const std::string& text) {
     // A new step counts from its start, not from where the last one ended.
-    if (!m_step.empty() && TrimRight(text) != m_step)
+    if (!m_step.empty() && m_label + TrimRight(text) != m_step)
         m_pos = m_lower;
-    m_step = TrimRight(text);
+    m_step = m_label + TrimRight(text);
     Draw();
 }
 

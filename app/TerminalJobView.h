@@ -25,6 +25,9 @@ public:
 
     // Draws the final state and ends the progress line.
     void Finish();
+    // Put in front of the caption and the progress lines, so that lines of conversions running side
+    // by side say which source they belong to.
+    void SetLabel(const std::string& label) { m_label = label; }
 
     // The percentage the progress bar of the window would show, truncated; -1 for an empty range.
     static int Percent(int lower, int upper, int pos);
@@ -36,6 +39,7 @@ private:
     bool m_interactive;
     bool m_quiet;
     QTimer m_redraw;
+    std::string m_label;
     std::string m_step;
     std::string m_elapsed;
     std::string m_timeLeft;

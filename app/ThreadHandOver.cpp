@@ -78,3 +78,19 @@ void RunOnGuiThreadAndWait(std::function<void()> fn) {
     std::unique_lock lock(mutex);
     done.wait(lock, [&] { return finished; });
 }
+
+void CCallReceiver::Post(std::function<void()> fn) {
+    if (!QCoreApplication::instance())
+        return;
+    auto* call = new CCallEvent(this, std::move(fn));
+    g_handOver.fetch_add(1, std::memory_order_release);
+    QCoreApplication::postEvent(this, call);
+}
+
+bool CCallReceiver::event(QEvent* e) {
+    g_handOver.load(std::memory_order_acquire);
+    if (e->type() != kCallEvent)
+        return QObject::event(e);
+    static_cast<CCallEvent*>(e)->m_fn();
+    return true;
+}

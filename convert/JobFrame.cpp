@@ -4,16 +4,38 @@
 
 #include <QCoreApplication>
 #include <QThread>
+#include <algorithm>
 #include <chrono>
 #include <cstdarg>
 #include <list>
+#include <sched.h>
 #include <thread>
 
 namespace {
 
 thread_local std::shared_ptr<CJobState> t_job;
 
+int PerMille(uint64_t consumed, int64_t fileSize) {
+    if (fileSize <= 0)
+        return 0;
+    return static_cast<int>(static_cast<double>(consumed) / static_cast<double>(fileSize) * 1000.0);
+}
+
+std::mutex g_coreMutex;
+int g_jobs = 0;
+int g_borrowedCores = 0;
+
 } // namespace
+
+CJobState::CJobState() {
+    std::lock_guard lock(g_coreMutex);
+    ++g_jobs;
+}
+
+CJobState::~CJobState() {
+    std::lock_guard lock(g_coreMutex);
+    --g_jobs;
+}
 
 void CJobState::AttachView(IJobView* view) {
     std::lock_guard lock(m_viewMutex);
@@ -58,10 +80,12 @@ size_t CTempWavSource::ReadBytes(void* buffer, size_t bytes) {
     return m_file ? std::fread(buffer, 1, bytes, m_file) : 0;
 }
 
+bool CTempWavSource::Seek(uint64_t sampleByte) {
+    return m_file && fseeko(m_file, static_cast<off_t>(44 + sampleByte), SEEK_SET) == 0;
+}
+
 int CTempWavSource::GetPerMille() const {
-    if (m_fileSize <= 0)
-        return 0;
-    return static_cast<int>(static_cast<double>(m_consumed) / static_cast<double>(m_fileSize) * 1000.0);
+    return PerMille(m_consumed, m_fileSize);
 }
 
 void CTempWavSource::Close() {
@@ -97,6 +121,44 @@ int FinishJob() {
 int CancelJob() {
     t_job->RemoveTempWav();
     return -1;
+}
+
+std::thread StartJobWorker(std::function<void()> work) {
+    return std::thread([job = t_job, work = std::move(work)] {
+        t_job = job;
+        work();
+        t_job.reset();
+    });
+}
+
+void CSharedProgress::AddConsumed(uint64_t bytes) {
+    std::lock_guard lock(m_mutex);
+    m_consumed += bytes;
+    const int perMille = PerMille(m_consumed, m_fileSize);
+    if (perMille > m_reported) {
+        m_reported = perMille;
+        ReportProgress(perMille);
+    }
+}
+
+int CoreCount() {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof(set), &set) == 0)
+        return std::max(1, CPU_COUNT(&set));
+    return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+}
+
+int BorrowCores(int wanted) {
+    const int cores = CoreCount();
+    std::lock_guard lock(g_coreMutex);
+    const int count = std::clamp(cores - std::max(g_jobs, 1) - g_borrowedCores, 0, std::max(wanted, 0));
+    g_borrowedCores += count;
+    return count;
+}
+
+void ReturnCores(int count) {
+    std::lock_guard lock(g_coreMutex);
+    g_borrowedCores -= count;
 }
 
 std::string Format(const char* fmt, ...) {

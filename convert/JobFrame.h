@@ -5,9 +5,11 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 // What presents a job to the user: the Processing dialog, or the command-line converter's terminal.
 class IJobView {
@@ -27,6 +29,11 @@ public:
 // cancelled job's thread that is still finishing its last chunk cannot be revived by the next job's
 // reset of the flags.
 struct CJobState {
+    CJobState(); // counts the job for the cores (BorrowCores)
+    ~CJobState();
+    CJobState(const CJobState&) = delete;
+    CJobState& operator=(const CJobState&) = delete;
+
     std::string m_strOutputPath;
     std::string m_strTempWavPath;
     std::shared_ptr<CTempWavFile> m_tempWav; // keeps the temporary WAV reserved until both are done
@@ -57,6 +64,9 @@ public:
     CTempWavSource& operator=(const CTempWavSource&) = delete;
 
     bool Open(const std::string& path);
+    // Moves the reading position to that byte of the samples (0 = the first, at offset 44).
+    bool Seek(uint64_t sampleByte);
+    int64_t FileSize() const { return m_fileSize; }
     // Whole 16-bit values read (0 at the end); a trailing odd byte is never delivered.
     size_t Read(int16_t* buffer, size_t values);
     size_t ReadBytes(void* buffer, size_t bytes);
@@ -81,6 +91,31 @@ int FailJob(const std::string& message);
 int FinishJob();
 // The cancel exit: deletes the temporary WAV and sets no flag. Returns -1.
 int CancelJob();
+
+// Step 2 on several threads: a thread that acts for the calling thread's job (ReportProgress and
+// IsCancelRequested work in it). The job's encoder thread joins it before it ends.
+std::thread StartJobWorker(std::function<void()> work);
+
+// Progress over input that several threads of a job consume at once: one per-mille value over all of
+// them, computed as GetPerMille does, reported only when it grows, so the bar never moves back.
+class CSharedProgress {
+public:
+    explicit CSharedProgress(int64_t fileSize) : m_fileSize(fileSize) {}
+    void AddConsumed(uint64_t bytes); // from any thread of the job
+
+private:
+    std::mutex m_mutex;
+    int64_t m_fileSize;
+    uint64_t m_consumed = 0;
+    int m_reported = -1;
+};
+
+// The cores an encoder may keep busy. Every job alive counts for one core (its step 1 or its encoder
+// thread); the cores left over may be borrowed for extra encoder threads of a step 2, so that jobs
+// running side by side (quillet-cli -j) never ask for more threads than there are cores.
+int CoreCount();             // the CPUs this process may run on
+int BorrowCores(int wanted); // 0..wanted, at once
+void ReturnCores(int count);
 
 // printf-style formatting for the design's messages ("Error opening %s", "(%lu)").
 std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));

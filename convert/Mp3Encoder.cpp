@@ -3,11 +3,77 @@
 #include "EncoderLibrary.h"
 #include "Encoders.h"
 #include "Id3v1Tag.h"
-#include "lame_enc/lame_enc.h"
+#include "Mp3Segments.h"
 
 #include <cstring>
 #include <new>
 #include <vector>
+
+namespace {
+
+// One stream over the whole WAV, chunk by chunk.
+Mp3Written EncodeMp3Whole(const Mp3Entries& api, const BE_CONFIG& config, CTempWavSource& source,
+                          std::FILE*& file, const Mp3Fail& fail) {
+    uint32_t samples = 0, bufferSize = 0, written = 0;
+    HBE_STREAM stream = 0;
+    const BE_ERR initErr = api.init(&config, &samples, &bufferSize, &stream);
+    if (initErr != BE_ERR_SUCCESSFUL) {
+        fail(Format("Error opening encoding stream (%lu)", static_cast<unsigned long>(initErr)));
+        return Mp3Written::Ended;
+    }
+    std::vector<uint8_t> output;
+    std::vector<int16_t> input;
+    try {
+        output.resize(bufferSize);
+        input.resize(samples);
+    } catch (const std::bad_alloc&) {
+        api.close(stream);
+        fail("Out of memory");
+        return Mp3Written::Ended;
+    }
+
+    const ChunkLoopEnd end = RunChunkLoop(
+        source, 2, [&] { return source.Read(input.data(), input.size()); },
+        [&](size_t n) {
+            const BE_ERR err =
+                api.encode(stream, static_cast<uint32_t>(n), input.data(), output.data(), &written);
+            if (err != BE_ERR_SUCCESSFUL) {
+                api.close(stream);
+                fail(Format("beEncodeChunk() failed (%lu)", static_cast<unsigned long>(err)));
+                return false;
+            }
+            if (!WriteAll(file, output.data(), written)) {
+                api.close(stream);
+                fail("Output file write error");
+                return false;
+            }
+            return true;
+        });
+    if (end == ChunkLoopEnd::Failed)
+        return Mp3Written::Ended;
+    if (end == ChunkLoopEnd::Cancelled) {
+        // Not flushed and without a tag: the partial file keeps what was written so far.
+        api.close(stream);
+        source.Close();
+        CloseOutput(file);
+        CancelJob();
+        return Mp3Written::Ended;
+    }
+    const BE_ERR err = api.deinit(stream, output.data(), &written);
+    if (err != BE_ERR_SUCCESSFUL) {
+        api.close(stream);
+        fail(Format("beExitStream failed (%lu)", static_cast<unsigned long>(err)));
+        return Mp3Written::Ended;
+    }
+    api.close(stream);
+    if (!WriteAll(file, output.data(), written)) {
+        fail("Output file write error");
+        return Mp3Written::Ended;
+    }
+    return Mp3Written::All;
+}
+
+} // namespace
 
 int Mp3EncodeProc() {
     CJobState& job = CurrentJob();
@@ -64,55 +130,14 @@ int Mp3EncodeProc() {
         return -1;
     };
 
-    uint32_t samples = 0, bufferSize = 0, written = 0;
-    HBE_STREAM stream = 0;
-    const BE_ERR initErr = init(&config, &samples, &bufferSize, &stream);
-    if (initErr != BE_ERR_SUCCESSFUL)
-        return fail(Format("Error opening encoding stream (%lu)", static_cast<unsigned long>(initErr)));
-    std::vector<uint8_t> output;
-    std::vector<int16_t> input;
-    try {
-        output.resize(bufferSize);
-        input.resize(samples);
-    } catch (const std::bad_alloc&) {
-        closeStream(stream);
-        return fail("Out of memory");
-    }
-
-    const ChunkLoopEnd end = RunChunkLoop(
-        source, 2, [&] { return source.Read(input.data(), input.size()); },
-        [&](size_t n) {
-            const BE_ERR err =
-                encode(stream, static_cast<uint32_t>(n), input.data(), output.data(), &written);
-            if (err != BE_ERR_SUCCESSFUL) {
-                closeStream(stream);
-                fail(Format("beEncodeChunk() failed (%lu)", static_cast<unsigned long>(err)));
-                return false;
-            }
-            if (!WriteAll(file, output.data(), written)) {
-                closeStream(stream);
-                fail("Output file write error");
-                return false;
-            }
-            return true;
-        });
-    if (end == ChunkLoopEnd::Failed)
-        return -1;
-    if (end == ChunkLoopEnd::Cancelled) {
-        // Not flushed and without a tag: the partial file keeps what was written so far.
-        closeStream(stream);
-        source.Close();
-        CloseOutput(file);
-        return CancelJob();
-    }
-    const BE_ERR err = deinit(stream, output.data(), &written);
-    if (err != BE_ERR_SUCCESSFUL) {
-        closeStream(stream);
-        return fail(Format("beExitStream failed (%lu)", static_cast<unsigned long>(err)));
-    }
-    closeStream(stream);
-    if (!WriteAll(file, output.data(), written))
-        return fail("Output file write error");
+    // Long inputs are encoded in segments on several cores; otherwise, or without the module's
+    // extension, by one stream as designed.
+    Mp3Entries entries{module, init, encode, deinit, closeStream};
+    Mp3Written done = EncodeMp3InSegments(entries, config, source, file, fail);
+    if (done == Mp3Written::NotTried)
+        done = EncodeMp3Whole(entries, config, source, file, fail);
+    if (done != Mp3Written::All)
+        return -1; // failed or cancelled; the job has ended
     if (std::fseek(file, 0, SEEK_END) != 0 || !WriteAll(file, tag.data(), tag.size()) || !CloseOutput(file))
         return fail("Output file write error");
     source.Close();

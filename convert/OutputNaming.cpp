@@ -28,13 +28,14 @@ std::string SourceBaseName(const std::string& sourcePath) {
 }
 
 std::string MakeOutputPath(const std::string& sourcePath, int format, int outputPathType,
-                           const std::string& customFolder) {
+                           const std::string& customFolder,
+                           const std::function<bool(const std::string&)>& alsoTaken) {
     const std::string folder =
         outputPathType == 1 ? customFolder : sourcePath.substr(0, sourcePath.rfind('/') + 1);
     const std::string base = SourceBaseName(sourcePath);
     const char* ext = OutputExtension(format);
     std::string candidate = folder + base + "_OUTPUT" + ext;
-    for (int n = 1; NameTaken(candidate); ++n)
+    for (int n = 1; NameTaken(candidate) || (alsoTaken && alsoTaken(candidate)); ++n)
         candidate = Format("%s%s_OUTPUT%d%s", folder.c_str(), base.c_str(), n, ext);
     return candidate;
 }

@@ -58,7 +58,7 @@ bool CVideoEdit::ExtractToWav(const std::string& wavPath, short channels, int sa
     if (!m_instance) {
         NextGeneration();
         const quint64 generation = m_generation.load();
-        PostToGuiThread(this, [this, generation] {
+        m_calls.Post([this, generation] {
             Deliver(generation, VE_EVENT_EXTRACTION_FAILED, 0, 0,
                     QStringLiteral("Error loading VideoEdit.so"));
         });
@@ -81,8 +81,8 @@ void CVideoEdit::EventProc(void* user, int event, double a, double b, const char
     auto* self = static_cast<CVideoEdit*>(user);
     const quint64 generation = self->m_generation.load();
     const QString text = message ? QString::fromUtf8(message) : QString();
-    PostToGuiThread(self,
-                    [self, generation, event, a, b, text] { self->Deliver(generation, event, a, b, text); });
+    self->m_calls.Post(
+        [self, generation, event, a, b, text] { self->Deliver(generation, event, a, b, text); });
 }
 
 void CVideoEdit::Deliver(quint64 generation, int event, double a, double b, const QString& message) {

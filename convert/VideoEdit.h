@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ThreadHandOver.h"
 #include "VideoEdit/VideoEdit.h" // the interface of the module
 
 #include <QObject>
@@ -50,4 +51,5 @@ private:
     // Counts runs; an event carries the number current when it was raised and is dropped on delivery
     // when a stop or reset has moved the number on.
     std::atomic<quint64> m_generation{0};
+    CCallReceiver m_calls; // on this object's thread: the window's, or a command-line conversion's
 };

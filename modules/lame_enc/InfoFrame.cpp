@@ -1,6 +1,8 @@
 #include "InfoFrame.h"
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <lame/lame.h>
@@ -61,12 +63,90 @@ void PutBigEndian(uint8_t* p, uint32_t value, int bytes) {
 } // namespace
 
 uint16_t Crc16(uint16_t crc, const uint8_t* data, size_t size) {
-    for (size_t i = 0; i < size; ++i) {
-        crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
-    }
+    static const auto kTable = [] {
+        std::array<uint16_t, 256> table{};
+        for (unsigned i = 0; i < 256; ++i) {
+            unsigned c = i;
+            for (int bit = 0; bit < 8; ++bit)
+                c = (c & 1) ? (c >> 1) ^ 0xA001 : c >> 1;
+            table[i] = static_cast<uint16_t>(c);
+        }
+        return table;
+    }();
+    for (size_t i = 0; i < size; ++i)
+        crc = static_cast<uint16_t>((crc >> 8) ^ kTable[(crc ^ data[i]) & 0xFF]);
     return crc;
+}
+
+namespace {
+
+// The CRC register is linear over GF(2): a 16x16 bit matrix (column i = image of bit i) moves it over
+// zero bits, and squaring it doubles the distance.
+uint16_t MatrixTimes(const uint16_t* matrix, uint16_t vector) {
+    uint16_t result = 0;
+    for (int i = 0; vector != 0; ++i, vector >>= 1)
+        if (vector & 1)
+            result ^= matrix[i];
+    return result;
+}
+
+void MatrixSquare(uint16_t* square, const uint16_t* matrix) {
+    for (int i = 0; i < 16; ++i)
+        square[i] = MatrixTimes(matrix, matrix[i]);
+}
+
+} // namespace
+
+uint16_t Crc16Combine(uint16_t crcA, uint16_t crcB, uint64_t bytesB) {
+    uint16_t odd[16];
+    uint16_t even[16];
+    odd[0] = 0xA001; // one zero bit
+    for (int i = 1; i < 16; ++i)
+        odd[i] = static_cast<uint16_t>(1u << (i - 1));
+    MatrixSquare(even, odd); // two zero bits
+    MatrixSquare(odd, even); // four
+    while (bytesB != 0) {
+        MatrixSquare(even, odd); // a zero byte the first time round
+        if (bytesB & 1)
+            crcA = MatrixTimes(even, crcA);
+        bytesB >>= 1;
+        if (bytesB == 0)
+            break;
+        MatrixSquare(odd, even);
+        if (bytesB & 1)
+            crcA = MatrixTimes(odd, crcA);
+        bytesB >>= 1;
+    }
+    return static_cast<uint16_t>(crcA ^ crcB);
+}
+
+void XingSeekTable::Add(int kbps) {
+    m_sum += kbps;
+    if (++m_seen < m_want)
+        return;
+    if (m_pos < kSize) {
+        m_bag[m_pos++] = m_sum;
+        m_seen = 0;
+    }
+    if (m_pos == kSize) {
+        for (int i = 1; i < kSize; i += 2)
+            m_bag[i / 2] = m_bag[i];
+        m_want *= 2;
+        m_pos /= 2;
+    }
+}
+
+void XingSeekTable::Write(uint8_t* toc) const {
+    if (m_pos <= 0)
+        return;
+    // LAME's arithmetic, float where it uses float, so the entries come out the same.
+    for (int i = 1; i < 100; ++i) {
+        const float j = static_cast<float>(i) / 100.0f;
+        const int index = std::min(static_cast<int>(std::floor(j * static_cast<float>(m_pos))), m_pos - 1);
+        const auto act = static_cast<float>(m_bag[index]);
+        const auto sum = static_cast<float>(m_sum);
+        toc[i] = static_cast<uint8_t>(std::min(static_cast<int>(256.0 * act / sum), 255));
+    }
 }
 
 bool LameTagFitsFrame(const InfoFrameFormat& format, int bitrateKbps, bool crc) {

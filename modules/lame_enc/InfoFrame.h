@@ -39,3 +39,22 @@ std::vector<uint8_t> BuildInfoFrame(const InfoFrameFormat& format, const InfoFra
 bool LameTagFitsFrame(const InfoFrameFormat& format, int bitrateKbps, bool crc);
 
 uint16_t Crc16(uint16_t crc, const uint8_t* data, size_t size);
+// The CRC-16 of A followed by B, from the CRC-16 of each (both started at 0) and the length of B.
+uint16_t Crc16Combine(uint16_t crcA, uint16_t crcB, uint64_t bytesB);
+
+// The table of contents of a Xing frame as LAME computes it: sums of the frames' bitrates, sampled at
+// intervals that double whenever the samples fill up. Fed frame by frame, it gives a joined stream the
+// table that one encoder would have written for the same frames.
+class XingSeekTable {
+public:
+    void Add(int kbps);
+    void Write(uint8_t* toc) const; // 100 entries; the first stays as it is (0)
+
+private:
+    static constexpr int kSize = 400;
+    int m_bag[kSize] = {};
+    int m_sum = 0;
+    int m_seen = 0;
+    int m_want = 1;
+    int m_pos = 0;
+};

@@ -2,6 +2,7 @@
 #include "../encoder_common/StreamTable.h"
 #include "LameStream.h"
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
@@ -106,10 +107,9 @@ bool IsPlaceholderFor(const std::vector<uint8_t>& first, const std::vector<uint8
     return true;
 }
 
-} // namespace
-
-BE_EXPORT BE_ERR beInitStream(const BE_CONFIG* pbeConfig, uint32_t* dwSamples, uint32_t* dwBufferSize,
-                              HBE_STREAM* phbeStream) {
+// beInitStream, or beInitSegmentStream when a segment is given.
+BE_ERR OpenStream(const BE_CONFIG* pbeConfig, const BE_SEGMENT* segment, uint32_t* dwSamples,
+                  uint32_t* dwBufferSize, HBE_STREAM* phbeStream) {
     if (pbeConfig == nullptr || dwSamples == nullptr || dwBufferSize == nullptr || phbeStream == nullptr)
         return BE_ERR_INVALID_FORMAT_PARAMETERS;
     *dwSamples = 0;
@@ -120,7 +120,7 @@ BE_EXPORT BE_ERR beInitStream(const BE_CONFIG* pbeConfig, uint32_t* dwSamples, u
         return BE_ERR_INVALID_FORMAT;
     try {
         auto stream = std::make_shared<LameStream>();
-        const BE_ERR err = stream->Open(*pbeConfig);
+        const BE_ERR err = segment ? stream->OpenSegment(*pbeConfig, *segment) : stream->Open(*pbeConfig);
         if (err != BE_ERR_SUCCESSFUL)
             return err;
         const uint32_t samples = stream->SamplesPerChunk();
@@ -135,6 +135,13 @@ BE_EXPORT BE_ERR beInitStream(const BE_CONFIG* pbeConfig, uint32_t* dwSamples, u
     } catch (const std::bad_alloc&) {
         return BE_ERR_OUT_OF_MEMORY;
     }
+}
+
+} // namespace
+
+BE_EXPORT BE_ERR beInitStream(const BE_CONFIG* pbeConfig, uint32_t* dwSamples, uint32_t* dwBufferSize,
+                              HBE_STREAM* phbeStream) {
+    return OpenStream(pbeConfig, nullptr, dwSamples, dwBufferSize, phbeStream);
 }
 
 BE_EXPORT BE_ERR beEncodeChunk(HBE_STREAM hbeStream, uint32_t nSamples, const int16_t* pSamples,
@@ -221,6 +228,65 @@ BE_EXPORT BE_ERR beWriteVBRHeader(const char* lpszFileName) {
             return WriteAt(file.Get(), r.tagFrame.data(), tagSize, start) ? BE_ERR_SUCCESSFUL : BE_ERR_FILE;
         }
         return BE_ERR_NO_VBR_HEADER;
+    } catch (const std::bad_alloc&) {
+        return BE_ERR_OUT_OF_MEMORY;
+    }
+}
+
+BE_EXPORT BE_ERR bePlanSegments(const BE_CONFIG* pbeConfig, uint64_t qwValues, uint32_t nMaxSegments,
+                                uint64_t qwMinSegmentValues, BE_SEGMENT* pSegments, uint32_t* pnSegments) {
+    if (pnSegments != nullptr)
+        *pnSegments = 0;
+    if (pbeConfig == nullptr || pSegments == nullptr || pnSegments == nullptr || nMaxSegments == 0)
+        return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    if (pbeConfig->dwConfig != BE_CONFIG_LAME || pbeConfig->dwStructVersion < BE_CONFIG_VERSION ||
+        pbeConfig->dwStructSize != sizeof(BE_CONFIG))
+        return BE_ERR_INVALID_FORMAT;
+    try {
+        std::vector<BE_SEGMENT> segments;
+        const BE_ERR err = PlanSegments(*pbeConfig, qwValues, nMaxSegments, qwMinSegmentValues, &segments);
+        if (err != BE_ERR_SUCCESSFUL)
+            return err;
+        std::copy(segments.begin(), segments.end(), pSegments);
+        *pnSegments = static_cast<uint32_t>(segments.size());
+        return BE_ERR_SUCCESSFUL;
+    } catch (const std::bad_alloc&) {
+        return BE_ERR_OUT_OF_MEMORY;
+    }
+}
+
+BE_EXPORT BE_ERR beInitSegmentStream(const BE_CONFIG* pbeConfig, const BE_SEGMENT* pSegment,
+                                     uint32_t* dwSamples, uint32_t* dwBufferSize, HBE_STREAM* phbeStream) {
+    if (pSegment == nullptr)
+        return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    return OpenStream(pbeConfig, pSegment, dwSamples, dwBufferSize, phbeStream);
+}
+
+BE_EXPORT BE_ERR beJoinSegmentStreams(const HBE_STREAM* phbeStreams, uint32_t nStreams) {
+    if (phbeStreams == nullptr || nStreams == 0)
+        return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    try {
+        std::vector<std::shared_ptr<LameStream>> held;
+        for (uint32_t i = 0; i < nStreams; ++i) {
+            held.push_back(Streams().Find(phbeStreams[i]));
+            if (!held.back())
+                return BE_ERR_INVALID_HANDLE;
+        }
+        // Flushed streams change no more; taking each lock once orders their last writes before the
+        // reads here, and never holding two at a time rules out a deadlock with another caller.
+        std::vector<LameStream*> segments;
+        for (auto& stream : held) {
+            if (std::find(segments.begin(), segments.end(), stream.get()) != segments.end())
+                return BE_ERR_INVALID_FORMAT_PARAMETERS;
+            std::lock_guard lock(stream->m_mutex);
+            segments.push_back(stream.get());
+        }
+        VbrHeaderRecord record;
+        bool hasRecord = false;
+        const BE_ERR err = LameStream::JoinSegments(segments, &record, &hasRecord);
+        if (err == BE_ERR_SUCCESSFUL && hasRecord)
+            VbrHeaders().Add(std::move(record));
+        return err;
     } catch (const std::bad_alloc&) {
         return BE_ERR_OUT_OF_MEMORY;
     }

@@ -48,6 +48,24 @@
  *   dwEmphasis       0 none, 1 50/15 us, 3 CCITT J.17 (2 is reserved and refused)
  *   bPrivate, bCRC, bCopyright, bOriginal, bStrictIso, bNoRes (no bit reservoir): header bits and
  *                    LAME switches of those names
+ *
+ * Extension: one stream in segments, encoded at the same time. Not part of the BladeEnc set: a caller
+ * resolves these three like the others and, when they are missing, encodes with one stream.
+ *   bePlanSegments       -> cuts an input whose length is known (a file) into segments on the frame
+ *                           grid of the stream one encoder would write
+ *   beInitSegmentStream  -> a stream for one segment. Feed it the values qwReadFrom..qwReadTo of the
+ *                           input with beEncodeChunk (they start before the segment, so the
+ *                           psychoacoustic state and the MDCT overlap are those of one encoder), then
+ *                           beDeinitStream; it writes only its own frames, and the first segment also
+ *                           the placeholder of the Xing/Info frame. Streams of different segments may
+ *                           run on different threads.
+ *   beJoinSegmentStreams -> after beDeinitStream of every segment, before beCloseStream: takes the
+ *                           streams in order and keeps the Xing/Info frame of the joined stream (their
+ *                           outputs one after the other), so beWriteVBRHeader writes it into that file.
+ * Frames away from the joins are those one encoder writes; the joined stream has the same frame count,
+ * encoder delay and padding, so it decodes to exactly the input samples. Only segments of at least the
+ * minimum length are made: a short input, a resampled one or one segment asked for gives one segment
+ * covering everything (then beInitSegmentStream behaves as beInitStream).
  */
 #ifndef QUILLET_LAME_ENC_H
 #define QUILLET_LAME_ENC_H
@@ -152,6 +170,16 @@ typedef struct BE_VERSION {
     uint8_t btReserved[125];
 } BE_VERSION;
 
+/* One segment of a stream (bePlanSegments). Offsets count 16-bit values of the whole input. */
+typedef struct BE_SEGMENT {
+    uint64_t qwReadFrom;   /* the values to feed this segment's stream: from ... */
+    uint64_t qwReadTo;     /* ... to (exclusive) */
+    uint64_t qwOwnFrom;    /* the values whose audio this segment's frames carry, for progress: the */
+    uint64_t qwOwnTo;      /* segments' ranges follow each other from 0 to the end of the input */
+    uint32_t dwFirstFrame; /* index of its first audio frame in the joined stream */
+    uint32_t dwFrames;     /* its number of frames; 0 for the last segment (up to the end) */
+} BE_SEGMENT;
+
 #pragma pack(pop)
 
 #ifdef __cplusplus
@@ -174,6 +202,7 @@ BE_STATIC_ASSERT(offsetof(BE_CONFIG, bStrictIso) == 88, "BE_CONFIG layout");
 BE_STATIC_ASSERT(offsetof(BE_CONFIG, nQuality) == 92, "BE_CONFIG layout");
 BE_STATIC_ASSERT(offsetof(BE_CONFIG, btReserved) == 94, "BE_CONFIG layout");
 BE_STATIC_ASSERT(sizeof(BE_VERSION) == 265, "BE_VERSION size");
+BE_STATIC_ASSERT(sizeof(BE_SEGMENT) == 40, "BE_SEGMENT size");
 
 /* Opens a stream. Out: samples per chunk (16-bit values, even), output buffer size in bytes, stream
  * handle (never 0). */
@@ -194,11 +223,26 @@ BE_EXPORT BE_ERR beVersion(BE_VERSION* pbeVersion);
 /* Writes the Xing/Info frame of the flushed stream that produced the file (UTF-8 path). */
 BE_EXPORT BE_ERR beWriteVBRHeader(const char* lpszFileName);
 
+/* Extension: at most nMaxSegments segments of at least qwMinSegmentValues values each, for an input of
+ * qwValues values, into pSegments (room for nMaxSegments); *pnSegments gets their number (at least 1). */
+BE_EXPORT BE_ERR bePlanSegments(const BE_CONFIG* pbeConfig, uint64_t qwValues, uint32_t nMaxSegments,
+                                uint64_t qwMinSegmentValues, BE_SEGMENT* pSegments, uint32_t* pnSegments);
+
+/* Extension: opens the stream of one planned segment; the outputs as beInitStream. */
+BE_EXPORT BE_ERR beInitSegmentStream(const BE_CONFIG* pbeConfig, const BE_SEGMENT* pSegment,
+                                     uint32_t* dwSamples, uint32_t* dwBufferSize, HBE_STREAM* phbeStream);
+
+/* Extension: the Xing/Info frame of the segments' streams joined, in order, for beWriteVBRHeader. */
+BE_EXPORT BE_ERR beJoinSegmentStreams(const HBE_STREAM* phbeStreams, uint32_t nStreams);
+
 typedef BE_ERR (*BEINITSTREAM)(const BE_CONFIG*, uint32_t*, uint32_t*, HBE_STREAM*);
 typedef BE_ERR (*BEENCODECHUNK)(HBE_STREAM, uint32_t, const int16_t*, uint8_t*, uint32_t*);
 typedef BE_ERR (*BEDEINITSTREAM)(HBE_STREAM, uint8_t*, uint32_t*);
 typedef BE_ERR (*BECLOSESTREAM)(HBE_STREAM);
 typedef BE_ERR (*BEVERSION)(BE_VERSION*);
 typedef BE_ERR (*BEWRITEVBRHEADER)(const char*);
+typedef BE_ERR (*BEPLANSEGMENTS)(const BE_CONFIG*, uint64_t, uint32_t, uint64_t, BE_SEGMENT*, uint32_t*);
+typedef BE_ERR (*BEINITSEGMENTSTREAM)(const BE_CONFIG*, const BE_SEGMENT*, uint32_t*, uint32_t*, HBE_STREAM*);
+typedef BE_ERR (*BEJOINSEGMENTSTREAMS)(const HBE_STREAM*, uint32_t);
 
 #endif /* QUILLET_LAME_ENC_H */
