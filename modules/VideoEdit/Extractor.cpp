@@ -308,7 +308,21 @@ Extraction::Step Extraction::OpenWav() {
 bool Extraction::SeekTo(int64_t targetUs) {
     m_fresh = false;
     const int64_t ts = av_rescale_q(targetUs, AV_TIME_BASE_Q, m_tb);
-    int r = avformat_seek_file(m_fmt, m_audio, INT64_MIN, ts, ts, 0);
+    // Matroska's cues usually index the video alone: a seek by the audio reads every cluster up to the
+    // target, so it goes by the video's key frames, as players seek.
+    int r = -1;
+    if (std::strstr(m_fmt->iformat->name, "matroska")) {
+        for (unsigned i = 0; r < 0 && i < m_fmt->nb_streams; ++i) {
+            const AVStream* st = m_fmt->streams[i];
+            if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO ||
+                (st->disposition & AV_DISPOSITION_ATTACHED_PIC))
+                continue;
+            const int64_t t = av_rescale_q(targetUs, AV_TIME_BASE_Q, st->time_base);
+            r = avformat_seek_file(m_fmt, static_cast<int>(i), INT64_MIN, t, t, 0);
+        }
+    }
+    if (r < 0)
+        r = avformat_seek_file(m_fmt, m_audio, INT64_MIN, ts, ts, 0);
     if (r < 0)
         r = avformat_seek_file(m_fmt, -1, INT64_MIN, targetUs, targetUs, 0);
     // Some containers index only the video's key frames; seeking by them moves the audio as well.
