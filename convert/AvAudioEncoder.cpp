@@ -7,6 +7,7 @@
 #include "Encoders.h"
 #include "Genres.h"
 
+#include <QStringDecoder>
 #include <vector>
 
 namespace {
@@ -33,6 +34,14 @@ std::string OpenFailure(AE_ERR err, uint32_t format, const std::string& outputPa
     }
 }
 
+// Tags are UTF-8; a text that is not (an old settings file, a file name in Latin-1) is taken as Latin-1.
+std::string TagText(const std::string& text) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString decoded = utf8(QByteArray::fromStdString(text));
+    return (utf8.hasError() ? QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())) : decoded)
+        .toStdString();
+}
+
 int AvEncode(uint32_t format) {
     CJobState& job = CurrentJob();
     void* module = LoadEncoderModule("AvAudioEnc.so");
@@ -56,10 +65,10 @@ int AvEncode(uint32_t format) {
     config.dwOpusApplication = g_settings.m_nOpusApplicationIndex == 1 ? AE_OPUS_VOIP : AE_OPUS_AUDIO;
     // The texts are read now, while the job's window keeps every other writer of the settings out.
     const std::string fileName = FileNameOf(job.m_strOutputPath);
-    const std::string title = fileName.substr(0, fileName.rfind('.'));
-    const std::string artist = g_settings.m_szArtist.str();
-    const std::string album = g_settings.m_szAlbum.str();
-    const std::string year = g_settings.m_szYear.str();
+    const std::string title = TagText(fileName.substr(0, fileName.rfind('.')));
+    const std::string artist = TagText(g_settings.m_szArtist.str());
+    const std::string album = TagText(g_settings.m_szAlbum.str());
+    const std::string year = TagText(g_settings.m_szYear.str());
     AE_TAGS tags{};
     tags.dwStructSize = sizeof tags;
     tags.pszTitle = title.c_str();

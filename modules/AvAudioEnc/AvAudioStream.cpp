@@ -61,7 +61,6 @@ AE_ERR AvAudioStream::Open(const AE_CONFIG& config, const AE_TAGS& tags, const c
     m_format = config.dwFormat;
     m_channels = static_cast<int>(config.dwChannels);
     m_inputRate = static_cast<int>(config.dwSampleRate);
-    m_path = path;
     if (AE_ERR err = OpenCodec(config); err != AE_ERR_SUCCESSFUL)
         return err;
 

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <mutex>
-#include <string>
 
 struct AVAudioFifo;
 struct AVCodecContext;
@@ -48,7 +47,6 @@ private:
     AE_ERR m_error = AE_ERR_SUCCESSFUL; // the first failure; it sticks
     bool m_closed = false;
 
-    std::string m_path;
     int m_fd = -1;
     int m_ioErrno = 0;
 
