@@ -3,8 +3,8 @@
  * This header is the module's whole ABI.
  *
  * The program opens the module with dlopen and resolves the three entry points by name. Records are
- * packed little-endian with fixed-width numbers; pointer fields have the native width, and each
- * record's size word holds its real size, which the module checks.
+ * little-endian with fixed-width numbers; pointer fields have the native width, and each record's size
+ * word holds its real size, which the module checks.
  *
  * Driving a stream:
  *   aeEncOpen   -> creates the output file (replacing one of that name), writes its header, and gives
@@ -83,7 +83,10 @@ typedef struct AE_CONFIG {
     uint32_t dwOpusApplication; /* Opus: AE_OPUS_AUDIO or AE_OPUS_VOIP; otherwise not read */
 } AE_CONFIG;
 
-/* Tag record. The texts need to stay valid during aeEncOpen only. */
+#pragma pack(pop)
+
+/* Tag record, natural alignment (48 bytes on 64-bit systems). The texts need to stay valid during
+ * aeEncOpen only. */
 typedef struct AE_TAGS {
     uint32_t dwStructSize; /* sizeof(AE_TAGS) */
     const char* pszTitle;
@@ -93,8 +96,6 @@ typedef struct AE_TAGS {
     const char* pszGenre;
 } AE_TAGS;
 
-#pragma pack(pop)
-
 #ifdef __cplusplus
 #define AE_STATIC_ASSERT static_assert
 #else
@@ -102,7 +103,7 @@ typedef struct AE_TAGS {
 #endif
 AE_STATIC_ASSERT(sizeof(AE_CONFIG) == 28, "AE_CONFIG is 28 bytes");
 AE_STATIC_ASSERT(offsetof(AE_CONFIG, dwBitrate) == 20, "AE_CONFIG layout");
-AE_STATIC_ASSERT(sizeof(AE_TAGS) == 4 + 5 * sizeof(void*), "AE_TAGS size");
+AE_STATIC_ASSERT(sizeof(AE_TAGS) == 6 * sizeof(void*), "AE_TAGS size");
 
 /* Opens a stream that writes the file at pszPath (UTF-8). Out: the stream handle (never 0). */
 AE_EXPORT AE_ERR aeEncOpen(const AE_CONFIG* pConfig, const AE_TAGS* pTags, const char* pszPath,
