@@ -15,21 +15,33 @@ printf '[General]\nTempPath=%s/tmp/\n' "$out" >"$out/s.ini"
 min() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b < a) ? b : a }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
+# "wall-seconds cpu-seconds" of a command (its output discarded). The processor time (user + system)
+# is printed beside the wall time: on a machine shared with other work it varies far less.
+times_of() {
+    local log
+    log=$(mktemp)
+    /usr/bin/time -f "%e %U %S" -o "$log" "$@" >/dev/null 2>&1 || { rm -f "$log"; return 1; }
+    tail -n 1 "$log" | awk '{ print $1, $2 + $3 }'
+    rm -f "$log"
+}
+
 compare() { # name, rounds, ffmpeg arguments after -vn...
-    local name=$1 rounds=$2 ours="" theirs="" t
+    local name=$1 rounds=$2 ours="" theirs="" oursCpu="" theirsCpu="" t
     shift 2
     for ((round = 0; round < rounds; round++)); do # alternate, so both see the same moments of the machine
         sync
-        t=$(bench_seconds "$build/bin/quillet-cli" -q --settings "$out/s.ini" -f "$name" -o "$out/ours.$name" "$src")
-        ours=$(min "$ours" "$t")
+        t=($(times_of "$build/bin/quillet-cli" -q --settings "$out/s.ini" -f "$name" -o "$out/ours.$name" "$src"))
+        ours=$(min "$ours" "${t[0]}")
+        oursCpu=$(min "$oursCpu" "${t[1]}")
         rm -f "$out/ours.$name"
         sync
-        t=$(bench_seconds ffmpeg -nostdin -y -i "$src" -vn -ac 2 "$@" "$out/ff.$name")
-        theirs=$(min "$theirs" "$t")
+        t=($(times_of ffmpeg -nostdin -y -i "$src" -vn -ac 2 "$@" "$out/ff.$name"))
+        theirs=$(min "$theirs" "${t[0]}")
+        theirsCpu=$(min "$theirsCpu" "${t[1]}")
         rm -f "$out/ff.$name"
     done
-    printf '%-4s end to end: quillet-cli %7.2f s, ffmpeg %7.2f s, ratio %sx (goal <= 1.10x)\n' \
-        "$name" "$ours" "$theirs" "$(ratio "$ours" "$theirs")"
+    printf '%-4s end to end: quillet-cli %7.2f s, ffmpeg %7.2f s, ratio %sx (goal <= 1.10x); processor time %7.2f s against %7.2f s, %sx\n' \
+        "$name" "$ours" "$theirs" "$(ratio "$ours" "$theirs")" "$oursCpu" "$theirsCpu" "$(ratio "$oursCpu" "$theirsCpu")"
 }
 
 # FLAC is fast to encode, so a moment of load on the machine weighs more: more rounds.
