@@ -19,6 +19,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -74,8 +75,8 @@ struct OutputClaim {
 };
 
 int FormatFromName(const QString& name) {
-    static const char* const kNames[] = {"mp3", "wav", "ogg", "wma"};
-    for (int i = 0; i < 4; ++i) {
+    static const char* const kNames[] = {"mp3", "wav", "ogg", "wma", "flac", "opus", "m4a"};
+    for (int i = 0; i < static_cast<int>(std::size(kNames)); ++i) {
         if (name.compare(kNames[i], Qt::CaseInsensitive) == 0)
             return i;
     }
@@ -210,15 +211,16 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationVersion(QUILLET_VERSION);
 
     QCommandLineParser parser;
-    parser.setApplicationDescription("Writes the audio of a time range of video or audio files as MP3, WAV, "
-                                     "Ogg Vorbis or WMA, with the settings of Quillet.");
+    parser.setApplicationDescription(
+        "Writes the audio of a time range of video or audio files as MP3, WAV, "
+        "Ogg Vorbis, WMA, FLAC, Opus or AAC (M4A), with the settings of Quillet.");
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOptions({
         {{"s", "start"}, "Start of the range, in seconds (default 0).", "seconds"},
         {{"e", "end"}, "End of the range, in seconds (default: the end of the source).", "seconds"},
         {{"f", "format"},
-         "Output format: mp3, wav, ogg or wma (default: the format of the settings).",
+         "Output format: mp3, wav, ogg, wma, flac, opus or m4a (default: the format of the settings).",
          "format"},
         {{"o", "output"},
          "Output file (one source only; default: <name>_OUTPUT.<ext> as the window names it).",
@@ -265,7 +267,7 @@ int main(int argc, char** argv) {
     if (parser.isSet("format")) {
         const int format = FormatFromName(parser.value("format"));
         if (format < 0) {
-            Error("--format takes mp3, wav, ogg or wma");
+            Error("--format takes mp3, wav, ogg, wma, flac, opus or m4a");
             return kExitFailed;
         }
         g_settings.m_nFormatIndex = format;

@@ -25,6 +25,34 @@ const char* const kStep1Text = "[Step 1] - Extract WAV audio from source file.  
 const char* const kNoAudioInRange = "There is no audio to convert in the marked range.";
 constexpr int64_t kWavDataOffset = 44;
 
+struct Step2 {
+    const char* text;
+    CEncoderThread::Proc proc;
+};
+
+const Step2& Step2For(int format) {
+    static const Step2 kMp3{"[Step 2] - Convert Wav audio to mp3 file", &Mp3EncodeProc};
+    static const Step2 kOgg{"[Step 2] - Convert Wav audio to ogg file", &OggEncodeProc};
+    static const Step2 kWma{"[Step 2] - Convert Wav audio to wma file", &WmaEncodeProc};
+    static const Step2 kFlac{"[Step 2] - Convert Wav audio to flac file", &FlacEncodeProc};
+    static const Step2 kOpus{"[Step 2] - Convert Wav audio to opus file", &OpusEncodeProc};
+    static const Step2 kM4a{"[Step 2] - Convert Wav audio to m4a file", &AacEncodeProc};
+    switch (format) {
+    case FORMAT_MP3:
+        return kMp3;
+    case FORMAT_OGG:
+        return kOgg;
+    case FORMAT_FLAC:
+        return kFlac;
+    case FORMAT_OPUS:
+        return kOpus;
+    case FORMAT_M4A:
+        return kM4a;
+    default:
+        return kWma;
+    }
+}
+
 } // namespace
 
 CConversionJob::CConversionJob(IJobView& view, QObject* parent)
@@ -51,6 +79,12 @@ const char* CConversionJob::CaptionPrefix(int format) {
         return "Convert to Wav : ";
     case FORMAT_OGG:
         return "Convert to Ogg : ";
+    case FORMAT_FLAC:
+        return "Convert to Flac : ";
+    case FORMAT_OPUS:
+        return "Convert to Opus : ";
+    case FORMAT_M4A:
+        return "Convert to M4a : ";
     default:
         return "Convert to Wma : ";
     }
@@ -147,15 +181,10 @@ void CConversionJob::OnExtractionFinished() {
         End(IDOK);
         return;
     }
-    const char* step = m_nFormat == FORMAT_MP3   ? "[Step 2] - Convert Wav audio to mp3 file"
-                       : m_nFormat == FORMAT_OGG ? "[Step 2] - Convert Wav audio to ogg file"
-                                                 : "[Step 2] - Convert Wav audio to wma file";
-    m_view.SetStep(step);
-    CEncoderThread::Proc proc = m_nFormat == FORMAT_MP3   ? &Mp3EncodeProc
-                                : m_nFormat == FORMAT_OGG ? &OggEncodeProc
-                                                          : &WmaEncodeProc;
+    const Step2& step2 = Step2For(m_nFormat);
+    m_view.SetStep(step2.text);
     m_timeLeft.StartStep(2, NowSeconds());
-    m_pEncoderThread = CEncoderThread::Start(m_state, proc);
+    m_pEncoderThread = CEncoderThread::Start(m_state, step2.proc);
 }
 
 void CConversionJob::OnExtractionFailed(const QString& message) {

@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
-// One conversion from source to output: step 1 through the extraction stage, then for MP3, Ogg
-// Vorbis and WMA step 2 on an encoder thread. It reports through an IJobView and ends with Ended().
+// One conversion from source to output: step 1 through the extraction stage, then for every format
+// but WAV step 2 on an encoder thread. It reports through an IJobView and ends with Ended().
 class CConversionJob : public QObject {
     Q_OBJECT
 public:

@@ -5,3 +5,6 @@
 int Mp3EncodeProc();
 int OggEncodeProc();
 int WmaEncodeProc();
+int FlacEncodeProc();
+int OpusEncodeProc();
+int AacEncodeProc(); // AAC in MP4 (.m4a)

@@ -3,6 +3,7 @@
 #include "JobFrame.h"
 #include "SystemHelpers.h"
 
+#include <iterator>
 #include <sys/stat.h>
 
 namespace {
@@ -17,8 +18,9 @@ bool NameTaken(const std::string& path) {
 } // namespace
 
 const char* OutputExtension(int format) {
-    static const char* const kExtensions[] = {".mp3", ".wav", ".ogg", ".wma"};
-    return format >= 0 && format < 4 ? kExtensions[format] : kExtensions[0];
+    static const char* const kExtensions[] = {".mp3", ".wav", ".ogg", ".wma", ".flac", ".opus", ".m4a"};
+    return format >= 0 && format < static_cast<int>(std::size(kExtensions)) ? kExtensions[format]
+                                                                            : kExtensions[0];
 }
 
 std::string SourceBaseName(const std::string& sourcePath) {

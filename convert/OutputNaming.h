@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-// ".mp3", ".wav", ".ogg" or ".wma" for an output format index.
+// ".mp3", ".wav", ".ogg", ".wma", ".flac", ".opus" or ".m4a" for an output format index.
 const char* OutputExtension(int format);
 
 // The output file for a source: folder + base name + "_OUTPUT" + extension, or with the first number

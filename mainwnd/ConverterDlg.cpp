@@ -63,7 +63,7 @@ const ToolbarButton kToolbar[] = {
     {&CConverterDlg::m_btnExit, CConverterDlg::IDC_EXIT, "Exit", 136, "Exit", {322, 1, 42, 42}},
 };
 
-const char* const kFormatNames[] = {"mp3", "wav", "ogg", "wma"};
+const char* const kFormatNames[] = {"mp3", "wav", "ogg", "wma", "flac", "opus", "m4a"};
 
 constexpr const char* kZeroPosition = " 00:00:00.0 / 00:00:00.0 ";
 constexpr const char* kZeroStart = " Start Time: 00:00:00.0";
@@ -309,8 +309,10 @@ void CConverterDlg::UpdateData(bool saveAndValidate) {
 
 void CConverterDlg::UpdateTagFields() {
     const int format = g_settings.m_nFormatIndex;
-    const bool artistAlbum = format == FORMAT_MP3 || format == FORMAT_OGG;
-    const bool yearGenre = format == FORMAT_MP3;
+    const bool allTags =
+        format == FORMAT_MP3 || format == FORMAT_FLAC || format == FORMAT_OPUS || format == FORMAT_M4A;
+    const bool artistAlbum = allTags || format == FORMAT_OGG;
+    const bool yearGenre = allTags;
     m_editArtist.setEnabled(artistAlbum);
     m_editAlbum.setEnabled(artistAlbum);
     m_editYear.setEnabled(yearGenre);

@@ -35,7 +35,7 @@ const KeyDef kKeys[] = {
     {"General", "OutputPathType", &S::m_nOutputPathType, nullptr, 0, 1, 0, nullptr},
     {"General", "OutputPath", nullptr, &S::m_szOutputPath, 0, 0, 0, &S::DefaultOutputPath},
     {"General", "TempPath", nullptr, &S::m_szTempPath, 0, 0, 0, &S::DefaultTempPath},
-    {"General", "Format Index", &S::m_nFormatIndex, nullptr, 0, 3, 0, nullptr},
+    {"General", "Format Index", &S::m_nFormatIndex, nullptr, 0, FORMAT_M4A, 0, nullptr},
     {"General", "Artist", nullptr, &S::m_szArtist, 0, 0, 0, [] { return std::string("Unknown Artist"); }},
     {"General", "Album", nullptr, &S::m_szAlbum, 0, 0, 0, [] { return std::string("Unknown Album"); }},
     {"General", "Year", nullptr, &S::m_szYear, 0, 0, 0, [] { return std::string("2005"); }},
@@ -53,6 +53,10 @@ const KeyDef kKeys[] = {
     {"ogg", "Maximum Bitrate Index", &S::m_nOggMaxBitrateIndex, nullptr, 7, 11, 7, nullptr},
     {"ogg", "Mode Index", &S::m_nOggModeIndex, nullptr, 0, 5, 0, nullptr},
     {"wma", "Bitreate Index", &S::m_nWmaBitrateIndex, nullptr, 8, 9, 8, nullptr},
+    {"flac", "Compression Level", &S::m_nFlacLevelIndex, nullptr, 5, S::kFlacLevelCount - 1, 5, nullptr},
+    {"opus", "Bitrate Index", &S::m_nOpusBitrateIndex, nullptr, 9, S::kOpusBitrateCount - 1, 9, nullptr},
+    {"opus", "Application Index", &S::m_nOpusApplicationIndex, nullptr, 0, 1, 0, nullptr},
+    {"m4a", "Bitrate Index", &S::m_nAacBitrateIndex, nullptr, 5, S::kAacBitrateCount - 1, 5, nullptr},
 };
 
 const char* const kLastFolderSection = "General";
@@ -226,4 +230,15 @@ int CAudioSettings::WmaBitrateFromIndex(int index) {
     static const int bps[kWmaBitrateCount] = {22000, 32000, 36000, 40000,  48000,
                                               64000, 80000, 96000, 128000, 160000};
     return index >= 0 && index < kWmaBitrateCount ? bps[index] : 128000;
+}
+
+int CAudioSettings::OpusBitrateFromIndex(int index) {
+    static const int kbps[kOpusBitrateCount] = {6,  8,  12,  16,  24,  32,  48, 64,
+                                                80, 96, 112, 128, 160, 192, 256};
+    return (index >= 0 && index < kOpusBitrateCount ? kbps[index] : 96) * 1000;
+}
+
+int CAudioSettings::AacBitrateFromIndex(int index) {
+    static const int kbps[kAacBitrateCount] = {64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+    return (index >= 0 && index < kAacBitrateCount ? kbps[index] : 160) * 1000;
 }

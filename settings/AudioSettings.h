@@ -27,7 +27,15 @@ private:
 };
 
 // The output format index, in the order of the main window's format list.
-enum OutputFormat { FORMAT_MP3 = 0, FORMAT_WAV = 1, FORMAT_OGG = 2, FORMAT_WMA = 3 };
+enum OutputFormat {
+    FORMAT_MP3 = 0,
+    FORMAT_WAV = 1,
+    FORMAT_OGG = 2,
+    FORMAT_WMA = 3,
+    FORMAT_FLAC = 4,
+    FORMAT_OPUS = 5,
+    FORMAT_M4A = 6, // AAC in MP4
+};
 
 // Every persistent setting, kept in "param.ini" (see SettingsFilePath). Most settings are the index
 // of an item of a drop-down list; the accessors turn indices into the values encoders need.
@@ -42,6 +50,9 @@ public:
     static constexpr int kOggBitrateCount = 12;
     static constexpr int kWmaBitrateCount = 10;
     static constexpr int kGenreCount = 148;
+    static constexpr int kFlacLevelCount = 9;
+    static constexpr int kOpusBitrateCount = 15;
+    static constexpr int kAacBitrateCount = 10;
 
     CAudioSettings() = default;
     virtual ~CAudioSettings() = default;
@@ -66,11 +77,16 @@ public:
     int GetOggNominalBitrate() const { return OggBitrateFromIndex(m_nOggNominalBitrateIndex); }
     int GetOggMaxBitrate() const { return OggBitrateFromIndex(m_nOggMaxBitrateIndex); }
     int GetWmaBitrate() const { return WmaBitrateFromIndex(m_nWmaBitrateIndex); }
+    int GetFlacCompressionLevel() const { return m_nFlacLevelIndex; }
+    int GetOpusBitrate() const { return OpusBitrateFromIndex(m_nOpusBitrateIndex); }
+    int GetAacBitrate() const { return AacBitrateFromIndex(m_nAacBitrateIndex); }
 
     static int Mp3BitrateFromIndex(int index);    // kbps; 128 for an unknown index
     static int WavSampleRateFromIndex(int index); // Hz; 44100 for an unknown index
     static int OggBitrateFromIndex(int index);    // bits/s, 0 for "Default" and an unknown index
     static int WmaBitrateFromIndex(int index);    // bits/s; 128000 for an unknown index
+    static int OpusBitrateFromIndex(int index);   // bits/s; 96000 for an unknown index
+    static int AacBitrateFromIndex(int index);    // bits/s; 160000 for an unknown index
 
     static std::string DefaultOutputPath(); // <home>/AUDIO_OUTPUT/
     static std::string DefaultTempPath();   // <home>/.cache/quillet/
@@ -97,6 +113,10 @@ public:
     int m_nOggMaxBitrateIndex = 0;
     int m_nOggModeIndex = 0; // kept and edited, but no conversion reads it
     int m_nWmaBitrateIndex = 0;
+    int m_nFlacLevelIndex = 0; // the compression level itself, 0 fastest to 8 smallest
+    int m_nOpusBitrateIndex = 0;
+    int m_nOpusApplicationIndex = 0; // 0 audio, 1 VoIP
+    int m_nAacBitrateIndex = 0;
 
     // Beyond the design's keys: the folder of the last file opened, where the Open dialog starts
     // ("Last Folder" in "General", written only once there is one). Empty when unknown.

@@ -16,7 +16,7 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 
-// The settings dialog: a modal sheet of five pages that edits every setting of g_settings except the
+// The settings dialog: a modal sheet of eight pages that edits every setting of g_settings except the
 // format and the tags. A page reads g_settings when it is first shown; OK stores the pages that were
 // shown, in page order; Cancel, Escape and the close box store nothing.
 
@@ -27,6 +27,9 @@ constexpr int IDD_PROPPAGE_MP3 = 104;
 constexpr int IDD_PROPPAGE_WAV = 105;
 constexpr int IDD_PROPPAGE_OGG = 106;
 constexpr int IDD_PROPPAGE_WMA = 107;
+constexpr int IDD_PROPPAGE_FLAC = 150;
+constexpr int IDD_PROPPAGE_OPUS = 151;
+constexpr int IDD_PROPPAGE_M4A = 152;
 
 // General
 constexpr int IDC_RADIO_SAME_AS_SOURCE = 1050;
@@ -54,6 +57,11 @@ constexpr int IDC_OGG_MAX_BITRATE = 1036;
 constexpr int IDC_OGG_MODE = 1035;
 // wma
 constexpr int IDC_WMA_BITRATE = 1038;
+// flac, opus, m4a
+constexpr int IDC_FLAC_LEVEL = 1060;
+constexpr int IDC_OPUS_BITRATE = 1061;
+constexpr int IDC_OPUS_APPLICATION = 1062;
+constexpr int IDC_M4A_BITRATE = 1063;
 
 // The item texts of the lists, index 0 first: an item's position is the index stored in g_settings.
 QStringList Mp3ChannelItems();
@@ -64,6 +72,10 @@ QStringList WavSampleRateItems();
 QStringList OggBitrateItems();
 QStringList OggModeItems();
 QStringList WmaBitrateItems();
+QStringList FlacLevelItems();
+QStringList OpusBitrateItems();
+QStringList OpusApplicationItems();
+QStringList AacBitrateItems();
 
 // One page of the sheet, laid out in dialog units of the dialog font.
 class CPropertyPage : public QWidget {
@@ -222,6 +234,50 @@ public:
     QComboBox* m_comboBitrate;
 };
 
+// The pages of the formats after the first four; they live in FormatPages.cpp.
+class CMyPropertyPage5 : public CPropertyPage {
+    Q_OBJECT
+
+public:
+    static constexpr int IDD = IDD_PROPPAGE_FLAC;
+
+    explicit CMyPropertyPage5(QWidget* parent = nullptr);
+
+    bool OnInitDialog() override;
+    bool OnApply() override;
+
+    QComboBox* m_comboLevel;
+};
+
+class CMyPropertyPage6 : public CPropertyPage {
+    Q_OBJECT
+
+public:
+    static constexpr int IDD = IDD_PROPPAGE_OPUS;
+
+    explicit CMyPropertyPage6(QWidget* parent = nullptr);
+
+    bool OnInitDialog() override;
+    bool OnApply() override;
+
+    QComboBox* m_comboBitrate;
+    QComboBox* m_comboApplication;
+};
+
+class CMyPropertyPage7 : public CPropertyPage {
+    Q_OBJECT
+
+public:
+    static constexpr int IDD = IDD_PROPPAGE_M4A;
+
+    explicit CMyPropertyPage7(QWidget* parent = nullptr);
+
+    bool OnInitDialog() override;
+    bool OnApply() override;
+
+    QComboBox* m_comboBitrate;
+};
+
 // Tabs at least a given width wide.
 class CSheetTabBar : public QTabBar {
     Q_OBJECT
@@ -250,7 +306,7 @@ private:
     CSheetTabBar* m_tabBar;
 };
 
-// The sheet: the five pages and OK and Cancel. Run it with exec(); it changes g_settings itself.
+// The sheet: the eight pages and OK and Cancel. Run it with exec(); it changes g_settings itself.
 class CMyPropertySheet : public QDialog {
     Q_OBJECT
 
@@ -274,6 +330,9 @@ public:
     CMyPropertyPage2 m_page2;
     CMyPropertyPage3 m_page3;
     CMyPropertyPage4 m_page4;
+    CMyPropertyPage5 m_page5;
+    CMyPropertyPage6 m_page6;
+    CMyPropertyPage7 m_page7;
 
 protected:
     void showEvent(QShowEvent* event) override;

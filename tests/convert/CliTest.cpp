@@ -79,7 +79,7 @@ TEST_F(CliTest, RefusesBadArguments) {
     const std::string good = dir.File("good.wav");
     ASSERT_TRUE(MakeTestSource(good, 1.0));
     const QString g = QString::fromStdString(good);
-    EXPECT_EQ(Run({"-f", "flac", g}), 1);
+    EXPECT_EQ(Run({"-f", "aiff", g}), 1);
     EXPECT_EQ(Run({"-o", "x.mp3", g, g}), 1);
     EXPECT_EQ(Run({"-s", "-3", g}), 1);
     EXPECT_EQ(Run({"-s", "2", "-e", "1", g}), 1);

@@ -365,6 +365,29 @@ const Row kRows[] = {
          return Args("mp3", source);
      },
      0, ""},
+    {"disk full in step 2, FLAC",
+     [](Context& c) {
+         return Args("flac", c.Copy(SharedMedia().video, kVideoName), {"-o", "/dev/full"});
+     },
+     1, "Output file write error"},
+    {"missing AvAudioEnc.so, Opus",
+     [](Context& c) {
+         c.OwnProgramDirectory("AvAudioEnc.so", "");
+         return Args("opus", c.Copy(SharedMedia().audio, "tone.wav"));
+     },
+     1, "Error loading AvAudioEnc.so"},
+    {"read-only output folder, M4A",
+     [](Context& c) {
+         const std::string source = c.Copy(SharedMedia().audio, "tone.wav");
+         chmod(c.dir.Path().c_str(), 0755);
+         chmod(c.temp.c_str(), 0777);
+         chmod(c.settings.c_str(), 0644);
+         chmod(source.c_str(), 0644);
+         chmod(c.outDir.c_str(), 0555);
+         c.options.unprivileged = true;
+         return Args("m4a", source);
+     },
+     1, "Error opening"},
 };
 
 class BadInputTest : public ::testing::TestWithParam<size_t> {};

@@ -52,7 +52,8 @@ TEST_F(SettingsTest, FirstRunTakesDefaultsAndWritesAllKeysInOrder) {
         "[wav]\nChannel Index=1\nBits per sample=0\nSample Index=1\n"
         "[ogg]\nMinimum Bitrate Index=7\nNorminal Bitrate Index=7\n"
         "Maximum Bitrate Index=7\nMode Index=0\n"
-        "[wma]\nBitreate Index=8\n";
+        "[wma]\nBitreate Index=8\n"
+        "[flac]\nCompression Level=5\n[opus]\nBitrate Index=9\nApplication Index=0\n[m4a]\nBitrate Index=5\n";
     EXPECT_EQ(ReadFileText(Ini()), expected);
 }
 

@@ -91,20 +91,20 @@ protected:
     CMyPropertySheet sheet;
 };
 
-TEST_F(SettingsSheetTest, OpensOnGeneralWithFivePagesAndOnlyOkAndCancel) {
+TEST_F(SettingsSheetTest, OpensOnGeneralWithEveryPageAndOnlyOkAndCancel) {
     EXPECT_EQ(sheet.windowTitle(), "Property Sheet");
     Open();
     EXPECT_EQ(sheet.windowTitle(), "Settings");
     EXPECT_EQ(sheet.GetActiveIndex(), 0);
     QTabWidget* tabs = sheet.GetTabControl();
-    ASSERT_EQ(tabs->count(), 5);
-    const QStringList titles{"General", "mp3", "wav", "ogg", "wma"};
-    for (int i = 0; i < 5; ++i) {
+    const QStringList titles{"General", "mp3", "wav", "ogg", "wma", "flac", "opus", "m4a"};
+    ASSERT_EQ(tabs->count(), titles.size());
+    for (int i = 0; i < titles.size(); ++i) {
         EXPECT_EQ(tabs->tabText(i), titles[i]);
         EXPECT_GE(tabs->tabBar()->tabRect(i).width(), 60) << "tab " << i;
     }
     EXPECT_TRUE(sheet.GetPage(0)->IsInitialised());
-    for (int i = 1; i < 5; ++i)
+    for (int i = 1; i < titles.size(); ++i)
         EXPECT_FALSE(sheet.GetPage(i)->IsInitialised()) << "page " << i << " was read before it was shown";
 
     QStringList pushButtons;

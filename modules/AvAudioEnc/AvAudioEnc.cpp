@@ -1,0 +1,80 @@
+#include "AvAudioEnc.h"
+#include "../encoder_common/StreamTable.h"
+#include "AvAudioStream.h"
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+#include <new>
+
+namespace {
+
+StreamTable<AvAudioStream>& Streams() {
+    static StreamTable<AvAudioStream> table;
+    return table;
+}
+
+bool ConfigInRange(const AE_CONFIG& c) {
+    if (c.dwChannels < 1 || c.dwChannels > 2 || c.dwSampleRate < 8000 || c.dwSampleRate > 192000)
+        return false;
+    switch (c.dwFormat) {
+    case AE_FORMAT_FLAC:
+        return c.dwCompression <= 8;
+    case AE_FORMAT_OPUS:
+        return c.dwBitrate >= 6000 && c.dwBitrate <= 256000 &&
+               (c.dwOpusApplication == AE_OPUS_AUDIO || c.dwOpusApplication == AE_OPUS_VOIP);
+    default:
+        return c.dwBitrate >= 64000 && c.dwBitrate <= 320000;
+    }
+}
+
+} // namespace
+
+AE_EXPORT AE_ERR aeEncOpen(const AE_CONFIG* pConfig, const AE_TAGS* pTags, const char* pszPath,
+                           HAE_STREAM* phStream) {
+    if (pConfig == nullptr || pTags == nullptr || pszPath == nullptr || *pszPath == '\0' ||
+        phStream == nullptr)
+        return AE_ERR_INVALID_PARAMETER;
+    *phStream = 0;
+    if (pConfig->dwStructSize != sizeof(AE_CONFIG) || pTags->dwStructSize != sizeof(AE_TAGS) ||
+        pConfig->dwFormat < AE_FORMAT_FLAC || pConfig->dwFormat > AE_FORMAT_AAC)
+        return AE_ERR_INVALID_CONFIG;
+    if (!ConfigInRange(*pConfig))
+        return AE_ERR_INVALID_PARAMETER;
+    // FFmpeg's diagnostics would reach the user's terminal; failures are told by the result codes.
+    av_log_set_level(AV_LOG_QUIET);
+    try {
+        auto stream = std::make_shared<AvAudioStream>();
+        const AE_ERR err = stream->Open(*pConfig, *pTags, pszPath);
+        if (err != AE_ERR_SUCCESSFUL)
+            return err;
+        const HAE_STREAM handle = Streams().Add(stream);
+        if (handle == 0) {
+            stream->Close();
+            return AE_ERR_NO_MORE_HANDLES;
+        }
+        *phStream = handle;
+        return AE_ERR_SUCCESSFUL;
+    } catch (const std::bad_alloc&) {
+        return AE_ERR_OUT_OF_MEMORY;
+    }
+}
+
+AE_EXPORT AE_ERR aeEncWrite(HAE_STREAM hStream, uint32_t nValues, const int16_t* pValues) {
+    auto stream = Streams().Find(hStream);
+    if (!stream)
+        return AE_ERR_INVALID_HANDLE;
+    if (pValues == nullptr && nValues > 0)
+        return AE_ERR_INVALID_PARAMETER;
+    std::lock_guard lock(stream->m_mutex);
+    return stream->Write(pValues, nValues);
+}
+
+AE_EXPORT AE_ERR aeEncClose(HAE_STREAM hStream) {
+    auto stream = Streams().Remove(hStream);
+    if (!stream)
+        return AE_ERR_INVALID_HANDLE;
+    std::lock_guard lock(stream->m_mutex);
+    return stream->Close();
+}

@@ -1,0 +1,409 @@
+#include "AvAudioStream.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/mem.h>
+#include <libavutil/samplefmt.h>
+#include <libswresample/swresample.h>
+}
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Opus codes 48 kHz only (lower rates are a decoder's choice, not the stream's).
+constexpr int kOpusRate = 48000;
+// Large writes are converted in slices so the conversion buffer stays small.
+constexpr int kSliceFrames = 16384;
+constexpr int kIoBufferSize = 256 * 1024;
+
+struct FormatChoice {
+    const char* encoder;
+    const char* muxer;
+    AVSampleFormat sampleFormat;
+};
+
+FormatChoice ChoiceFor(uint32_t format) {
+    switch (format) {
+    case AE_FORMAT_FLAC:
+        return {"flac", "flac", AV_SAMPLE_FMT_S16};
+    case AE_FORMAT_OPUS:
+        return {"libopus", "opus", AV_SAMPLE_FMT_FLT};
+    default:
+        return {"aac", "ipod", AV_SAMPLE_FMT_FLTP};
+    }
+}
+
+AE_ERR ErrnoToResult(int err) {
+    return err == ENOSPC || err == EFBIG || err == EDQUOT ? AE_ERR_DISK_FULL : AE_ERR_WRITE_FAULT;
+}
+
+bool HasText(const char* text) {
+    return text && *text;
+}
+
+} // namespace
+
+AvAudioStream::~AvAudioStream() {
+    FreeCodec();
+    CloseFile();
+}
+
+AE_ERR AvAudioStream::Open(const AE_CONFIG& config, const AE_TAGS& tags, const char* path) {
+    m_format = config.dwFormat;
+    m_channels = static_cast<int>(config.dwChannels);
+    m_inputRate = static_cast<int>(config.dwSampleRate);
+    if (AE_ERR err = OpenCodec(config); err != AE_ERR_SUCCESSFUL)
+        return err;
+
+    // The file is made only once the encoder is ready, so a refused setting leaves nothing behind.
+    struct stat st;
+    const bool existed = stat(path, &st) == 0;
+    m_fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (m_fd < 0)
+        return AE_ERR_CANNOT_CREATE;
+    const AE_ERR err = OpenMuxer(tags);
+    if (err != AE_ERR_SUCCESSFUL) {
+        // Not even a header could be written: nothing of value in the file.
+        FreeCodec();
+        CloseFile();
+        if (!existed)
+            unlink(path);
+    }
+    return err;
+}
+
+AE_ERR AvAudioStream::OpenCodec(const AE_CONFIG& config) {
+    const FormatChoice choice = ChoiceFor(m_format);
+    const AVCodec* encoder = avcodec_find_encoder_by_name(choice.encoder);
+    const AVOutputFormat* muxer = av_guess_format(choice.muxer, nullptr, nullptr);
+    if (!encoder || !muxer)
+        return AE_ERR_NO_ENCODER;
+    const int rate = m_format == AE_FORMAT_OPUS ? kOpusRate : m_inputRate;
+
+    m_codec = avcodec_alloc_context3(encoder);
+    if (!m_codec)
+        return AE_ERR_OUT_OF_MEMORY;
+    m_codec->sample_fmt = choice.sampleFormat;
+    m_codec->sample_rate = rate;
+    av_channel_layout_default(&m_codec->ch_layout, m_channels);
+    m_codec->time_base = AVRational{1, rate};
+    if (muxer->flags & AVFMT_GLOBALHEADER)
+        m_codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    AVDictionary* options = nullptr;
+    if (m_format == AE_FORMAT_FLAC) {
+        m_codec->compression_level = static_cast<int>(config.dwCompression);
+    } else {
+        m_codec->bit_rate = config.dwBitrate;
+        if (m_format == AE_FORMAT_OPUS)
+            av_dict_set(&options, "application", config.dwOpusApplication == AE_OPUS_VOIP ? "voip" : "audio",
+                        0);
+    }
+    const int opened = avcodec_open2(m_codec, encoder, &options);
+    av_dict_free(&options);
+    if (opened < 0)
+        return opened == AVERROR(ENOMEM) ? AE_ERR_OUT_OF_MEMORY : AE_ERR_INVALID_PARAMETER;
+    if (m_codec->frame_size <= 0)
+        return AE_ERR_ENCODER_FAILED;
+
+    if (choice.sampleFormat != AV_SAMPLE_FMT_S16 || rate != m_inputRate) {
+        AVChannelLayout inLayout;
+        av_channel_layout_default(&inLayout, m_channels);
+        if (swr_alloc_set_opts2(&m_swr, &m_codec->ch_layout, choice.sampleFormat, rate, &inLayout,
+                                AV_SAMPLE_FMT_S16, m_inputRate, 0, nullptr) < 0 ||
+            swr_init(m_swr) < 0)
+            return AE_ERR_ENCODER_FAILED;
+    }
+    m_fifo = av_audio_fifo_alloc(choice.sampleFormat, m_channels, m_codec->frame_size * 2);
+    m_frame = av_frame_alloc();
+    m_packet = av_packet_alloc();
+    if (!m_fifo || !m_frame || !m_packet)
+        return AE_ERR_OUT_OF_MEMORY;
+    m_frame->format = choice.sampleFormat;
+    m_frame->sample_rate = rate;
+    m_frame->nb_samples = m_codec->frame_size;
+    if (av_channel_layout_copy(&m_frame->ch_layout, &m_codec->ch_layout) < 0 ||
+        av_frame_get_buffer(m_frame, 0) < 0)
+        return AE_ERR_OUT_OF_MEMORY;
+    return AE_ERR_SUCCESSFUL;
+}
+
+AE_ERR AvAudioStream::OpenMuxer(const AE_TAGS& tags) {
+    const AVOutputFormat* muxer = av_guess_format(ChoiceFor(m_format).muxer, nullptr, nullptr);
+    if (avformat_alloc_output_context2(&m_mux, muxer, nullptr, nullptr) < 0)
+        return AE_ERR_OUT_OF_MEMORY;
+    m_mux->flags |= AVFMT_FLAG_CUSTOM_IO;
+    auto* ioBuffer = static_cast<uint8_t*>(av_malloc(kIoBufferSize));
+    if (!ioBuffer)
+        return AE_ERR_OUT_OF_MEMORY;
+    m_io = avio_alloc_context(ioBuffer, kIoBufferSize, 1, this, nullptr, &AvAudioStream::WritePacket,
+                              &AvAudioStream::Seek);
+    if (!m_io) {
+        av_free(ioBuffer);
+        return AE_ERR_OUT_OF_MEMORY;
+    }
+    m_mux->pb = m_io;
+    AVStream* stream = avformat_new_stream(m_mux, nullptr);
+    if (!stream || avcodec_parameters_from_context(stream->codecpar, m_codec) < 0)
+        return AE_ERR_OUT_OF_MEMORY;
+    stream->time_base = m_codec->time_base;
+
+    // Ogg keeps its comments with the stream, FLAC and MP4 with the file.
+    AVDictionary** metadata = m_format == AE_FORMAT_OPUS ? &stream->metadata : &m_mux->metadata;
+    const std::pair<const char*, const char*> texts[] = {{"title", tags.pszTitle},
+                                                         {"artist", tags.pszArtist},
+                                                         {"album", tags.pszAlbum},
+                                                         {"date", tags.pszYear},
+                                                         {"genre", tags.pszGenre}};
+    for (const auto& [key, text] : texts) {
+        if (HasText(text) && av_dict_set(metadata, key, text, 0) < 0)
+            return AE_ERR_OUT_OF_MEMORY;
+    }
+
+    AVDictionary* options = nullptr;
+    // The edit list's length in whole samples rather than milliseconds: the exact end of the input.
+    if (m_format == AE_FORMAT_AAC)
+        av_dict_set_int(&options, "movie_timescale", m_codec->sample_rate, 0);
+    const int written = avformat_write_header(m_mux, &options);
+    av_dict_free(&options);
+    if (written < 0)
+        return m_ioErrno ? ErrnoToResult(m_ioErrno) : AE_ERR_ENCODER_FAILED;
+    return CheckIo();
+}
+
+AE_ERR AvAudioStream::Write(const int16_t* values, uint32_t count) {
+    if (m_closed)
+        return AE_ERR_INVALID_HANDLE;
+    if (m_error != AE_ERR_SUCCESSFUL)
+        return m_error;
+    const auto channels = static_cast<uint32_t>(m_channels);
+    if (m_partialValues > 0) {
+        const uint32_t take = std::min(channels - m_partialValues, count);
+        std::copy(values, values + take, m_partial + m_partialValues);
+        m_partialValues += take;
+        values += take;
+        count -= take;
+        if (m_partialValues < channels)
+            return AE_ERR_SUCCESSFUL;
+        m_partialValues = 0;
+        if (AE_ERR err = Convert(m_partial, 1); err != AE_ERR_SUCCESSFUL)
+            return err;
+    }
+    for (uint32_t frames = count / channels; frames > 0;) {
+        const int slice = static_cast<int>(std::min<uint32_t>(frames, kSliceFrames));
+        if (AE_ERR err = Convert(values, slice); err != AE_ERR_SUCCESSFUL)
+            return err;
+        if (AE_ERR err = EncodeBuffered(false); err != AE_ERR_SUCCESSFUL)
+            return err;
+        values += static_cast<size_t>(slice) * channels;
+        count -= static_cast<uint32_t>(slice) * channels;
+        frames -= static_cast<uint32_t>(slice);
+    }
+    std::copy(values, values + count, m_partial);
+    m_partialValues = count;
+    return AE_ERR_SUCCESSFUL;
+}
+
+// Takes frames of input into the buffer of coded samples; values null drains the resampler.
+AE_ERR AvAudioStream::Convert(const int16_t* values, int frames) {
+    m_inputFrames += frames;
+    if (!m_swr) {
+        void* in[1] = {const_cast<int16_t*>(values)};
+        if (frames > 0 && av_audio_fifo_write(m_fifo, in, frames) < frames)
+            return Fail(AE_ERR_OUT_OF_MEMORY);
+        return AE_ERR_SUCCESSFUL;
+    }
+    for (;;) {
+        const int needed = swr_get_out_samples(m_swr, frames);
+        if (needed < 0)
+            return Fail(AE_ERR_ENCODER_FAILED);
+        if (needed > m_convertedCapacity) {
+            if (m_converted)
+                av_freep(&m_converted[0]);
+            av_freep(&m_converted);
+            m_convertedCapacity = 0;
+            if (av_samples_alloc_array_and_samples(&m_converted, nullptr, m_channels, needed,
+                                                   m_codec->sample_fmt, 0) < 0)
+                return Fail(AE_ERR_OUT_OF_MEMORY);
+            m_convertedCapacity = needed;
+        }
+        const uint8_t* in[1] = {reinterpret_cast<const uint8_t*>(values)};
+        const int got = swr_convert(m_swr, m_converted, m_convertedCapacity, values ? in : nullptr, frames);
+        if (got < 0)
+            return Fail(AE_ERR_ENCODER_FAILED);
+        if (got > 0 && av_audio_fifo_write(m_fifo, reinterpret_cast<void**>(m_converted), got) < got)
+            return Fail(AE_ERR_OUT_OF_MEMORY);
+        // Input goes in at once; only draining the resampler may take more than one round.
+        if (values || got == 0)
+            return AE_ERR_SUCCESSFUL;
+    }
+}
+
+// Encodes every whole frame in the buffer; with last, the rest too, as a shorter last frame, up to
+// the end of the stream once that is known.
+AE_ERR AvAudioStream::EncodeBuffered(bool last) {
+    const int frameSize = m_codec->frame_size;
+    while (av_audio_fifo_size(m_fifo) >= frameSize || (last && av_audio_fifo_size(m_fifo) > 0)) {
+        int n = frameSize;
+        if (m_endFrames >= 0)
+            n = static_cast<int>(std::min<int64_t>(n, m_endFrames - m_sentFrames));
+        if (n <= 0)
+            break;
+        m_frame->nb_samples = frameSize;
+        if (av_frame_make_writable(m_frame) < 0)
+            return Fail(AE_ERR_OUT_OF_MEMORY);
+        const int got = av_audio_fifo_read(m_fifo, reinterpret_cast<void**>(m_frame->data), n);
+        if (got <= 0)
+            return Fail(AE_ERR_ENCODER_FAILED);
+        m_frame->nb_samples = got;
+        if (AE_ERR err = Encode(m_frame); err != AE_ERR_SUCCESSFUL)
+            return err;
+    }
+    return AE_ERR_SUCCESSFUL;
+}
+
+// Sends one frame (null: the end of the stream) and writes whatever packets come out.
+AE_ERR AvAudioStream::Encode(AVFrame* frame) {
+    if (frame) {
+        frame->pts = m_sentFrames;
+        m_sentFrames += frame->nb_samples;
+    }
+    if (avcodec_send_frame(m_codec, frame) < 0)
+        return Fail(AE_ERR_ENCODER_FAILED);
+    for (;;) {
+        int ret = avcodec_receive_packet(m_codec, m_packet);
+        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
+            return AE_ERR_SUCCESSFUL;
+        if (ret < 0)
+            return Fail(AE_ERR_ENCODER_FAILED);
+        m_packet->stream_index = 0;
+        av_packet_rescale_ts(m_packet, m_codec->time_base, m_mux->streams[0]->time_base);
+        ret = av_write_frame(m_mux, m_packet);
+        av_packet_unref(m_packet);
+        if (AE_ERR io = CheckIo(); io != AE_ERR_SUCCESSFUL)
+            return io;
+        if (ret < 0)
+            return Fail(AE_ERR_ENCODER_FAILED);
+    }
+}
+
+AE_ERR AvAudioStream::Close() {
+    if (m_closed)
+        return AE_ERR_INVALID_HANDLE;
+    m_closed = true;
+    if (m_error == AE_ERR_SUCCESSFUL && m_mux)
+        Finish();
+    FreeCodec();
+    if (!CloseFile())
+        Fail(AE_ERR_WRITE_FAULT);
+    return m_error;
+}
+
+AE_ERR AvAudioStream::Finish() {
+    m_partialValues = 0; // half a sample frame cannot be played
+    if (m_swr && Convert(nullptr, 0) != AE_ERR_SUCCESSFUL)
+        return m_error;
+    // Exactly as many coded samples as the input lasts: the resampler's last output may be a sample
+    // off the rounded length either way.
+    m_endFrames =
+        (m_inputFrames * m_codec->sample_rate + m_inputRate / 2) / static_cast<int64_t>(m_inputRate);
+    const int frameSize = m_codec->frame_size;
+    for (int64_t missing = m_endFrames - m_sentFrames - av_audio_fifo_size(m_fifo); missing > 0;) {
+        const int n = static_cast<int>(std::min<int64_t>(missing, frameSize));
+        m_frame->nb_samples = frameSize;
+        if (av_frame_make_writable(m_frame) < 0)
+            return Fail(AE_ERR_OUT_OF_MEMORY);
+        av_samples_set_silence(m_frame->data, 0, n, m_channels, m_codec->sample_fmt);
+        if (av_audio_fifo_write(m_fifo, reinterpret_cast<void**>(m_frame->data), n) < n)
+            return Fail(AE_ERR_OUT_OF_MEMORY);
+        missing -= n;
+    }
+    if (EncodeBuffered(true) != AE_ERR_SUCCESSFUL || Encode(nullptr) != AE_ERR_SUCCESSFUL)
+        return m_error;
+    if (av_write_trailer(m_mux) < 0)
+        return CheckIo() != AE_ERR_SUCCESSFUL ? m_error : Fail(AE_ERR_ENCODER_FAILED);
+    avio_flush(m_io);
+    return CheckIo();
+}
+
+AE_ERR AvAudioStream::CheckIo() {
+    if (m_ioErrno)
+        return Fail(ErrnoToResult(m_ioErrno));
+    if (m_io && m_io->error < 0)
+        return Fail(AE_ERR_WRITE_FAULT);
+    return AE_ERR_SUCCESSFUL;
+}
+
+AE_ERR AvAudioStream::Fail(AE_ERR error) {
+    if (m_error == AE_ERR_SUCCESSFUL)
+        m_error = error;
+    return m_error;
+}
+
+void AvAudioStream::FreeCodec() {
+    if (m_mux) {
+        m_mux->pb = nullptr;
+        avformat_free_context(m_mux);
+        m_mux = nullptr;
+    }
+    if (m_io) {
+        av_freep(&m_io->buffer);
+        avio_context_free(&m_io);
+    }
+    avcodec_free_context(&m_codec);
+    swr_free(&m_swr);
+    if (m_fifo) {
+        av_audio_fifo_free(m_fifo);
+        m_fifo = nullptr;
+    }
+    av_frame_free(&m_frame);
+    av_packet_free(&m_packet);
+    if (m_converted)
+        av_freep(&m_converted[0]);
+    av_freep(&m_converted);
+    m_convertedCapacity = 0;
+}
+
+// False when the file was open and closing it reported an error (data may be lost).
+bool AvAudioStream::CloseFile() {
+    if (m_fd < 0)
+        return true;
+    const int fd = m_fd;
+    m_fd = -1;
+    return close(fd) == 0;
+}
+
+int AvAudioStream::WritePacket(void* opaque, uint8_t* buffer, int size) {
+    auto* self = static_cast<AvAudioStream*>(opaque);
+    int left = size;
+    while (left > 0) {
+        const ssize_t n = write(self->m_fd, buffer, static_cast<size_t>(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            self->m_ioErrno = n < 0 ? errno : ENOSPC;
+            return AVERROR(self->m_ioErrno);
+        }
+        buffer += n;
+        left -= static_cast<int>(n);
+    }
+    return size;
+}
+
+int64_t AvAudioStream::Seek(void* opaque, int64_t offset, int whence) {
+    auto* self = static_cast<AvAudioStream*>(opaque);
+    if (whence & AVSEEK_SIZE) {
+        struct stat st;
+        return fstat(self->m_fd, &st) == 0 ? static_cast<int64_t>(st.st_size) : AVERROR(errno);
+    }
+    const off_t pos = lseek(self->m_fd, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
+    return pos < 0 ? AVERROR(errno) : static_cast<int64_t>(pos);
+}
