@@ -6,65 +6,52 @@
 #include <atomic>
 #include <functional>
 #include <gtest/gtest.h>
-#include <mutex>
 #include <string>
 #include <vector>
 
-// Records what a job shows.
+// Records what a job shows. Positions may come from the encoder thread.
 class RecordingView : public IJobView {
 public:
     void SetCaption(const std::string& text) override { caption = text; }
     void SetStep(const std::string& text) override { steps.push_back(text); }
-    void SetElapsed(const std::string& text) override { elapsed = text; }
-    void SetProgressRange(int lower, int upper) override {
-        this->lower = lower;
-        this->upper = upper;
-    }
+    void SetElapsed(const std::string&) override {}
+    void SetProgressRange(int, int upper) override { this->upper = upper; }
     void SetProgressPos(int pos) override {
         lastPos = pos;
-        ++reports;
+        upperAtLastPos = upper.load();
     }
 
-    void Clear() {
-        caption.clear();
-        elapsed.clear();
-        steps.clear();
-        lower = upper = lastPos = reports = 0;
-    }
-
-    std::string caption, elapsed;
+    std::string caption;
     std::vector<std::string> steps;
-    std::atomic<int> lower{0}, upper{0}, lastPos{0}, reports{0};
+    std::atomic<int> upper{0}, lastPos{0}, upperAtLastPos{0};
+    // Step 2 has reported at least this per mille (until its first report the bar still holds step 1's
+    // count, which is far above 1000).
+    bool InStep2(int perMille) const {
+        return steps.size() == 2 && lastPos.load() >= perMille && lastPos.load() <= 1000;
+    }
 };
 
-// A job's inputs; the format comes from g_settings as in the program.
-struct JobRequest {
-    std::string source;
-    double start = 0;
-    double end = 0;
-    std::string output;
-    std::string tempFolder; // the temporary WAV is reserved here for formats other than WAV
-};
-
-struct JobOutcome {
-    int result = 0; // IDOK, IDCANCEL, or 0 when the job did not end in time
-    bool failed = false;
-    std::string tempWavPath;
-};
-
-// Test fixture base: the program directory is the build's, settings are the defaults, messages are
-// recorded.
+// Runs jobs as the program does: the program directory is the build's, the settings are the
+// defaults (the format and the rest come from g_settings), messages are recorded. The temporary WAV
+// is reserved in `temp`.
 class JobTestBase : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Runs a job to its end. `during` runs once the job has started, with the job and the view;
-    // it may cancel. Waits for the encoder thread to end too.
-    JobOutcome Run(const JobRequest& request,
-                   const std::function<void(CConversionJob&, RecordingView&)>& during = {});
+    struct Outcome {
+        int result = 0; // IDOK, IDCANCEL, or 0 when the job did not end in time
+        bool failed = false;
+    };
+    // Runs a job to its end. `during` runs once the job has started; it may cancel. Waits for the
+    // encoder thread to end too.
+    Outcome Run(const std::string& source, double start, double end, const std::string& output,
+                const std::function<void(CConversionJob&)>& during = {});
+    bool TempFolderEmpty() const { return FilesIn(temp).empty(); }
+    std::string LastMessage() const { return messages.Count() ? messages.Texts().back() : ""; }
 
     TempDir dir;
+    std::string temp = dir.File("tmp/");
     MessageRecorder messages;
     RecordingView view;
 };

@@ -1,9 +1,11 @@
 #include "MediaSupport.h"
 
+#include "TestSupport.h"
+
+#include <algorithm>
 #include <chrono>
-#include <dirent.h>
+#include <climits>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -12,8 +14,7 @@ std::string MakeLongSource(const std::string& dir) {
     if (!RunFfmpeg({"-f", "lavfi", "-i", ChirpSource(48000, 10), "-c:a", "aac", "-b:a", "48k", "-f", "adts",
                     QString::fromStdString(piece)}))
         throw std::runtime_error("ffmpeg could not make " + piece);
-    std::ifstream in(piece, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    const std::string bytes = ReadFileText(piece);
     std::ofstream out(source, std::ios::binary);
     for (int i = 0; i < 360; ++i)
         out << bytes;
@@ -23,19 +24,8 @@ std::string MakeLongSource(const std::string& dir) {
 bool ProcessHoldsOpen(const std::string& path) {
     char resolved[PATH_MAX];
     const std::string target = realpath(path.c_str(), resolved) ? resolved : path;
-    DIR* dir = opendir("/proc/self/fd");
-    if (!dir)
-        return false;
-    bool found = false;
-    while (dirent* e = readdir(dir)) {
-        char link[PATH_MAX];
-        const std::string fdPath = std::string("/proc/self/fd/") + e->d_name;
-        const ssize_t n = readlink(fdPath.c_str(), link, sizeof link - 1);
-        if (n > 0 && std::string(link, static_cast<size_t>(n)) == target)
-            found = true;
-    }
-    closedir(dir);
-    return found;
+    const std::vector<std::string> open = OpenFiles();
+    return std::find(open.begin(), open.end(), target) != open.end();
 }
 
 namespace {

@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
 #include <limits>
 #include <mutex>
 #include <string>
@@ -28,19 +27,9 @@ struct Api {
     decltype(&veStopExtraction) stop;
 };
 
-template <class Fn> Fn Entry(void* module, const char* name) {
-    auto fn = reinterpret_cast<Fn>(dlsym(module, name));
-    CHECK(fn);
-    return fn;
-}
-
 const Api& GetApi() {
     static const Api api = [] {
-        void* module = dlopen(QUILLET_BIN_DIR "VideoEdit.so", RTLD_NOW | RTLD_LOCAL);
-        if (!module) {
-            std::fprintf(stderr, "%s\n", dlerror());
-            std::abort();
-        }
+        void* module = Module("VideoEdit.so");
         return Api{Entry<decltype(&veCreate)>(module, "veCreate"),
                    Entry<decltype(&veDestroy)>(module, "veDestroy"),
                    Entry<decltype(&veSetSourceRange)>(module, "veSetSourceRange"),
