@@ -1,10 +1,18 @@
 #include "AudioSettings.h"
-#include "JobHarness.h"
+#include "ConversionJob.h"
+#include "ProcessingDlg.h"
 #include "SystemHelpers.h"
 #include "TestMedia.h"
+#include "TestSupport.h"
 
 #include <QDir>
+#include <QLabel>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTimer>
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <functional>
 #include <gtest/gtest.h>
@@ -12,23 +20,92 @@
 
 namespace {
 
-class JobTest : public JobTestBase {
-protected:
-    void SetUp() override {
-        JobTestBase::SetUp();
-        ASSERT_TRUE(MakeTestSource(source, 4.0, true));
+// Records what a job shows; positions may come from the encoder thread.
+class RecordingView : public IJobView {
+public:
+    void SetCaption(const std::string& text) override { caption = text; }
+    void SetStep(const std::string& text) override { steps.push_back(text); }
+    void SetElapsed(const std::string&) override {}
+    void SetProgressRange(int, int upper) override { this->upper = upper; }
+    void SetProgressPos(int pos) override {
+        lastPos = pos;
+        upperAtLastPos = upper.load();
     }
-    std::string source = dir.File("tone clip.mkv");
+    // Step 2 has reported at least this per mille (until then the bar holds step 1's count).
+    bool InStep2(int perMille) const { return steps.size() == 2 && lastPos >= perMille && lastPos <= 1000; }
+
+    std::string caption;
+    std::vector<std::string> steps;
+    std::atomic<int> upper{0}, lastPos{0}, upperAtLastPos{0};
 };
 
-// The Xing/Info frame's quality field, as LAME fills it: 100 - 10 x VBR quality - quality.
-int XingQuality(const std::vector<uint8_t>& file, const std::string& tag) {
-    const auto at =
-        static_cast<size_t>(std::search(file.begin(), file.end(), tag.begin(), tag.end()) - file.begin());
-    if (file.size() < at + 120)
-        return -1;
-    return file[at + 116] << 24 | file[at + 117] << 16 | file[at + 118] << 8 |
-           file[at + 119]; // after the TOC
+// Jobs as the program runs them, over the build's program directory and default settings (the format
+// and the rest come from g_settings); the temporary WAV is reserved in `temp`, messages are recorded.
+class JobTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetAppDirectoryForTesting(QUILLET_BIN_DIR);
+        g_settings.LoadFrom(dir.File("none.ini"));
+        ASSERT_TRUE(CreateDirectoryPath(temp));
+        ASSERT_TRUE(MakeTestSource(source, 4.0, true));
+    }
+    void TearDown() override { SetAppDirectoryForTesting(""); }
+
+    // Runs a job to its end (the encoder thread's too); `during` runs once it has started, and may cancel.
+    std::pair<int, bool> Run(const std::string& source, double start, double end, const std::string& output,
+                             const std::function<void(CConversionJob&)>& during = {}) {
+        view.steps.clear();
+        view.upper = view.lastPos = view.upperAtLastPos = 0;
+        CConversionJob job(view);
+        job.m_strSourcePath = source;
+        job.m_dStartTime = start;
+        job.m_dEndTime = end;
+        job.m_strOutputPath = output;
+        if (g_settings.m_nFormatIndex != FORMAT_WAV)
+            job.m_tempWav = CTempWavFile::Reserve(temp);
+        job.m_strTempWavPath = job.m_tempWav ? job.m_tempWav->Path() : temp + CTempWavFile::kName;
+        job.Start();
+        if (during)
+            during(job);
+        EXPECT_TRUE(WaitFor([&] { return job.IsEnded(); }, 120000)) << "the job did not end";
+        job.m_tempWav.reset();
+        WaitForEncoderThreads();
+        return {job.Result(), job.IsFailed()};
+    }
+    std::string LastMessage() const { return messages.Count() ? messages.Texts().back() : ""; }
+
+    TempDir dir;
+    std::string temp = dir.File("tmp/"), source = dir.File("tone clip.mkv");
+    MessageRecorder messages;
+    RecordingView view;
+};
+
+// What a stream says of the settings it was made with: the frames' channel mode and bitrates and the
+// VBR header's kind and quality field (100 - 10 x VBR quality - quality, as LAME fills it) for MP3; the
+// identification header's bitrates for Ogg Vorbis; the stream's bitrate and rate for WMA and WAV.
+std::string StreamSummary(const std::string& path) {
+    const auto file = ReadBytes(path);
+    auto info = ProbeFile(path);
+    if (info["codec_name"] == "mp3") {
+        const auto frames = Mp3Frames(file);
+        int low = 999, high = 0, modes = 0;
+        for (size_t i = 1; i < frames.size(); ++i) {
+            low = std::min(low, frames[i].kbps);
+            high = std::max(high, frames[i].kbps);
+            modes |= 1 << frames[i].mode;
+        }
+        const std::string head(file.begin(), file.begin() + 200);
+        const size_t tag = std::min(head.find("Xing"), head.find("Info")), q = tag + 116; // after the TOC
+        return "modes " + std::to_string(modes) + ", " + std::to_string(low) + ".." + std::to_string(high) +
+               " kbps, " + head.substr(tag, 4) + " " +
+               std::to_string(file.at(q) << 24 | file[q + 1] << 16 | file[q + 2] << 8 | file[q + 3]);
+    }
+    if (info["codec_name"] == "vorbis") {
+        const VorbisIdent ident = ReadVorbisIdent(file);
+        return std::to_string(ident.minimum) + "/" + std::to_string(ident.nominal) + "/" +
+               std::to_string(ident.maximum);
+    }
+    return info["codec_name"] + " " + info["bit_rate"] + " " + info["sample_rate"] + " " + info["channels"];
 }
 
 } // namespace
@@ -38,92 +115,61 @@ int XingQuality(const std::vector<uint8_t>& file, const std::string& tag) {
 // Ogg Vorbis, the stream's bitrate for WMA).
 TEST_F(JobTest, SettingsReachTheEncoders) {
     struct Row {
-        const char* name;
+        int format;
         std::function<void(CAudioSettings&)> set;
-        std::function<void(const std::string& output)> check;
-    };
-    const Row rows[] = {
-        {"clip_OUTPUT.mp3",
+        const char* stream;
+    } rows[] = {
+        {FORMAT_MP3,
          [](CAudioSettings& s) {
-             s.m_nMp3ChannelIndex = 2;  // dual channel
+             s.m_nMp3ChannelIndex = 2;  // dual channel: mode 2
              s.m_nMp3BitrateIndex = 10; // 192 kbps
              s.m_nMp3QualityIndex = 2;  // high: LAME's quality 2
-             s.m_szArtist = "Some Artist";
          },
-         [](const std::string& out) {
-             const auto file = ReadBytes(out);
-             const auto frames = Mp3Frames(file);
-             ASSERT_GT(frames.size(), 10u);
-             for (size_t i = 1; i < frames.size(); ++i)
-                 ASSERT_TRUE(frames[i].mode == 2 && frames[i].kbps == 192) << "frame " << i;
-             EXPECT_EQ(XingQuality(file, "Info"), 100 - 40 - 2);
-             EXPECT_EQ(ProbeFile(out)["TAG:artist"], "Some Artist");
-         }},
-        {"clip_OUTPUT1.mp3",
+         "modes 4, 192..192 kbps, Info 58"},
+        {FORMAT_MP3,
          [](CAudioSettings& s) {
-             s.m_nMp3ChannelIndex = 3;    // mono
+             s.m_nMp3ChannelIndex = 3;    // mono: mode 3
              s.m_nMp3BitrateIndex = 0;    // at least 32 kbps
-             s.m_nMp3VbrQualityIndex = 5; // "4": LAME's VBR quality 4
+             s.m_nMp3VbrQualityIndex = 5; // "4": LAME's VBR quality 4, with its quality 5
              s.m_nMp3VbrBitrateIndex = 4; // at most 64 kbps
          },
-         [](const std::string& out) {
-             const auto file = ReadBytes(out);
-             const auto frames = Mp3Frames(file);
-             ASSERT_GT(frames.size(), 10u);
-             for (size_t i = 1; i < frames.size(); ++i)
-                 ASSERT_TRUE(frames[i].mode == 3 && frames[i].kbps >= 32 && frames[i].kbps <= 64)
-                     << "frame " << i;
-             EXPECT_EQ(XingQuality(file, "Xing"), 100 - 40 - 5);
-         }},
-        {"clip_OUTPUT.ogg",
+         "modes 8, 32..64 kbps, Xing 55"},
+        {FORMAT_OGG,
          [](CAudioSettings& s) {
              s.m_nOggMinBitrateIndex = 4; // 64 kbps
              s.m_nOggNominalBitrateIndex = 7;
              s.m_nOggMaxBitrateIndex = 9; // 196 kbps
-             s.m_szAlbum = "An Album";
          },
-         [](const std::string& out) {
-             const VorbisIdent ident = ReadVorbisIdent(ReadBytes(out));
-             EXPECT_EQ(std::tuple(ident.minimum, ident.nominal, ident.maximum),
-                       std::tuple(64000, 128000, 196000));
-             auto info = ProbeFile(out);
-             EXPECT_EQ(info["TAG:ALBUM"], "An Album");
-             EXPECT_EQ(info["TAG:TITLE"], "clip_OUTPUT.ogg");
-         }},
-        {"clip_OUTPUT.wma", [](CAudioSettings& s) { s.m_nWmaBitrateIndex = 3; },
-         [](const std::string& out) {
-             auto info = ProbeFile(out);
-             EXPECT_EQ(info["bit_rate"], "40000");
-             EXPECT_EQ(info["sample_rate"], "32000");
-         }},
-        {"clip_OUTPUT.wav",
+         "64000/128000/196000"},
+        {FORMAT_WMA, [](CAudioSettings& s) { s.m_nWmaBitrateIndex = 3; }, "wmav2 40000 32000 2"},
+        {FORMAT_WAV,
          [](CAudioSettings& s) {
              s.m_nWavSampleIndex = 3; // 16000 Hz
              s.m_nWavBitsIndex = 1;
              s.m_nWavChannelIndex = 0;
          },
-         [](const std::string& out) { EXPECT_EQ(GetFileSize64(out), 44 + 24000 * 2); }},
+         "pcm_s16le 256000 16000 1"},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
+        SCOPED_TRACE(row.stream);
         g_settings.LoadFrom(dir.File("none.ini"));
-        const std::string ext = QString(row.name).section('.', -1).toStdString();
-        g_settings.m_nFormatIndex = ext == "mp3"   ? FORMAT_MP3
-                                    : ext == "ogg" ? FORMAT_OGG
-                                    : ext == "wma" ? FORMAT_WMA
-                                                   : FORMAT_WAV;
+        g_settings.m_nFormatIndex = row.format;
+        g_settings.m_szArtist = "Some Artist";
         row.set(g_settings);
-        const std::string out = dir.File(row.name);
-        const Outcome o = Run(source, 1.0, 2.5, out);
-        ASSERT_EQ(o.result, IDOK) << LastMessage();
-        EXPECT_EQ(view.caption, CConversionJob::CaptionPrefix(g_settings.m_nFormatIndex) + out);
-        EXPECT_EQ(view.steps.size(), ext == "wav" ? 1u : 2u);
-        EXPECT_TRUE(TempFolderEmpty());
-        row.check(out);
+        const std::string out = dir.File("out" + std::to_string(&row - rows));
+        const auto [result, failed] = Run(source, 1.0, 2.5, out);
+        ASSERT_EQ(result, IDOK) << LastMessage();
+        EXPECT_EQ(view.caption, CConversionJob::CaptionPrefix(row.format) + out);
+        EXPECT_EQ(view.steps.size(), row.format == FORMAT_WAV ? 1u : 2u);
+        EXPECT_TRUE(FilesIn(temp).empty());
+        EXPECT_EQ(StreamSummary(out), row.stream);
         // The WMA decoder gives one or two frames of near-silence after the input.
         const DecodedAudio decoded = DecodeWithFfmpeg(out);
         EXPECT_GE(decoded.frames, llround(1.5 * decoded.rate)) << decoded.error;
-        EXPECT_LE(decoded.frames, llround(1.5 * decoded.rate) + (ext == "wma" ? 4096 : 0));
+        EXPECT_LE(decoded.frames, llround(1.5 * decoded.rate) + (row.format == FORMAT_WMA ? 4096 : 0));
+        if (row.format != FORMAT_WAV && row.format != FORMAT_WMA) {
+            EXPECT_EQ(ProbeFile(out)[row.format == FORMAT_MP3 ? "TAG:artist" : "TAG:ARTIST"], "Some Artist");
+        }
     }
     EXPECT_EQ(messages.Count(), 0u);
 }
@@ -141,15 +187,16 @@ TEST_F(JobTest, CancelKeepsWhatWasWrittenAndRemovesTheTemporaryWav) {
         SCOPED_TRACE(format);
         g_settings.m_nFormatIndex = format;
         const std::string out = dir.File("partial" + std::to_string(format));
-        const Outcome o = Run(longSource, 0, format == FORMAT_WAV ? 600 : 20, out, [&](CConversionJob& job) {
-            // Step 2 ends only at the job's next timer tick, so a cancel then always lands.
-            WaitFor([&] { return format == FORMAT_WAV ? GetFileSize64(out) > 44 : view.InStep2(100); },
-                    120000);
-            job.Cancel();
-        });
-        EXPECT_EQ(o.result, IDCANCEL);
-        EXPECT_FALSE(o.failed) << LastMessage();
-        EXPECT_TRUE(TempFolderEmpty());
+        const auto [result, failed] =
+            Run(longSource, 0, format == FORMAT_WAV ? 600 : 20, out, [&](CConversionJob& job) {
+                // Step 2 ends only at the job's next timer tick, so a cancel then always lands.
+                WaitFor([&] { return format == FORMAT_WAV ? GetFileSize64(out) > 44 : view.InStep2(100); },
+                        120000);
+                job.Cancel();
+            });
+        EXPECT_EQ(result, IDCANCEL);
+        EXPECT_FALSE(failed) << LastMessage();
+        EXPECT_TRUE(FilesIn(temp).empty());
         const std::string written = ReadFileText(out);
         if (format == FORMAT_WAV) {
             ASSERT_GT(written.size(), 44u);
@@ -186,16 +233,16 @@ TEST_F(JobTest, LongRangesFitTheBarAndTheWavLimit) {
     for (const auto& [end, fits] : {std::pair{24347.8868, true}, std::pair{24347.887, false}}) {
         SCOPED_TRACE(end);
         const size_t before = messages.Count();
-        const Outcome o = Run(lying, 0, end, dir.File("out.wav"));
+        const auto [result, failed] = Run(lying, 0, end, dir.File("out.wav"));
         if (fits) {
-            ASSERT_EQ(o.result, IDOK) << LastMessage();
+            ASSERT_EQ(result, IDOK) << LastMessage();
             // Step 1 ends with the bar full: a count on a scale that uses the bar's 31 bits, in the
             // range it was given if progress was reported before.
             EXPECT_GT(view.lastPos.load(), INT_MAX / 2);
             EXPECT_TRUE(view.upperAtLastPos.load() == 0 || view.upperAtLastPos.load() == view.lastPos.load());
             EXPECT_EQ(ReadWavData(dir.File("out.wav"), 2, 2).Frames(), 2 * 44100);
         } else {
-            EXPECT_TRUE(o.failed);
+            EXPECT_TRUE(failed);
             ASSERT_EQ(messages.Count(), before + 1);
             EXPECT_NE(LastMessage().find("is too long for one WAV file (4 GB at most)"), std::string::npos)
                 << LastMessage();
@@ -203,21 +250,8 @@ TEST_F(JobTest, LongRangesFitTheBarAndTheWavLimit) {
     }
 }
 
-TEST_F(JobTest, TheTemporaryWavIsPrivateAndALinkSwappedInIsNeverWrittenThrough) {
+TEST_F(JobTest, ALinkSwappedInForTheTemporaryWavIsNeverWrittenThrough) {
     g_settings.m_nFormatIndex = FORMAT_MP3;
-    mode_t seen = 0;
-    ASSERT_EQ(Run(source, 0, 3, dir.File("out.mp3"),
-                  [&](CConversionJob& job) {
-                      WaitFor([&] { return job.IsEnded() || view.lastPos.load() > 0; });
-                      struct stat st;
-                      if (lstat(job.m_strTempWavPath.c_str(), &st) == 0)
-                          seen = st.st_mode;
-                  })
-                  .result,
-              IDOK);
-    EXPECT_TRUE(S_ISREG(seen));
-    EXPECT_EQ(seen & 0777, 0600u);
-
     // Someone who can write to the temporary folder replaces the reserved file by a link to a file of
     // the user's between the reservation and step 1: the victim stays as it was, the job fails.
     const std::string victim = dir.File("victim.txt");
@@ -258,4 +292,34 @@ TEST(NoShell, NoProgramOrModuleCallsAShell) {
                 EXPECT_NE(symbol, shell) << name.toStdString() << " imports " << shell;
         }
     }
+}
+
+// In the Processing dialog Cancel asks first: No lets the job go on to its end, Yes ends it at once.
+// Enter does nothing, and Escape is a Cancel.
+TEST_F(JobTest, TheDialogsCancelAsksAndOnlyYesEndsTheJob) {
+    for (const int answer : {IDNO, IDYES}) {
+        CProcessingDlg dlg;
+        dlg.m_strSourcePath = source;
+        dlg.m_dEndTime = 4;
+        dlg.m_strOutputPath = dir.File("out" + std::to_string(answer) + ".mp3");
+        dlg.m_tempWav = CTempWavFile::Reserve(temp);
+        dlg.m_strTempWavPath = dlg.m_tempWav->Path();
+        messages.QueueAnswer(IDNO);
+        messages.QueueAnswer(answer);
+        QTimer::singleShot(0, &dlg, [&] {
+            EXPECT_EQ(dlg.findChild<QLabel*>("1046")->text().toStdString(),
+                      "Convert to Mp3 : " + dlg.m_strOutputPath);
+            QTest::keyClick(&dlg, Qt::Key_Return);
+            QTest::keyClick(&dlg, Qt::Key_Escape); // answered No
+            dlg.findChild<QPushButton*>("2")->click();
+        });
+        EXPECT_EQ(dlg.exec(), answer == IDNO ? IDOK : IDCANCEL);
+        EXPECT_FALSE(dlg.IsFailed());
+        EXPECT_EQ(messages.Count(), answer == IDNO ? 2u : 4u);
+        EXPECT_TRUE(answer == IDYES || QRegularExpression("^Time Elapsed:\\d\\d:\\d\\d:\\d\\d\\.\\d$")
+                                           .match(dlg.findChild<QLabel*>("1024")->text())
+                                           .hasMatch());
+    }
+    WaitForEncoderThreads();
+    EXPECT_EQ(DecodeWithFfmpeg(dir.File("out7.mp3")).frames, 4 * 44100);
 }

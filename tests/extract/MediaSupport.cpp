@@ -30,36 +30,17 @@ bool ProcessHoldsOpen(const std::string& path) {
 
 namespace {
 
-struct Api {
-    decltype(&veCreate) create;
-    decltype(&veDestroy) destroy;
-    decltype(&veResetExtraction) reset;
-    decltype(&veSetSourceRange) setSourceRange;
-    decltype(&veExtractToWav) extractToWav;
-    decltype(&veStopExtraction) stop;
-};
-
-const Api& Module() {
+// An entry point of VideoEdit.so from the program directory, as the program opens it.
+template <class Fn> Fn Entry(const char* name) {
     static const LoadedModule lib("VideoEdit.so");
-    static const Api api = [] {
-        if (!lib.IsLoaded())
-            throw std::runtime_error("cannot load VideoEdit.so: " + lib.Error());
-        const Api a{lib.Get<decltype(Api::create)>("veCreate"),
-                    lib.Get<decltype(Api::destroy)>("veDestroy"),
-                    lib.Get<decltype(Api::reset)>("veResetExtraction"),
-                    lib.Get<decltype(Api::setSourceRange)>("veSetSourceRange"),
-                    lib.Get<decltype(Api::extractToWav)>("veExtractToWav"),
-                    lib.Get<decltype(Api::stop)>("veStopExtraction")};
-        if (!a.create || !a.destroy || !a.reset || !a.setSourceRange || !a.extractToWav || !a.stop)
-            throw std::runtime_error("VideoEdit.so lacks a function");
-        return a;
-    }();
-    return api;
+    if (const auto fn = lib.Get<Fn>(name))
+        return fn;
+    throw std::runtime_error(std::string("VideoEdit.so lacks ") + name + " " + lib.Error());
 }
 
 } // namespace
 
-ModuleRun::ModuleRun() : m_ve(Module().create(&ModuleRun::OnEvent, this)) {}
+ModuleRun::ModuleRun() : m_ve(Entry<decltype(&veCreate)>("veCreate")(&ModuleRun::OnEvent, this)) {}
 
 ModuleRun::~ModuleRun() {
     Destroy();
@@ -100,22 +81,22 @@ void ModuleRun::Release() {
 
 int ModuleRun::Start(const std::string& source, double start, double end, const std::string& wav,
                      int channels, int rate, int bytesPerSample) {
-    Module().setSourceRange(m_ve, source.c_str(), start, end);
+    Entry<decltype(&veSetSourceRange)>("veSetSourceRange")(m_ve, source.c_str(), start, end);
     return ExtractOnly(wav, channels, rate, bytesPerSample);
 }
 
 int ModuleRun::ExtractOnly(const std::string& wav, int channels, int rate, int bytesPerSample) {
     Release();
     // The previous run ends first, so its events cannot mix with the new run's counts.
-    Module().stop(m_ve);
+    Entry<decltype(&veStopExtraction)>("veStopExtraction")(m_ve);
     {
         std::lock_guard lock(m_mutex);
         m_finished = m_failed = m_progress = 0;
         m_message.clear();
         m_progressValues.clear();
     }
-    return Module().extractToWav(m_ve, wav.c_str(), static_cast<int16_t>(channels), rate,
-                                 static_cast<int16_t>(bytesPerSample));
+    return Entry<decltype(&veExtractToWav)>("veExtractToWav")(
+        m_ve, wav.c_str(), static_cast<int16_t>(channels), rate, static_cast<int16_t>(bytesPerSample));
 }
 
 bool ModuleRun::WaitForEnd(int timeoutMs) {
@@ -133,18 +114,18 @@ bool ModuleRun::WaitForProgress(int timeoutMs) {
 
 void ModuleRun::Stop() {
     Release();
-    Module().stop(m_ve);
+    Entry<decltype(&veStopExtraction)>("veStopExtraction")(m_ve);
 }
 
 void ModuleRun::Reset() {
     Release();
-    Module().reset(m_ve);
+    Entry<decltype(&veResetExtraction)>("veResetExtraction")(m_ve);
 }
 
 void ModuleRun::Destroy() {
     Release();
     if (m_ve)
-        Module().destroy(m_ve);
+        Entry<decltype(&veDestroy)>("veDestroy")(m_ve);
     m_ve = nullptr;
 }
 

@@ -58,24 +58,19 @@ void Mp3(Reader& r, CTempWavSource& source, const std::string& out) {
     c.dwStructVersion = 1;
     c.dwStructSize = sizeof c;
     c.dwSampleRate = r.Pick({44100, 44100, 48000, 32000, 22050, 8000});
-    c.dwReSampleRate = r.Pick({0, 0, 0, 22050, 16000});
     c.nMode = static_cast<int32_t>(r.Pick({0, 1, 2, 3}));
     c.dwBitrate = r.Pick({128, 32, 64, 320, 8, 0});
     c.dwMaxBitrate = r.Pick({0, 320, 160, 8});
     c.nPreset = static_cast<int32_t>(r.Pick({0, 1, 2, 3, 0xffffffffu}));
     c.dwMpegVersion = r.Pick({MPEG_1, MPEG_2});
-    c.dwEmphasis = r.Pick({0, 1, 3});
     const uint8_t flags = r.U8();
-    c.bPrivate = flags & 1;
-    c.bCRC = flags >> 1 & 1;
-    c.bWriteVBRHeader = flags >> 2 & 1;
-    c.bEnableVBR = flags >> 3 & 1;
-    c.bNoRes = flags >> 4 & 1;
-    c.bStrictIso = flags >> 5 & 1;
+    c.bCRC = flags & 1;
+    c.bWriteVBRHeader = flags >> 1 & 1;
+    c.bEnableVBR = flags >> 2 & 1;
+    c.bNoRes = flags >> 3 & 1;
     c.nVBRQuality = static_cast<int32_t>(r.Pick({0, 4, 9}));
     c.dwVbrAbr_bps = r.Pick({128000, 8000});
-    c.nVbrMethod = static_cast<int32_t>(r.Pick({0, 1, 2, 3, 4, 0xffffffffu}));
-    c.nQuality = static_cast<uint16_t>(r.Pick({0, 0xfa05, 0xf609}));
+    c.nVbrMethod = static_cast<int32_t>(r.Pick({0, 3, 4, 0xffffffffu}));
     uint32_t samples = 0, bufferSize = 0, written = 0;
     HBE_STREAM stream = 0;
     if (init(&c, &samples, &bufferSize, &stream) != BE_ERR_SUCCESSFUL)
@@ -115,18 +110,12 @@ void Ogg(Reader& r, CTempWavSource& source) {
     c.dwNominalBitrate = r.Pick({128000, 0, 64000, 8000});
     c.dwMaxBitrate = r.Pick({0, 320000, 128000, 16000});
     c.dwFormatVersion = 100;
-    // Tag texts as the user typed them, up to the fields' capacity, without any care for encoding.
-    std::string texts[4];
-    for (auto& t : texts)
-        for (size_t i = 0, len = r.U8() % 40; i < len; ++i)
-            t.push_back(static_cast<char>(std::max<uint8_t>(r.U8(), 1)));
+    // Tag texts as the user typed them, without any care for encoding.
+    const std::string text(reinterpret_cast<const char*>(r.data), std::min<size_t>(r.size, 30));
     VB_COMMENT tags;
     std::memset(&tags, 0, sizeof tags);
     tags.dwStructSize = sizeof tags;
-    tags.pszArtist = texts[0].c_str();
-    tags.pszAlbum = texts[1].c_str();
-    tags.pszTitle = texts[2].c_str();
-    tags.pszComment = texts[3].c_str();
+    tags.pszArtist = tags.pszAlbum = tags.pszTitle = tags.pszComment = text.c_str();
     uint32_t samples = 0, bufferSize = 0, written = 0;
     HVB_STREAM stream = 0;
     if (open(&c, &tags, &samples, &bufferSize, &stream) != VB_ERR_SUCCESSFUL)
@@ -146,20 +135,16 @@ void Wma(Reader& r, CTempWavSource& source, const std::string& out) {
     IWMAudioWriter* writer = nullptr;
     if (create(path.c_str(), &writer) < 0 || !writer)
         return;
-    WAVEFORMATEX format;
-    std::memset(&format, 0, sizeof format);
-    format.wFormatTag = static_cast<uint16_t>(r.Pick({WAVE_FORMAT_PCM, 3}));
-    format.nChannels = static_cast<uint16_t>(r.Pick({2, 1, 0, 7}));
-    format.nSamplesPerSec = r.Pick({44100, 8000, 48000, 192000, 7999});
-    format.wBitsPerSample = static_cast<uint16_t>(r.Pick({16, 8, 24}));
-    format.nBlockAlign =
-        static_cast<uint16_t>(r.Pick({uint32_t{format.nChannels} * format.wBitsPerSample / 8u, 3}));
-    format.nAvgBytesPerSec = format.nSamplesPerSec * format.nBlockAlign;
-    const uint32_t bitrate = r.Pick({128000, 64000, 32000, 320000, 1, 0}),
-                   rate = r.Pick({44100, 8000, 48000, 96000});
-    const uint32_t channels = r.Pick({2, 1, 0, 3}), chunk = r.Pick({2304, 1, 3, 4096, 65536});
-    if (writer->SetInputFormat(&format) >= 0 && writer->SetOutputFormat(bitrate, rate, channels, 0) >= 0) {
-        std::vector<uint8_t> buffer(std::min<uint32_t>(chunk, 1u << 20) + 1);
+    const uint16_t channels = static_cast<uint16_t>(r.Pick({2, 1, 0, 7})),
+                   bits = static_cast<uint16_t>(r.Pick({16, 8}));
+    const uint32_t rate = r.Pick({44100, 8000, 192000, 7999});
+    const WAVEFORMATEX format{
+        static_cast<uint16_t>(r.Pick({WAVE_FORMAT_PCM, 3})), channels, rate, rate * channels * bits / 8u,
+        static_cast<uint16_t>(channels * bits / 8u),         bits,     0};
+    if (writer->SetInputFormat(&format) >= 0 &&
+        writer->SetOutputFormat(r.Pick({128000, 32000, 320000, 0}), r.Pick({44100, 8000, 96000}),
+                                r.Pick({2, 1, 3}), 0) >= 0) {
+        std::vector<uint8_t> buffer(r.Pick({2304, 1, 3, 65536}) + 1);
         for (size_t n; (n = source.ReadBytes(buffer.data(), buffer.size() - 1)) != 0;)
             if (writer->WriteSamples(buffer.data(), static_cast<uint32_t>(n)) < 0)
                 break;

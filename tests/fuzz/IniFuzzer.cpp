@@ -79,10 +79,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CAudioSettings reloaded;
     reloaded.LoadFrom(once);
     CHECK(reloaded.SaveTo(again));
-    const std::string text = ReadText(once);
-    if (text != ReadText(validated) || text != ReadText(again))
-        std::fprintf(stderr, "loaded:\n%s\nreloaded:\n%s\n", text.c_str(), ReadText(again).c_str());
-    CHECK(text == ReadText(validated));
-    CHECK(text == ReadText(again));
+    const std::string saved = ReadText(once);
+    if (saved != ReadText(validated) || saved != ReadText(again))
+        std::fprintf(stderr, "loaded:\n%s\nreloaded:\n%s\n", saved.c_str(), ReadText(again).c_str());
+    CHECK(saved == ReadText(validated));
+    CHECK(saved == ReadText(again));
     return 0;
 }

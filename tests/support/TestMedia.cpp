@@ -268,11 +268,9 @@ VorbisIdent ReadVorbisIdent(const std::vector<uint8_t>& file) {
         return h;
     const std::string bytes(file.begin() + static_cast<ptrdiff_t>(start),
                             file.begin() + static_cast<ptrdiff_t>(start + 30));
-    h.channels = file[start + 11];
     h.rate = ReadLE32(bytes, 12);
     h.maximum = static_cast<int32_t>(ReadLE32(bytes, 16));
     h.nominal = static_cast<int32_t>(ReadLE32(bytes, 20));
     h.minimum = static_cast<int32_t>(ReadLE32(bytes, 24));
-    h.valid = true;
     return h;
 }

@@ -23,8 +23,7 @@ std::map<std::string, std::string> ProbeFile(const std::string& path);
 // The whole file decoded at its own rate and channel count; frames -1 when it does not decode.
 struct DecodedAudio {
     bool ok = false;
-    int channels = 0;
-    int rate = 0;
+    int channels = 0, rate = 0;
     int64_t frames = -1;
     std::vector<int16_t> samples; // interleaved
     std::string error;
@@ -91,18 +90,14 @@ int64_t LeadingSilentFrames(const Pcm& pcm);
 // The frame headers of an MPEG-1 Layer III stream from its first byte on, up to the first byte that
 // does not start a frame.
 struct Mp3Frame {
-    int kbps = 0;
-    int mode = 0; // 0 stereo, 1 joint stereo, 2 dual channel, 3 mono
+    int kbps = 0, mode = 0, emphasis = 0; // mode: 0 stereo, 1 joint stereo, 2 dual channel, 3 mono
     bool crc = false, privateBit = false, copyright = false, original = false;
-    int emphasis = 0;
     size_t offset = 0, length = 0;
 };
 std::vector<Mp3Frame> Mp3Frames(const std::vector<uint8_t>& file);
 
 // The identification header of an Ogg Vorbis stream (the first packet, alone on the first page).
 struct VorbisIdent {
-    bool valid = false;
-    int channels = 0;
     uint32_t rate = 0;
     int32_t maximum = 0, nominal = 0, minimum = 0;
 };

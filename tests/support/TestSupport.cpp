@@ -1,13 +1,13 @@
 #include "TestSupport.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QImage>
 #include <QTest>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <csignal>
-#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <poll.h>
@@ -103,30 +103,15 @@ int CountColor(const QImage& img, const QRect& area, const QColor& c) {
     return n;
 }
 
-namespace {
-
-std::vector<std::string> Entries(const char* folder, bool links) {
-    std::vector<std::string> names;
-    if (DIR* d = opendir(folder)) {
-        while (dirent* e = readdir(d)) {
-            char target[PATH_MAX];
-            const std::string path = std::string(folder) + "/" + e->d_name;
-            const ssize_t n = links ? readlink(path.c_str(), target, sizeof target) : 0;
-            names.push_back(n > 0 ? std::string(target, static_cast<size_t>(n)) : std::string(e->d_name));
-        }
-        closedir(d);
-    }
-    return names;
-}
-
-} // namespace
-
 std::vector<std::string> OpenFiles() {
-    return Entries("/proc/self/fd", true);
+    std::vector<std::string> targets;
+    for (const QFileInfo& fd : QDir("/proc/self/fd").entryInfoList(QDir::AllEntries | QDir::System))
+        targets.push_back(fd.symLinkTarget().toStdString());
+    return targets;
 }
 
 int ThreadCount() {
-    return static_cast<int>(Entries("/proc/self/task", false).size());
+    return static_cast<int>(QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
 }
 
 int RunProgram(const std::string& program, const std::vector<std::string>& args, std::string* out,

