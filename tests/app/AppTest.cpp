@@ -4,9 +4,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QCoreApplication>
 #include <QMessageBox>
-#include <QThread>
 #include <QTimer>
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -10,13 +10,13 @@
 #include <string>
 #include <unistd.h>
 
-#define CHECK(cond)                                                                                          \
-    do {                                                                                                     \
-        if (!(cond)) {                                                                                       \
-            std::fprintf(stderr, "check failed: %s (line %d)\n", #cond, __LINE__);                           \
-            std::abort();                                                                                    \
-        }                                                                                                    \
-    } while (0)
+inline void Check(bool ok, const char* what, int line) {
+    if (!ok) {
+        std::fprintf(stderr, "check failed: %s (line %d)\n", what, line);
+        std::abort();
+    }
+}
+#define CHECK(cond) Check(static_cast<bool>(cond), #cond, __LINE__)
 
 // A folder of this run's own under /tmp, made once, with a trailing '/'.
 inline const std::string& FuzzDir(const char* target) {

@@ -1,11 +1,11 @@
 #include "AudioSettings.h"
 #include "ConverterApp.h"
 #include "ConverterDlg.h"
-#include "FileDialogEx.h"
 #include "MediaPlayer2.h"
 #include "Skin.h"
 #include "SystemHelpers.h"
 #include "TestSupport.h"
+#include "WaitIndicator.h"
 
 #include <QApplication>
 #include <QTest>
@@ -55,11 +55,6 @@ TEST(MainWindow, FormatTagsKeysAndCommandsBeforeAnyFile) {
         EXPECT_TRUE(dlg.isVisible());
         dlg.m_btnConvert.click();
         EXPECT_EQ(messages.Texts().back(), "Please open a video or audio file first!");
-        auto previous =
-            CFileDialogEx::SetTestChooser([](const CFileDialogEx&) { return std::optional<QString>(); });
-        dlg.m_btnOpen.click(); // cancelling the file dialog changes nothing
-        CFileDialogEx::SetTestChooser(previous);
-        EXPECT_TRUE(dlg.m_strSourcePath.empty());
         EXPECT_EQ(ReadFileText(dir.File("param.ini")), "[General]\nFormat Index=3\n");
         dlg.m_btnExit.click();
         EXPECT_EQ(dlg.result(), IDCANCEL);
@@ -125,4 +120,23 @@ TEST(Startup, StopsOnABrokenComponentAndOtherwiseRunsTheWindow) {
     app.ExitInstance();
     EXPECT_EQ(SkinReleaseCount(), releases + 1);
     SetAppDirectoryForTesting("");
+}
+
+// One window at a time, that only the program closes, and stopping twice is harmless.
+TEST(WaitIndicator, OneWindowThatOnlyTheProgramCloses) {
+    StartWaitIndicator("first");
+    StartWaitIndicator("Opening the source file, please waiting");
+    CWaitDlg* dlg = GetWaitIndicator();
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Escape})
+        QTest::keyClick(dlg, key);
+    EXPECT_FALSE(dlg->close());
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(GetWaitIndicator() == dlg && dlg->isVisible());
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    EXPECT_EQ(
+        std::count_if(windows.begin(), windows.end(), [](QWidget* w) { return qobject_cast<CWaitDlg*>(w); }),
+        1);
+    StopWaitIndicator();
+    StopWaitIndicator();
+    EXPECT_EQ(GetWaitIndicator(), nullptr);
 }

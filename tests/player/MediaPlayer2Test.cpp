@@ -79,24 +79,6 @@ TEST(Player, KnowsTheDurationAtOnceSeeksExactlyAndTellsEachRealChange) {
     EXPECT_EQ(h.errors, 0);
 }
 
-TEST(Player, TheEndReadsAsStoppedAndPlayStartsAgain) {
-    TempDir dir;
-    for (const char* name : {"end.mp3", "end.avi", "end.mp4"}) {
-        const std::string path = dir.File(name);
-        ASSERT_TRUE(MakeTestSource(path, 2, std::string(name) != "end.mp3"));
-        Harness h;
-        ASSERT_TRUE(h.Open(path)) << path;
-        h.player->SetCurrentPosition(1.8);
-        ASSERT_TRUE(h.WaitForState(P::kStopped)) << path;
-        EXPECT_EQ(h.player->GetCurrentPosition(), h.player->GetDuration()) << path;
-        h.player->Pause(); // at the end: no pausing, and Play plays it again from the start
-        h.player->Play();
-        ASSERT_TRUE(h.WaitForState(P::kPlaying)) << path;
-        EXPECT_LT(h.player->GetCurrentPosition(), 0.5) << path;
-        EXPECT_EQ(h.changes.size(), 4u) << path;
-    }
-}
-
 // An unplayable file gives one error and nothing else; cover art is no picture to show; a player may
 // go while it opens.
 TEST(Player, UnplayableFilesGiveOneErrorEachAndCoverArtIsNoPicture) {

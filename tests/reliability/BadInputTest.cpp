@@ -34,6 +34,13 @@ std::string SharedMedia(const std::string& name) {
         WriteFileText(dir->File("cut.mkv"), bytes.substr(0, bytes.size() / 3));
     } else if (name == "tone.wav") {
         MakeTestSource(path, 2.0);
+    } else if (name == "damaged.wav") {
+        // A header claiming over a billion samples a second (seen in a damaged file): without a limit,
+        // building its resampler kept the machine busy for half a minute.
+        const uint32_t rate = 1163280727u, fields[] = {rate, rate * 4u, 0x00100004u, 0x61746164u, 40000u};
+        std::string wav("RIFF\0\0\0\0WAVEfmt \x10\0\0\0\x01\0\x02\0", 24);
+        wav.append(reinterpret_cast<const char*>(fields), sizeof fields);
+        WriteFileText(path, wav + std::string(40000, '\x01'));
     } else if (name == "silent film.mkv") {
         RunFfmpeg(
             {"-f", "lavfi", "-i", "testsrc=size=64x48:rate=10:duration=1", QString::fromStdString(path)});
@@ -89,6 +96,7 @@ const Row kRows[] = {
     {"printf directives in the name", "-f ogg -e 1", "noise.avi", 1, "%s%n%99999999d.avi",
      [](Context& c) { c.as = "%s%n%99999999d.avi"; }},
     {"video without audio", "-f mp3", "silent film.mkv", 1, "Converting task failed!"},
+    {"impossible sample rate", "-f wav -e 1", "damaged.wav", 1, "claims a sample rate of 1163280727 Hz"},
     {"range past the end", "-f wav -s 10 -e 20", "clip.mkv", 1,
      "There is no audio to convert in the marked range."},
     {"read-only output folder", "-f mp3", "tone.wav", 1, "Error opening",

@@ -22,13 +22,11 @@ TEST(ProcessingStress, CancelAndCloseAtEveryMomentOfEveryFormat) {
     ASSERT_TRUE(CreateDirectoryPath(temp));
     MessageRecorder messages;
 
-    enum Action { CancelButton, CloseWindow, EscapeKey };
-    enum Moment { AtOnce, InStep1, InStep2 };
     size_t threadsBefore = 0, filesBefore = 0;
     for (int run = 0; run < 1 + 4 * 3; ++run) { // the first run only warms up what the process keeps
         g_settings.m_nFormatIndex = run % 4;
-        const auto moment = static_cast<Moment>(run / 4 % 3);
-        const auto action = static_cast<Action>(run % 3);
+        const int moment = run / 4 % 3,
+                  action = run % 3; // at once, in step 1, in step 2; button, close, Escape
         messages.QueueAnswer(IDYES);
         int result = 0;
         bool failed = false;
@@ -43,12 +41,12 @@ TEST(ProcessingStress, CancelAndCloseAtEveryMomentOfEveryFormat) {
             QTimer poll;
             QObject::connect(&poll, &QTimer::timeout, [&] {
                 const bool step2 = dlg.findChild<QLabel*>("1047")->text().startsWith("[Step 2]");
-                if ((moment == InStep1 && dlg.m_progress.GetPos() <= 0) || (moment == InStep2 && !step2))
+                if ((moment == 1 && dlg.m_progress.GetPos() <= 0) || (moment == 2 && !step2))
                     return;
                 poll.stop();
-                if (action == CancelButton)
+                if (action == 0)
                     dlg.findChild<QPushButton*>("2")->click();
-                else if (action == CloseWindow)
+                else if (action == 1)
                     dlg.close();
                 else
                     QTest::keyClick(&dlg, Qt::Key_Escape);

@@ -5,11 +5,10 @@
 #include <cmath>
 #include <cstring>
 #include <dlfcn.h>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <limits>
 #include <stdexcept>
+#include <tuple>
 
 bool RunFfmpeg(const QStringList& args) {
     std::vector<std::string> list{"-hide_banner", "-loglevel", "error", "-nostdin", "-y"};
@@ -178,25 +177,36 @@ Pcm FfmpegRange(const std::string& source, double start, double duration, int ch
     return Decode(ReadFileText(out.toStdString()), 0, channels, bytesPerSample);
 }
 
+namespace {
+
+// The mean squared difference of ours[i + lag] and ref[i] over ref's frames [from, to), with the
+// signal's mean square there and the number of frames compared.
+std::tuple<double, double, int64_t> Compare(const Pcm& ours, const Pcm& ref, int lag, int64_t from,
+                                            int64_t to) {
+    double diff = 0, signal = 0;
+    int64_t count = 0;
+    for (int64_t i = std::max<int64_t>(from, 0); i < to && i < ref.Frames(); ++i) {
+        if (i + lag < 0 || i + lag >= ours.Frames())
+            continue;
+        for (int c = 0; c < ref.channels; ++c) {
+            diff += std::pow(ours.At(i + lag, c) - ref.At(i, c), 2);
+            signal += std::pow(ref.At(i, c), 2);
+        }
+        ++count;
+    }
+    return {diff, signal, count};
+}
+
+} // namespace
+
 int BestLag(const Pcm& ours, const Pcm& ref, int minLag, int maxLag, int64_t probeStart,
             int64_t probeFrames) {
     int best = minLag;
     double bestError = std::numeric_limits<double>::max();
     for (int lag = minLag; lag <= maxLag; ++lag) {
-        double error = 0;
-        int64_t count = 0;
-        for (int64_t i = probeStart; i < probeStart + probeFrames && i < ref.Frames(); ++i) {
-            const int64_t j = i + lag;
-            if (j < 0 || j >= ours.Frames())
-                continue;
-            for (int c = 0; c < ref.channels; ++c) {
-                const double d = ours.At(j, c) - ref.At(i, c);
-                error += d * d;
-            }
-            ++count;
-        }
-        if (count > probeFrames / 2 && error / static_cast<double>(count) < bestError) {
-            bestError = error / static_cast<double>(count);
+        const auto [diff, signal, count] = Compare(ours, ref, lag, probeStart, probeStart + probeFrames);
+        if (count > probeFrames / 2 && diff / static_cast<double>(count) < bestError) {
+            bestError = diff / static_cast<double>(count);
             best = lag;
         }
     }
@@ -204,17 +214,7 @@ int BestLag(const Pcm& ours, const Pcm& ref, int minLag, int maxLag, int64_t pro
 }
 
 double RelativeError(const Pcm& ours, const Pcm& ref, int lag, int64_t from, int64_t to) {
-    double diff = 0, signal = 0;
-    for (int64_t i = std::max<int64_t>(from, 0); i < to && i < ref.Frames(); ++i) {
-        const int64_t j = i + lag;
-        if (j < 0 || j >= ours.Frames())
-            continue;
-        for (int c = 0; c < ref.channels; ++c) {
-            const double d = ours.At(j, c) - ref.At(i, c);
-            diff += d * d;
-            signal += static_cast<double>(ref.At(i, c)) * ref.At(i, c);
-        }
-    }
+    const auto [diff, signal, count] = Compare(ours, ref, lag, from, to);
     return signal > 0 ? std::sqrt(diff / signal) : std::numeric_limits<double>::infinity();
 }
 

@@ -7,7 +7,6 @@
 
 #include <QComboBox>
 #include <QDir>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
