@@ -187,3 +187,21 @@ std::string RowName(const ::testing::TestParamInfo<size_t>& info) {
 INSTANTIATE_TEST_SUITE_P(Table, BadInputTest, ::testing::Range<size_t>(0, std::size(kRows)), RowName);
 
 } // namespace
+
+TEST(NoShell, NoProgramOrModuleCallsAShell) {
+    // Files and addresses are opened without a shell: no binary imports a function that runs one (the
+    // hyperlink opener goes through QDesktopServices, which starts xdg-open directly).
+    const QStringList binaries =
+        QDir(QUILLET_BIN_DIR).entryList({"quillet", "quillet-cli", "*.so"}, QDir::Files);
+    ASSERT_GE(binaries.size(), 9) << binaries.join(' ').toStdString();
+    for (const QString& name : binaries) {
+        std::string out;
+        ASSERT_EQ(RunProgram("nm", {"-D", "--undefined-only", QUILLET_BIN_DIR + name.toStdString()}, &out),
+                  0);
+        for (const QString& line : QString::fromStdString(out).split('\n')) {
+            const QString symbol = line.section(' ', -1).section('@', 0, 0);
+            for (const char* shell : {"system", "popen", "execl", "execlp", "execle", "execvp", "wordexp"})
+                EXPECT_NE(symbol, shell) << name.toStdString() << " imports " << shell;
+        }
+    }
+}

@@ -19,8 +19,6 @@ class MessageRecorder {
 public:
     MessageRecorder();
     ~MessageRecorder();
-    MessageRecorder(const MessageRecorder&) = delete;
-    MessageRecorder& operator=(const MessageRecorder&) = delete;
 
     void QueueAnswer(int answer);
     std::vector<std::string> Texts() const;
