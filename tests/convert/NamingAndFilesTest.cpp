@@ -1,7 +1,6 @@
 #include "Id3v1Tag.h"
 #include "JobFrame.h"
 #include "OutputNaming.h"
-#include "SystemHelpers.h"
 #include "TempWav.h"
 #include "TestSupport.h"
 
@@ -13,134 +12,74 @@
 TEST(OutputNaming, PlainNameFirstThenTheFirstFreeNumber) {
     TempDir dir;
     const std::string source = dir.File("clip.avi");
-    EXPECT_EQ(MakeOutputPath(source, 0, 0, "/unused/"), dir.File("clip_OUTPUT.mp3"));
     WriteFileText(dir.File("clip_OUTPUT1.mp3"), "");
-    EXPECT_EQ(MakeOutputPath(source, 0, 0, ""), dir.File("clip_OUTPUT.mp3")); // plain name still free
+    EXPECT_EQ(MakeOutputPath(source, 0, 0, "/unused/"), dir.File("clip_OUTPUT.mp3")); // plain name still free
     WriteFileText(dir.File("clip_OUTPUT.mp3"), "");
-    EXPECT_EQ(MakeOutputPath(source, 0, 0, ""), dir.File("clip_OUTPUT2.mp3"));
-    QDir().mkpath(QString::fromStdString(dir.File("clip_OUTPUT2.mp3"))); // a folder of that name counts
-    EXPECT_EQ(MakeOutputPath(source, 0, 0, ""), dir.File("clip_OUTPUT3.mp3"));
-    EXPECT_EQ(MakeOutputPath(source, 3, 0, ""), dir.File("clip_OUTPUT.wma"));
+    // A folder of the name counts as taken, and so does a dangling link (writing through it would
+    // create a file wherever it points).
+    QDir().mkpath(QString::fromStdString(dir.File("clip_OUTPUT2.mp3")));
+    ASSERT_EQ(symlink(dir.File("elsewhere/planted").c_str(), dir.File("clip_OUTPUT3.mp3").c_str()), 0);
+    EXPECT_EQ(MakeOutputPath(source, 0, 0, ""), dir.File("clip_OUTPUT4.mp3"));
     EXPECT_EQ(MakeOutputPath(source, 2, 1, dir.File("Out New/")), dir.File("Out New/clip_OUTPUT.ogg"));
-}
-
-TEST(OutputNaming, ADanglingLinkTakesItsName) {
-    // Writing through it would create a file wherever the link points, e.g. in someone's home.
-    TempDir dir;
-    const std::string source = dir.File("clip.avi");
-    ASSERT_EQ(symlink(dir.File("elsewhere/planted").c_str(), dir.File("clip_OUTPUT.mp3").c_str()), 0);
-    EXPECT_EQ(MakeOutputPath(source, 0, 0, ""), dir.File("clip_OUTPUT1.mp3"));
-}
-
-TEST(OutputNaming, BaseNameDropsOnlyTheLastExtension) {
-    EXPECT_EQ(SourceBaseName("/My.Files/movie.part1.mpg"), "movie.part1");
-    EXPECT_EQ(SourceBaseName("/Video/README"), "README");
-    EXPECT_EQ(SourceBaseName("/Vidéo/été 2024.mkv"), "été 2024");
     EXPECT_EQ(MakeOutputPath("/My.Files/movie.part1.mpg", 1, 0, ""), "/My.Files/movie.part1_OUTPUT.wav");
+    EXPECT_EQ(MakeOutputPath("/Vidéo/README", 3, 0, ""), "/Vidéo/README_OUTPUT.wma");
 }
 
-TEST(TempWav, PrivateLockedAndReplacedByAUniqueNameWhileInUse) {
+TEST(TempWav, PrivateLockedNeverThroughALinkAndRemovedOnlyIfItsOwn) {
     TempDir dir;
-    auto first = CTempWavFile::Reserve(dir.Path());
-    ASSERT_TRUE(first);
+    auto first = CTempWavFile::Reserve(dir.Path()), second = CTempWavFile::Reserve(dir.Path());
+    ASSERT_TRUE(first && second);
     EXPECT_EQ(first->Path(), dir.File("qlt_temp.wav"));
+    EXPECT_NE(second->Path(), first->Path()) << "a second job while the first holds the name: one of its own";
     struct stat st;
     ASSERT_EQ(stat(first->Path().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
-
-    // A second job while the first holds the name: a name of its own.
-    auto second = CTempWavFile::Reserve(dir.Path());
-    ASSERT_TRUE(second);
-    EXPECT_NE(second->Path(), first->Path());
-
-    const std::string firstPath = first->Path();
     first.reset();
-    EXPECT_FALSE(FileExists(firstPath)); // released reservations leave nothing behind
-    EXPECT_TRUE(FileExists(second->Path()));
     second.reset();
-    EXPECT_TRUE(QDir(QString::fromStdString(dir.Path())).entryList(QDir::Files).isEmpty());
-}
-
-TEST(TempWav, NeverFollowsALinkNorDeletesAFileNotItsOwn) {
-    TempDir dir;
-    const std::string victim = dir.File("victim.txt");
-    WriteFileText(victim, "precious");
-    ASSERT_EQ(symlink(victim.c_str(), dir.File("qlt_temp.wav").c_str()), 0);
-    auto reserved = CTempWavFile::Reserve(dir.Path());
-    ASSERT_TRUE(reserved);
-    EXPECT_NE(reserved->Path(), dir.File("qlt_temp.wav"));
-    reserved.reset();
-    EXPECT_EQ(ReadFileText(victim), "precious");
-
+    EXPECT_TRUE(FilesIn(dir.Path()).empty()) << "released reservations leave nothing behind";
+    // A link planted at the name is passed over, and its target left alone.
+    WriteFileText(dir.File("victim.txt"), "precious");
+    ASSERT_EQ(symlink(dir.File("victim.txt").c_str(), dir.File("qlt_temp.wav").c_str()), 0);
+    EXPECT_NE(CTempWavFile::Reserve(dir.Path())->Path(), dir.File("qlt_temp.wav"));
+    EXPECT_EQ(ReadFileText(dir.File("victim.txt")), "precious");
     // A file put in place of the reserved one after it was removed is someone else's.
     ASSERT_EQ(unlink(dir.File("qlt_temp.wav").c_str()), 0);
     auto own = CTempWavFile::Reserve(dir.Path());
-    ASSERT_TRUE(own);
-    ASSERT_EQ(own->Path(), dir.File("qlt_temp.wav"));
     own->Remove();
     WriteFileText(own->Path(), "another job's audio");
     own.reset();
     EXPECT_EQ(ReadFileText(dir.File("qlt_temp.wav")), "another job's audio");
-
     EXPECT_FALSE(CTempWavFile::Reserve(dir.File("missing/")));
 }
 
-TEST(TempWavSource, ReadsWholeValuesFromByte44) {
+TEST(TempWavSource, ReadsWholeValuesFromByte44AndCountsBelowAThousand) {
     TempDir dir;
-    std::string data(44, 'H');
-    for (int i = 0; i < 5; ++i)
-        data += std::string("\x01\x02", 2);
-    data += '\x7f'; // odd trailing byte
-    WriteFileText(dir.File("a.wav"), data);
+    WriteFileText(dir.File("a.wav"), std::string(44, 'H') + "\x01\x02\x03\x04\x7f"); // an odd trailing byte
     CTempWavSource src;
-    ASSERT_TRUE(src.Open(dir.File("a.wav")));
     int16_t values[8] = {};
-    EXPECT_EQ(src.Read(values, 8), 5u);
-    EXPECT_EQ(values[0], 0x0201);
-    EXPECT_EQ(src.Read(values, 8), 0u);
-
     ASSERT_TRUE(src.Open(dir.File("a.wav")));
-    char bytes[16];
-    EXPECT_EQ(src.ReadBytes(bytes, 16), 11u); // the byte reader passes the odd byte on
-
-    WriteFileText(dir.File("short.wav"), "RIFF");
-    ASSERT_TRUE(src.Open(dir.File("short.wav")));
-    EXPECT_EQ(src.Read(values, 8), 0u);
-    EXPECT_FALSE(src.Open(dir.File("missing.wav")));
-}
-
-TEST(TempWavSource, ProgressStaysBelowThousandAtTheEnd) {
-    TempDir dir;
-    WriteFileText(dir.File("a.wav"), std::string(44 + 176400, '\0'));
-    CTempWavSource src;
+    EXPECT_EQ(src.Read(values, 8), 2u);
+    EXPECT_EQ(values[1], 0x0403);
     ASSERT_TRUE(src.Open(dir.File("a.wav")));
+    EXPECT_EQ(src.ReadBytes(values, 16), 5u); // the byte reader passes the odd byte on
+    WriteFileText(dir.File("b.wav"), std::string(44 + 176400, '\0'));
+    ASSERT_TRUE(src.Open(dir.File("b.wav")));
     std::vector<int16_t> buf(4608);
-    size_t n, total = 0;
-    while ((n = src.Read(buf.data(), buf.size())) != 0) {
+    for (size_t n; (n = src.Read(buf.data(), buf.size())) != 0;)
         src.AddConsumed(n * 2);
-        total += n * 2;
-    }
-    EXPECT_EQ(total, 176400u);
     EXPECT_EQ(src.GetPerMille(), 999);
 }
 
-TEST(Id3v1Tag, TitleRuleSpacePaddingAndGenreByte) {
-    auto tag = BuildId3v1Tag("song_OUTPUT2.mp3", "", "An Album", "2005", 147);
-    const std::string t(tag.data(), tag.size());
-    EXPECT_EQ(t.substr(0, 3), "TAG");
-    EXPECT_EQ(t.substr(3, 30), "song_" + std::string(25, ' '));
-    EXPECT_EQ(t.substr(33, 30), std::string(30, ' '));
-    EXPECT_EQ(t.substr(63, 30), "An Album" + std::string(22, ' '));
-    EXPECT_EQ(t.substr(93, 4), "2005");
-    EXPECT_EQ(t.substr(97, 30), "Quillet" + std::string(23, ' '));
-    EXPECT_EQ(static_cast<unsigned char>(t[127]), 147);
-    EXPECT_EQ(t.find('\0'), std::string::npos);
-
-    EXPECT_EQ(std::string(BuildId3v1Tag("_OUTPUT.mp3", "", "", "", 0).data() + 3, 30), std::string(30, ' '));
-    EXPECT_EQ(std::string(BuildId3v1Tag("x.mp3", "", "", "", 0).data() + 3, 30), std::string(30, ' '));
-    const std::string longName = std::string(35, 'a') + "_OUTPUT.mp3";
-    EXPECT_EQ(std::string(BuildId3v1Tag(longName, "", "", "", 0).data() + 3, 30), std::string(30, 'a'));
+TEST(Id3v1Tag, TitleRuleSpacePaddingLatin1AndGenreByte) {
+    const auto tag = BuildId3v1Tag("song_OUTPUT2.mp3", "", "An Album", "05", 147);
+    EXPECT_EQ(std::string(tag.data(), tag.size()), "TAGsong_" + std::string(55, ' ') + "An Album" +
+                                                       std::string(22, ' ') + "05  Quillet" +
+                                                       std::string(23, ' ') + "\x93");
+    auto title = [](const std::string& name, const std::string& artist = "") {
+        return std::string(BuildId3v1Tag(name, artist, "", "", 0).data() + 3, 33);
+    };
+    EXPECT_EQ(title("x.mp3"), std::string(33, ' '));
+    EXPECT_EQ(title(std::string(35, 'a') + "_OUTPUT.mp3"), std::string(30, 'a') + "   ");
     // Accented names lose exactly their suffix and are written as Latin-1; others become '?'.
-    EXPECT_EQ(std::string(BuildId3v1Tag("été_OUTPUT.mp3", "日本", "", "", 0).data() + 3, 33),
-              "\xE9t\xE9" + std::string(27, ' ') + "??" + std::string(1, ' '));
+    EXPECT_EQ(title("été_OUTPUT.mp3", "日本"), "\xE9t\xE9" + std::string(27, ' ') + "?? ");
 }

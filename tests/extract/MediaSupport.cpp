@@ -1,9 +1,11 @@
 #include "MediaSupport.h"
 
+#include "TestSupport.h"
+
+#include <algorithm>
 #include <chrono>
-#include <dirent.h>
+#include <climits>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -12,8 +14,7 @@ std::string MakeLongSource(const std::string& dir) {
     if (!RunFfmpeg({"-f", "lavfi", "-i", ChirpSource(48000, 10), "-c:a", "aac", "-b:a", "48k", "-f", "adts",
                     QString::fromStdString(piece)}))
         throw std::runtime_error("ffmpeg could not make " + piece);
-    std::ifstream in(piece, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    const std::string bytes = ReadFileText(piece);
     std::ofstream out(source, std::ios::binary);
     for (int i = 0; i < 360; ++i)
         out << bytes;
@@ -23,53 +24,23 @@ std::string MakeLongSource(const std::string& dir) {
 bool ProcessHoldsOpen(const std::string& path) {
     char resolved[PATH_MAX];
     const std::string target = realpath(path.c_str(), resolved) ? resolved : path;
-    DIR* dir = opendir("/proc/self/fd");
-    if (!dir)
-        return false;
-    bool found = false;
-    while (dirent* e = readdir(dir)) {
-        char link[PATH_MAX];
-        const std::string fdPath = std::string("/proc/self/fd/") + e->d_name;
-        const ssize_t n = readlink(fdPath.c_str(), link, sizeof link - 1);
-        if (n > 0 && std::string(link, static_cast<size_t>(n)) == target)
-            found = true;
-    }
-    closedir(dir);
-    return found;
+    const std::vector<std::string> open = OpenFiles();
+    return std::find(open.begin(), open.end(), target) != open.end();
 }
 
 namespace {
 
-struct Api {
-    decltype(&veCreate) create;
-    decltype(&veDestroy) destroy;
-    decltype(&veResetExtraction) reset;
-    decltype(&veSetSourceRange) setSourceRange;
-    decltype(&veExtractToWav) extractToWav;
-    decltype(&veStopExtraction) stop;
-};
-
-const Api& Module() {
+// An entry point of VideoEdit.so from the program directory, as the program opens it.
+template <class Fn> Fn Entry(const char* name) {
     static const LoadedModule lib("VideoEdit.so");
-    static const Api api = [] {
-        if (!lib.IsLoaded())
-            throw std::runtime_error("cannot load VideoEdit.so: " + lib.Error());
-        const Api a{lib.Get<decltype(Api::create)>("veCreate"),
-                    lib.Get<decltype(Api::destroy)>("veDestroy"),
-                    lib.Get<decltype(Api::reset)>("veResetExtraction"),
-                    lib.Get<decltype(Api::setSourceRange)>("veSetSourceRange"),
-                    lib.Get<decltype(Api::extractToWav)>("veExtractToWav"),
-                    lib.Get<decltype(Api::stop)>("veStopExtraction")};
-        if (!a.create || !a.destroy || !a.reset || !a.setSourceRange || !a.extractToWav || !a.stop)
-            throw std::runtime_error("VideoEdit.so lacks a function");
-        return a;
-    }();
-    return api;
+    if (const auto fn = lib.Get<Fn>(name))
+        return fn;
+    throw std::runtime_error(std::string("VideoEdit.so lacks ") + name + " " + lib.Error());
 }
 
 } // namespace
 
-ModuleRun::ModuleRun() : m_ve(Module().create(&ModuleRun::OnEvent, this)) {}
+ModuleRun::ModuleRun() : m_ve(Entry<decltype(&veCreate)>("veCreate")(&ModuleRun::OnEvent, this)) {}
 
 ModuleRun::~ModuleRun() {
     Destroy();
@@ -110,22 +81,22 @@ void ModuleRun::Release() {
 
 int ModuleRun::Start(const std::string& source, double start, double end, const std::string& wav,
                      int channels, int rate, int bytesPerSample) {
-    Module().setSourceRange(m_ve, source.c_str(), start, end);
+    Entry<decltype(&veSetSourceRange)>("veSetSourceRange")(m_ve, source.c_str(), start, end);
     return ExtractOnly(wav, channels, rate, bytesPerSample);
 }
 
 int ModuleRun::ExtractOnly(const std::string& wav, int channels, int rate, int bytesPerSample) {
     Release();
     // The previous run ends first, so its events cannot mix with the new run's counts.
-    Module().stop(m_ve);
+    Entry<decltype(&veStopExtraction)>("veStopExtraction")(m_ve);
     {
         std::lock_guard lock(m_mutex);
         m_finished = m_failed = m_progress = 0;
         m_message.clear();
         m_progressValues.clear();
     }
-    return Module().extractToWav(m_ve, wav.c_str(), static_cast<int16_t>(channels), rate,
-                                 static_cast<int16_t>(bytesPerSample));
+    return Entry<decltype(&veExtractToWav)>("veExtractToWav")(
+        m_ve, wav.c_str(), static_cast<int16_t>(channels), rate, static_cast<int16_t>(bytesPerSample));
 }
 
 bool ModuleRun::WaitForEnd(int timeoutMs) {
@@ -143,18 +114,18 @@ bool ModuleRun::WaitForProgress(int timeoutMs) {
 
 void ModuleRun::Stop() {
     Release();
-    Module().stop(m_ve);
+    Entry<decltype(&veStopExtraction)>("veStopExtraction")(m_ve);
 }
 
 void ModuleRun::Reset() {
     Release();
-    Module().reset(m_ve);
+    Entry<decltype(&veResetExtraction)>("veResetExtraction")(m_ve);
 }
 
 void ModuleRun::Destroy() {
     Release();
     if (m_ve)
-        Module().destroy(m_ve);
+        Entry<decltype(&veDestroy)>("veDestroy")(m_ve);
     m_ve = nullptr;
 }
 

@@ -24,7 +24,6 @@ public:
     ModuleRun(const ModuleRun&) = delete;
     ModuleRun& operator=(const ModuleRun&) = delete;
 
-    VideoEditInstance* Instance() const { return m_ve; }
     // SetSourceRange + ExtractToWav; returns ExtractToWav's result.
     int Start(const std::string& source, double start, double end, const std::string& wav, int channels = 2,
               int rate = 44100, int bytesPerSample = 2);

@@ -17,12 +17,14 @@ namespace {
 
 // ffprobe's flat view of the first audio stream and the file, keys in lower case.
 std::map<std::string, std::string> Probe(const std::string& path) {
-    const ToolResult r = RunTool("ffprobe", {"-v", "error", "-select_streams", "a:0", "-show_entries",
-                                             "stream=sample_rate,channels,bit_rate,duration_ts:stream_tags:"
-                                             "format=bit_rate:format_tags",
-                                             "-of", "flat", path});
+    std::string out;
+    RunProgram("ffprobe",
+               {"-v", "error", "-select_streams", "a:0", "-show_entries",
+                "stream=sample_rate,channels,bit_rate,duration_ts:stream_tags:format=bit_rate:format_tags",
+                "-of", "flat", path},
+               &out);
     std::map<std::string, std::string> info;
-    for (const QByteArray& line : QByteArray::fromStdString(r.out).split('\n')) {
+    for (const QByteArray& line : QByteArray::fromStdString(out).split('\n')) {
         const int eq = line.indexOf('=');
         if (eq > 0)
             info[line.left(eq).toLower().toStdString()] = line.mid(eq + 1).replace('"', "").toStdString();

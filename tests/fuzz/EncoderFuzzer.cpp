@@ -8,38 +8,13 @@
 #include "WmAudSDK/WmAudSDK.h"
 #include "lame_enc/lame_enc.h"
 
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
-#include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
-void* Module(const char* name) {
-    void* handle = dlopen((std::string(QUILLET_BIN_DIR) + name).c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle) {
-        std::fprintf(stderr, "%s\n", dlerror());
-        std::abort();
-    }
-    return handle;
-}
-
-template <class Fn> Fn Entry(void* module, const char* name) {
-    auto fn = reinterpret_cast<Fn>(dlsym(module, name));
-    if (!fn)
-        std::abort();
-    return fn;
-}
-
-std::string Dir() {
-    return FuzzDir("enc");
-}
-
-// Takes settings values from the front of the input; zeros once it runs out.
+// Takes settings values from the front of the input; zeros once it runs out. Pick gives one of the
+// usual values most of the time, so that the encoders accept the record and reach the samples.
 struct Reader {
     const uint8_t* data;
     size_t size;
@@ -52,14 +27,22 @@ struct Reader {
         return v;
     }
     uint8_t U8() { return static_cast<uint8_t>(U32() & 0xff); }
+    uint32_t Pick(std::initializer_list<uint32_t> usual) {
+        const uint8_t sel = U8();
+        return sel < 0xf0 ? *(usual.begin() + sel % usual.size()) : U32();
+    }
 };
 
-// Small values most of the time, so that the encoders accept the record and reach the samples.
-uint32_t Pick(Reader& r, std::initializer_list<uint32_t> usual) {
-    const uint8_t sel = r.U8();
-    if (sel < 0xf0)
-        return *(usual.begin() + sel % usual.size());
-    return r.U32();
+// Feeds the source in the encoder's chunks; `step(count, written)` returns false on an error.
+template <class Step>
+bool Feed(CTempWavSource& source, std::vector<int16_t>& input, uint32_t bufferSize, Step step) {
+    for (size_t n; (n = source.Read(input.data(), input.size())) != 0;) {
+        uint32_t written = 0;
+        if (!step(static_cast<uint32_t>(n), &written))
+            return false;
+        CHECK(written <= bufferSize);
+    }
+    return true;
 }
 
 void Mp3(Reader& r, CTempWavSource& source, const std::string& out) {
@@ -69,50 +52,39 @@ void Mp3(Reader& r, CTempWavSource& source, const std::string& out) {
     static auto deinit = Entry<BEDEINITSTREAM>(module, "beDeinitStream");
     static auto closeStream = Entry<BECLOSESTREAM>(module, "beCloseStream");
     static auto vbrHeader = Entry<BEWRITEVBRHEADER>(module, "beWriteVBRHeader");
-
-    BE_CONFIG config;
-    std::memset(&config, 0, sizeof config);
-    config.dwConfig = BE_CONFIG_LAME;
-    config.dwStructVersion = 1;
-    config.dwStructSize = sizeof config;
-    config.dwSampleRate = Pick(r, {44100, 44100, 48000, 32000, 22050, 8000});
-    config.dwReSampleRate = Pick(r, {0, 0, 0, 22050, 16000});
-    config.nMode = static_cast<int32_t>(Pick(r, {0, 1, 2, 3}));
-    config.dwBitrate = Pick(r, {128, 32, 64, 320, 8, 0});
-    config.dwMaxBitrate = Pick(r, {0, 320, 160, 8});
-    config.nPreset = static_cast<int32_t>(Pick(r, {0, 1, 2, 3, 0xffffffffu}));
-    config.dwMpegVersion = Pick(r, {MPEG_1, MPEG_2});
-    config.dwEmphasis = Pick(r, {0, 1, 3});
-    config.bPrivate = r.U8() & 1;
-    config.bCRC = r.U8() & 1;
-    config.bCopyright = r.U8() & 1;
-    config.bOriginal = r.U8() & 1;
-    config.bWriteVBRHeader = r.U8() & 1;
-    config.bEnableVBR = r.U8() & 1;
-    config.nVBRQuality = static_cast<int32_t>(Pick(r, {0, 4, 9}));
-    config.dwVbrAbr_bps = Pick(r, {128000, 8000});
-    config.nVbrMethod = static_cast<int32_t>(Pick(r, {0, 1, 2, 3, 4, 0xffffffffu}));
-    config.bNoRes = r.U8() & 1;
-    config.bStrictIso = r.U8() & 1;
-    config.nQuality = static_cast<uint16_t>(Pick(r, {0, 0xfa05, 0xf609}));
-
+    BE_CONFIG c;
+    std::memset(&c, 0, sizeof c);
+    c.dwConfig = BE_CONFIG_LAME;
+    c.dwStructVersion = 1;
+    c.dwStructSize = sizeof c;
+    c.dwSampleRate = r.Pick({44100, 44100, 48000, 32000, 22050, 8000});
+    c.nMode = static_cast<int32_t>(r.Pick({0, 1, 2, 3}));
+    c.dwBitrate = r.Pick({128, 32, 64, 320, 8, 0});
+    c.dwMaxBitrate = r.Pick({0, 320, 160, 8});
+    c.nPreset = static_cast<int32_t>(r.Pick({0, 1, 2, 3, 0xffffffffu}));
+    c.dwMpegVersion = r.Pick({MPEG_1, MPEG_2});
+    const uint8_t flags = r.U8();
+    c.bCRC = flags & 1;
+    c.bWriteVBRHeader = flags >> 1 & 1;
+    c.bEnableVBR = flags >> 2 & 1;
+    c.bNoRes = flags >> 3 & 1;
+    c.nVBRQuality = static_cast<int32_t>(r.Pick({0, 4, 9}));
+    c.dwVbrAbr_bps = r.Pick({128000, 8000});
+    c.nVbrMethod = static_cast<int32_t>(r.Pick({0, 3, 4, 0xffffffffu}));
     uint32_t samples = 0, bufferSize = 0, written = 0;
     HBE_STREAM stream = 0;
-    if (init(&config, &samples, &bufferSize, &stream) != BE_ERR_SUCCESSFUL)
+    if (init(&c, &samples, &bufferSize, &stream) != BE_ERR_SUCCESSFUL)
         return;
     CHECK(stream != 0 && samples > 0 && samples % 2 == 0 && bufferSize > 0);
     std::FILE* file = std::fopen(out.c_str(), "wb");
     CHECK(file);
     std::vector<int16_t> input(samples);
     std::vector<uint8_t> output(bufferSize);
-    bool ok = true;
-    for (size_t n; ok && (n = source.Read(input.data(), input.size())) != 0;) {
-        ok = encode(stream, static_cast<uint32_t>(n), input.data(), output.data(), &written) == 0;
-        if (ok) {
-            CHECK(written <= bufferSize);
-            std::fwrite(output.data(), 1, written, file);
-        }
-    }
+    const bool ok = Feed(source, input, bufferSize, [&](uint32_t n, uint32_t* w) {
+        const bool done = encode(stream, n, input.data(), output.data(), w) == 0;
+        std::fwrite(output.data(), 1, done ? *w : 0, file);
+        return done;
+    });
     if (ok && deinit(stream, output.data(), &written) == 0) {
         CHECK(written <= bufferSize);
         std::fwrite(output.data(), 1, written, file);
@@ -128,79 +100,54 @@ void Ogg(Reader& r, CTempWavSource& source) {
     static auto open = Entry<VBENCOPEN>(module, "vbEncOpen");
     static auto write = Entry<VBENCWRITE>(module, "vbEncWrite");
     static auto close = Entry<VBENCCLOSE>(module, "vbEncClose");
-
-    VB_CONFIG config;
-    std::memset(&config, 0, sizeof config);
-    config.dwConfig = VB_CONFIG_VORBIS;
-    config.dwStructSize = sizeof config;
-    config.dwChannels = Pick(r, {2, 1, 0, 3});
-    config.dwSampleRate = Pick(r, {44100, 48000, 8000, 0});
-    config.dwMinBitrate = Pick(r, {0, 32000, 64000, 500000});
-    config.dwNominalBitrate = Pick(r, {128000, 0, 64000, 8000});
-    config.dwMaxBitrate = Pick(r, {0, 320000, 128000, 16000});
-    config.dwFormatVersion = 100;
-    // Tag texts: as the user typed them, up to the fields' capacity, without any care for encoding.
-    std::string texts[4];
-    for (auto& t : texts) {
-        const size_t len = r.U8() % 40;
-        for (size_t i = 0; i < len; ++i) {
-            const char c = static_cast<char>(r.U8());
-            t.push_back(c == 0 ? '?' : c);
-        }
-    }
+    VB_CONFIG c;
+    std::memset(&c, 0, sizeof c);
+    c.dwConfig = VB_CONFIG_VORBIS;
+    c.dwStructSize = sizeof c;
+    c.dwChannels = r.Pick({2, 1, 0, 3});
+    c.dwSampleRate = r.Pick({44100, 48000, 8000, 0});
+    c.dwMinBitrate = r.Pick({0, 32000, 64000, 500000});
+    c.dwNominalBitrate = r.Pick({128000, 0, 64000, 8000});
+    c.dwMaxBitrate = r.Pick({0, 320000, 128000, 16000});
+    c.dwFormatVersion = 100;
+    // Tag texts as the user typed them, without any care for encoding.
+    const std::string text(reinterpret_cast<const char*>(r.data), std::min<size_t>(r.size, 30));
     VB_COMMENT tags;
     std::memset(&tags, 0, sizeof tags);
     tags.dwStructSize = sizeof tags;
-    tags.pszArtist = texts[0].c_str();
-    tags.pszAlbum = texts[1].c_str();
-    tags.pszTitle = texts[2].c_str();
-    tags.pszComment = texts[3].c_str();
-
+    tags.pszArtist = tags.pszAlbum = tags.pszTitle = tags.pszComment = text.c_str();
     uint32_t samples = 0, bufferSize = 0, written = 0;
     HVB_STREAM stream = 0;
-    if (open(&config, &tags, &samples, &bufferSize, &stream) != VB_ERR_SUCCESSFUL)
+    if (open(&c, &tags, &samples, &bufferSize, &stream) != VB_ERR_SUCCESSFUL)
         return;
     CHECK(stream != 0 && samples > 0 && bufferSize > 0);
     std::vector<int16_t> input(samples);
     std::vector<uint8_t> output(bufferSize);
-    bool ok = true;
-    for (size_t n; ok && (n = source.Read(input.data(), input.size())) != 0;) {
-        ok = write(stream, static_cast<uint32_t>(n), input.data(), output.data(), &written) == 0;
-        if (ok)
-            CHECK(written <= bufferSize);
-    }
+    Feed(source, input, bufferSize,
+         [&](uint32_t n, uint32_t* w) { return write(stream, n, input.data(), output.data(), w) == 0; });
     close(stream, output.data(), &written);
     CHECK(written <= bufferSize);
 }
 
 void Wma(Reader& r, CTempWavSource& source, const std::string& out) {
-    static void* module = Module("WmAudSDK.so");
-    static auto create = Entry<PFN_WMAudioCreateWriter>(module, "WMAudioCreateWriter");
-
-    std::wstring path(out.begin(), out.end());
+    static auto create = Entry<PFN_WMAudioCreateWriter>(Module("WmAudSDK.so"), "WMAudioCreateWriter");
+    const std::wstring path(out.begin(), out.end());
     IWMAudioWriter* writer = nullptr;
     if (create(path.c_str(), &writer) < 0 || !writer)
         return;
-    WAVEFORMATEX format;
-    std::memset(&format, 0, sizeof format);
-    format.wFormatTag = static_cast<uint16_t>(Pick(r, {WAVE_FORMAT_PCM, 3}));
-    format.nChannels = static_cast<uint16_t>(Pick(r, {2, 1, 0, 7}));
-    format.nSamplesPerSec = Pick(r, {44100, 8000, 48000, 192000, 7999});
-    format.wBitsPerSample = static_cast<uint16_t>(Pick(r, {16, 8, 24}));
-    format.nBlockAlign = static_cast<uint16_t>(uint32_t{format.nChannels} * format.wBitsPerSample / 8);
-    format.nAvgBytesPerSec = format.nSamplesPerSec * format.nBlockAlign;
-    if (r.U8() >= 0xf0)
-        format.nBlockAlign = static_cast<uint16_t>(r.U32());
-    const uint32_t bitrate = Pick(r, {128000, 64000, 32000, 320000, 1, 0});
-    const uint32_t rate = Pick(r, {44100, 8000, 48000, 22050, 96000});
-    const uint32_t channels = Pick(r, {2, 1, 0, 3});
-    const uint32_t chunk = Pick(r, {2304, 1, 3, 4096, 65536});
-    if (writer->SetInputFormat(&format) >= 0 && writer->SetOutputFormat(bitrate, rate, channels, 0) >= 0) {
-        std::vector<uint8_t> buffer(std::min<uint32_t>(chunk, 1u << 20) + 1);
-        for (size_t n; (n = source.ReadBytes(buffer.data(), buffer.size() - 1)) != 0;) {
+    const uint16_t channels = static_cast<uint16_t>(r.Pick({2, 1, 0, 7})),
+                   bits = static_cast<uint16_t>(r.Pick({16, 8}));
+    const uint32_t rate = r.Pick({44100, 8000, 192000, 7999});
+    const WAVEFORMATEX format{
+        static_cast<uint16_t>(r.Pick({WAVE_FORMAT_PCM, 3})), channels, rate, rate * channels * bits / 8u,
+        static_cast<uint16_t>(channels * bits / 8u),         bits,     0};
+    if (writer->SetInputFormat(&format) >= 0 &&
+        writer->SetOutputFormat(r.Pick({128000, 32000, 320000, 0}), r.Pick({44100, 8000, 96000}),
+                                r.Pick({2, 1, 3}), 0) >= 0) {
+        std::vector<uint8_t> buffer(r.Pick({2304, 1, 3, 65536}) + 1);
+        for (size_t n; (n = source.ReadBytes(buffer.data(), buffer.size() - 1)) != 0;)
             if (writer->WriteSamples(buffer.data(), static_cast<uint32_t>(n)) < 0)
                 break;
-        }
         writer->Finish();
     }
     writer->Release();
@@ -212,23 +159,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1)
         return 0;
     // First byte: the encoder; then 64 bytes of settings; the rest is the temporary WAV itself.
-    const int which = data[0] % 3;
     const size_t settingsBytes = std::min<size_t>(size - 1, 64);
     Reader settings{data + 1, settingsBytes};
-    const std::string wav = Dir() + "qlt_temp.wav";
-    const std::string out = Dir() + "out";
+    const std::string wav = FuzzDir("enc") + "qlt_temp.wav", out = FuzzDir("enc") + "out";
     WriteBytes(wav, data + 1 + settingsBytes, size - 1 - settingsBytes);
-
     CTempWavSource source;
     CHECK(source.Open(wav));
-    if (which == 0)
+    if (data[0] % 3 == 0)
         Mp3(settings, source, out);
-    else if (which == 1)
+    else if (data[0] % 3 == 1)
         Ogg(settings, source);
     else
         Wma(settings, source, out);
-    const int perMille = source.GetPerMille();
-    CHECK(perMille >= 0);
+    CHECK(source.GetPerMille() >= 0);
     source.Close();
     unlink(out.c_str());
     return 0;

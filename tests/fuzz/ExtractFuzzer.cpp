@@ -7,52 +7,13 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
 #include <limits>
 #include <mutex>
-#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-
-struct Api {
-    decltype(&veCreate) create;
-    decltype(&veDestroy) destroy;
-    decltype(&veSetSourceRange) setSourceRange;
-    decltype(&veExtractToWav) extractToWav;
-    decltype(&veStopExtraction) stop;
-};
-
-template <class Fn> Fn Entry(void* module, const char* name) {
-    auto fn = reinterpret_cast<Fn>(dlsym(module, name));
-    CHECK(fn);
-    return fn;
-}
-
-const Api& GetApi() {
-    static const Api api = [] {
-        void* module = dlopen(QUILLET_BIN_DIR "VideoEdit.so", RTLD_NOW | RTLD_LOCAL);
-        if (!module) {
-            std::fprintf(stderr, "%s\n", dlerror());
-            std::abort();
-        }
-        return Api{Entry<decltype(&veCreate)>(module, "veCreate"),
-                   Entry<decltype(&veDestroy)>(module, "veDestroy"),
-                   Entry<decltype(&veSetSourceRange)>(module, "veSetSourceRange"),
-                   Entry<decltype(&veExtractToWav)>(module, "veExtractToWav"),
-                   Entry<decltype(&veStopExtraction)>(module, "veStopExtraction")};
-    }();
-    return api;
-}
-
-std::string Dir() {
-    return FuzzDir("extract");
-}
 
 struct Events {
     std::mutex mutex;
@@ -80,26 +41,29 @@ uint32_t Le32(const unsigned char* p) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const Api& api = GetApi();
-    const std::string source = Dir() + "source";
-    const std::string wav = Dir() + "out.wav";
+    static void* module = Module("VideoEdit.so");
+    static const auto create = Entry<decltype(&veCreate)>(module, "veCreate");
+    static const auto destroy = Entry<decltype(&veDestroy)>(module, "veDestroy");
+    static const auto setSourceRange = Entry<decltype(&veSetSourceRange)>(module, "veSetSourceRange");
+    static const auto extractToWav = Entry<decltype(&veExtractToWav)>(module, "veExtractToWav");
+    const std::string source = FuzzDir("extract") + "source", wav = FuzzDir("extract") + "out.wav";
     WriteBytes(source, data, size);
     unlink(wav.c_str());
 
     Events events;
-    VideoEditInstance* ve = api.create(OnEvent, &events);
+    VideoEditInstance* ve = create(OnEvent, &events);
     CHECK(ve);
     // The whole source, at the temporary WAV's format (44.1 kHz, stereo, 16-bit) or the smallest one.
     const bool small = size % 2 == 1;
-    api.setSourceRange(ve, source.c_str(), 0, std::numeric_limits<double>::infinity());
-    api.extractToWav(ve, wav.c_str(), small ? 1 : 2, small ? 8000 : 44100, small ? 1 : 2);
+    setSourceRange(ve, source.c_str(), 0, std::numeric_limits<double>::infinity());
+    extractToWav(ve, wav.c_str(), small ? 1 : 2, small ? 8000 : 44100, small ? 1 : 2);
     {
         std::unique_lock lock(events.mutex);
         // A hang shows up as libFuzzer's timeout; this wait only bounds one run.
         events.cv.wait_for(lock, std::chrono::seconds(20),
                            [&] { return events.finished + events.failed > 0; });
     }
-    api.destroy(ve);
+    destroy(ve);
     CHECK(events.finished + events.failed == 1);
     CHECK(!events.messageMissing);
 

@@ -1,21 +1,22 @@
 #pragma once
 
 // What the fuzz targets share: a check that stops the run where gtest is not there to report, a private
-// folder per target, and writing the input to a file.
+// folder per target, writing the input to a file and the modules of the program directory.
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <dlfcn.h>
 #include <string>
 #include <unistd.h>
 
-#define CHECK(cond)                                                                                          \
-    do {                                                                                                     \
-        if (!(cond)) {                                                                                       \
-            std::fprintf(stderr, "check failed: %s (line %d)\n", #cond, __LINE__);                           \
-            std::abort();                                                                                    \
-        }                                                                                                    \
-    } while (0)
+inline void Check(bool ok, const char* what, int line) {
+    if (!ok) {
+        std::fprintf(stderr, "check failed: %s (line %d)\n", what, line);
+        std::abort();
+    }
+}
+#define CHECK(cond) Check(static_cast<bool>(cond), #cond, __LINE__)
 
 // A folder of this run's own under /tmp, made once, with a trailing '/'.
 inline const std::string& FuzzDir(const char* target) {
@@ -34,4 +35,19 @@ inline void WriteBytes(const std::string& path, const uint8_t* data, size_t size
     if (size)
         std::fwrite(data, 1, size, f);
     std::fclose(f);
+}
+
+// A module of the program directory, loaded once; its entry points by name.
+inline void* Module(const char* name) {
+    void* handle = dlopen((std::string(QUILLET_BIN_DIR) + name).c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle)
+        std::fprintf(stderr, "%s\n", dlerror());
+    CHECK(handle);
+    return handle;
+}
+
+template <class Fn> Fn Entry(void* module, const char* name) {
+    auto fn = reinterpret_cast<Fn>(dlsym(module, name));
+    CHECK(fn);
+    return fn;
 }

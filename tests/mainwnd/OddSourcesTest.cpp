@@ -44,7 +44,7 @@ protected:
         dlg.m_btnConvert.click();
         if (messages.Count() != before + 1 || messages.Texts().back().rfind("Completed converting!", 0) != 0)
             return -1;
-        return DecodedFrames(output);
+        return DecodeWithFfmpeg(output).frames;
     }
     // The window's times never show as negative numbers, whatever the source claims.
     static bool LabelsSane(const CConverterDlg& dlg) {
@@ -94,7 +94,7 @@ TEST_F(OddSourcesTest, AStreamOfUnknownLengthOpenedAfterAMarkedFileConvertsWhole
     EXPECT_EQ(RunProgram(QUILLET_BIN_DIR "quillet-cli",
                          {"-q", "-f", "wav", "--settings", program.File("param.ini"), "-o", out, stream}),
               0);
-    EXPECT_EQ(DecodedFrames(out), 4 * 44100);
+    EXPECT_EQ(DecodeWithFfmpeg(out).frames, 4 * 44100);
 }
 
 TEST_F(OddSourcesTest, ShortSourcesFinishOpeningAndConvert) {
@@ -109,7 +109,7 @@ TEST_F(OddSourcesTest, ShortSourcesFinishOpeningAndConvert) {
         ASSERT_TRUE(WaitFor([&] { return dlg.m_bFileLoaded == 1; }, 20000));
         EXPECT_EQ(GetWaitIndicator(), nullptr);
         // The range is the whole source: its duration, or its audio where that ends first.
-        const long whole = std::min(DecodedFrames(source), std::lround(dlg.m_dDuration * 44100));
+        const long whole = std::min(DecodeWithFfmpeg(source).frames, std::lround(dlg.m_dDuration * 44100));
         EXPECT_NEAR(Convert(dlg, media.File(name + "_OUTPUT.wav")), whole, 0.005 * 44100);
     }
 }

@@ -269,7 +269,7 @@ TEST_F(CliJobsTest, SeveralSourcesAtOnceOneFailing) {
         printed.insert(line.toStdString());
     EXPECT_EQ(printed, expected);
     for (const std::string& output : expected) // the whole source each
-        EXPECT_EQ(DecodedFrames(output),
+        EXPECT_EQ(DecodeWithFfmpeg(output).frames,
                   std::lround(ProbeMediaDuration(
                                   dir.File(output.find("b_") != std::string::npos ? "b.wav" : "a.mkv")) *
                               44100))

@@ -5,33 +5,20 @@
 #include <cmath>
 #include <cstring>
 #include <dlfcn.h>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <limits>
 #include <stdexcept>
-
-ToolResult RunTool(const std::string& program, const std::vector<std::string>& args) {
-    // Through RunProgram (fork and exec), which ThreadSanitizer can follow.
-    ToolResult result;
-    result.exitCode = RunProgram(program, args, &result.out, &result.err);
-    result.finished = result.exitCode >= 0;
-    return result;
-}
-
-ToolResult RunTool(const QString& program, const QStringList& args) {
-    std::vector<std::string> list;
-    for (const QString& a : args)
-        list.push_back(a.toStdString());
-    return RunTool(program.toStdString(), list);
-}
+#include <tuple>
 
 bool RunFfmpeg(const QStringList& args) {
-    const ToolResult r = RunTool(QString("ffmpeg"),
-                                 QStringList{"-hide_banner", "-loglevel", "error", "-nostdin", "-y"} + args);
-    if (!r.Ok())
-        std::cerr << "ffmpeg failed: " << r.err << '\n';
-    return r.Ok();
+    std::vector<std::string> list{"-hide_banner", "-loglevel", "error", "-nostdin", "-y"};
+    for (const QString& a : args)
+        list.push_back(a.toStdString());
+    std::string err;
+    const bool ok = RunProgram("ffmpeg", list, nullptr, &err) == 0;
+    if (!ok)
+        std::cerr << "ffmpeg failed: " << err << '\n';
+    return ok;
 }
 
 bool MakeTestSource(const std::string& path, double seconds, bool withVideo) {
@@ -47,27 +34,15 @@ bool MakeTestSource(const std::string& path, double seconds, bool withVideo) {
     return RunFfmpeg(args);
 }
 
-long DecodedFrames(const std::string& path) {
-    const ToolResult r = RunTool("ffmpeg", {"-hide_banner", "-loglevel", "error", "-nostdin", "-i", path,
-                                            "-f", "s16le", "-ac", "2", "-ar", "44100", "-"});
-    return r.Ok() ? static_cast<long>(r.out.size() / 4) : -1;
-}
-
-std::string ProbeTag(const std::string& path, const std::string& tag) {
-    const ToolResult r =
-        RunTool("ffprobe", {"-v", "error", "-show_entries", "format_tags=" + tag + ":stream_tags=" + tag,
-                            "-of", "default=noprint_wrappers=1:nokey=1", path});
-    return r.Ok() ? QByteArray::fromStdString(r.out).trimmed().split('\n').value(0).toStdString()
-                  : std::string();
-}
-
 std::map<std::string, std::string> ProbeFile(const std::string& path) {
-    const ToolResult r = RunTool("ffprobe", {"-v", "error", "-select_streams", "a:0", "-show_entries",
-                                             "stream=codec_name,sample_rate,channels,bit_rate:stream_tags:"
-                                             "format_tags",
-                                             "-of", "default=nw=1", path});
+    std::string out;
+    const bool ok = RunProgram("ffprobe",
+                               {"-v", "error", "-select_streams", "a:0", "-show_entries",
+                                "stream=codec_name,sample_rate,channels,bit_rate:stream_tags:format_tags",
+                                "-of", "default=nw=1", path},
+                               &out) == 0;
     std::map<std::string, std::string> info;
-    for (const QByteArray& line : QByteArray::fromStdString(r.Ok() ? r.out : "").split('\n')) {
+    for (const QByteArray& line : QByteArray::fromStdString(ok ? out : "").split('\n')) {
         const int eq = line.indexOf('=');
         if (eq > 0)
             info[line.left(eq).toStdString()] = line.mid(eq + 1).toStdString();
@@ -80,29 +55,27 @@ DecodedAudio DecodeWithFfmpeg(const std::string& path) {
     auto info = ProbeFile(path);
     audio.channels = std::atoi(info["channels"].c_str());
     audio.rate = std::atoi(info["sample_rate"].c_str());
-    const ToolResult decode =
-        RunTool("ffmpeg", {"-v", "error", "-nostdin", "-i", path, "-map", "0:a:0", "-f", "s16le", "-"});
-    audio.error = decode.err;
-    if (!decode.Ok() || audio.channels <= 0)
+    std::string out;
+    const int code =
+        RunProgram("ffmpeg", {"-v", "error", "-nostdin", "-i", path, "-map", "0:a:0", "-f", "s16le", "-"},
+                   &out, &audio.error);
+    if (code != 0 || audio.channels <= 0)
         return audio;
-    audio.frames = static_cast<int64_t>(decode.out.size()) / (2 * audio.channels);
-    audio.samples.resize(decode.out.size() / 2);
+    audio.frames = static_cast<int64_t>(out.size()) / (2 * audio.channels);
+    audio.samples.resize(out.size() / 2);
     if (!audio.samples.empty()) // an empty vector's data() may be null, which memcpy must not get
-        std::memcpy(audio.samples.data(), decode.out.data(), audio.samples.size() * 2);
-    audio.ok = decode.out.size() % static_cast<size_t>(2 * audio.channels) == 0;
+        std::memcpy(audio.samples.data(), out.data(), audio.samples.size() * 2);
+    audio.ok = out.size() % static_cast<size_t>(2 * audio.channels) == 0;
     return audio;
 }
 
 std::vector<uint8_t> ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    const std::string text = ReadFileText(path);
+    return {text.begin(), text.end()};
 }
 
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!out)
-        throw std::runtime_error("cannot write " + path);
+    WriteFileText(path, std::string(bytes.begin(), bytes.end()));
 }
 
 uint32_t ReadLE32(const std::string& b, size_t o) {
@@ -147,11 +120,6 @@ struct Lcg {
     }
 };
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 Pcm Decode(const std::string& bytes, size_t offset, int channels, int bytesPerSample) {
     Pcm pcm;
     pcm.channels = channels;
@@ -189,7 +157,7 @@ std::vector<int16_t> MakeNoise(size_t frames, uint32_t seed) {
 }
 
 Pcm ReadWavData(const std::string& path, int channels, int bytesPerSample) {
-    std::string bytes = ReadAll(path);
+    std::string bytes = ReadFileText(path);
     if (bytes.size() >= 44)
         bytes.resize(std::min<size_t>(bytes.size(), 44 + ReadLE32(bytes, 40))); // not the pad byte
     return Decode(bytes, 44, channels, bytesPerSample);
@@ -206,28 +174,39 @@ Pcm FfmpegRange(const std::string& source, double start, double duration, int ch
                                QString::number(channels), "-ar", QString::number(rate), "-f",
                                bytesPerSample == 1 ? "u8" : "s16le", out}))
         throw std::runtime_error("ffmpeg could not decode " + source);
-    return Decode(ReadAll(out.toStdString()), 0, channels, bytesPerSample);
+    return Decode(ReadFileText(out.toStdString()), 0, channels, bytesPerSample);
 }
+
+namespace {
+
+// The mean squared difference of ours[i + lag] and ref[i] over ref's frames [from, to), with the
+// signal's mean square there and the number of frames compared.
+std::tuple<double, double, int64_t> Compare(const Pcm& ours, const Pcm& ref, int lag, int64_t from,
+                                            int64_t to) {
+    double diff = 0, signal = 0;
+    int64_t count = 0;
+    for (int64_t i = std::max<int64_t>(from, 0); i < to && i < ref.Frames(); ++i) {
+        if (i + lag < 0 || i + lag >= ours.Frames())
+            continue;
+        for (int c = 0; c < ref.channels; ++c) {
+            diff += std::pow(ours.At(i + lag, c) - ref.At(i, c), 2);
+            signal += std::pow(ref.At(i, c), 2);
+        }
+        ++count;
+    }
+    return {diff, signal, count};
+}
+
+} // namespace
 
 int BestLag(const Pcm& ours, const Pcm& ref, int minLag, int maxLag, int64_t probeStart,
             int64_t probeFrames) {
     int best = minLag;
     double bestError = std::numeric_limits<double>::max();
     for (int lag = minLag; lag <= maxLag; ++lag) {
-        double error = 0;
-        int64_t count = 0;
-        for (int64_t i = probeStart; i < probeStart + probeFrames && i < ref.Frames(); ++i) {
-            const int64_t j = i + lag;
-            if (j < 0 || j >= ours.Frames())
-                continue;
-            for (int c = 0; c < ref.channels; ++c) {
-                const double d = ours.At(j, c) - ref.At(i, c);
-                error += d * d;
-            }
-            ++count;
-        }
-        if (count > probeFrames / 2 && error / static_cast<double>(count) < bestError) {
-            bestError = error / static_cast<double>(count);
+        const auto [diff, signal, count] = Compare(ours, ref, lag, probeStart, probeStart + probeFrames);
+        if (count > probeFrames / 2 && diff / static_cast<double>(count) < bestError) {
+            bestError = diff / static_cast<double>(count);
             best = lag;
         }
     }
@@ -235,17 +214,7 @@ int BestLag(const Pcm& ours, const Pcm& ref, int minLag, int maxLag, int64_t pro
 }
 
 double RelativeError(const Pcm& ours, const Pcm& ref, int lag, int64_t from, int64_t to) {
-    double diff = 0, signal = 0;
-    for (int64_t i = std::max<int64_t>(from, 0); i < to && i < ref.Frames(); ++i) {
-        const int64_t j = i + lag;
-        if (j < 0 || j >= ours.Frames())
-            continue;
-        for (int c = 0; c < ref.channels; ++c) {
-            const double d = ours.At(j, c) - ref.At(i, c);
-            diff += d * d;
-            signal += static_cast<double>(ref.At(i, c)) * ref.At(i, c);
-        }
-    }
+    const auto [diff, signal, count] = Compare(ours, ref, lag, from, to);
     return signal > 0 ? std::sqrt(diff / signal) : std::numeric_limits<double>::infinity();
 }
 
@@ -264,4 +233,44 @@ int64_t LeadingSilentFrames(const Pcm& pcm) {
             if (pcm.At(i, c) != 0)
                 return i;
     return i;
+}
+
+std::vector<Mp3Frame> Mp3Frames(const std::vector<uint8_t>& file) {
+    static constexpr int kKbps[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
+    std::vector<Mp3Frame> frames;
+    for (size_t pos = 0; pos + 4 <= file.size();) {
+        const uint8_t* p = &file[pos];
+        // MPEG-1 Layer III at 44.1 kHz: what the encoder writes here.
+        if (p[0] != 0xFF || (p[1] & 0xFE) != 0xFA || ((p[2] >> 2) & 3) != 0 || kKbps[p[2] >> 4] == 0)
+            break;
+        Mp3Frame f;
+        f.crc = (p[1] & 1) == 0;
+        f.kbps = kKbps[p[2] >> 4];
+        f.privateBit = p[2] & 1;
+        f.mode = p[3] >> 6;
+        f.copyright = p[3] & 8;
+        f.original = p[3] & 4;
+        f.emphasis = p[3] & 3;
+        f.offset = pos;
+        f.length = static_cast<size_t>(144000 * f.kbps / 44100 + ((p[2] >> 1) & 1));
+        frames.push_back(f);
+        pos += f.length;
+    }
+    return frames;
+}
+
+VorbisIdent ReadVorbisIdent(const std::vector<uint8_t>& file) {
+    VorbisIdent h;
+    if (file.size() < 27 || std::memcmp(file.data(), "OggS", 4) != 0)
+        return h;
+    const size_t start = 27 + file[26];
+    if (file.size() < start + 30 || file[start] != 1 || std::memcmp(&file[start + 1], "vorbis", 6) != 0)
+        return h;
+    const std::string bytes(file.begin() + static_cast<ptrdiff_t>(start),
+                            file.begin() + static_cast<ptrdiff_t>(start + 30));
+    h.rate = ReadLE32(bytes, 12);
+    h.maximum = static_cast<int32_t>(ReadLE32(bytes, 16));
+    h.nominal = static_cast<int32_t>(ReadLE32(bytes, 20));
+    h.minimum = static_cast<int32_t>(ReadLE32(bytes, 24));
+    return h;
 }

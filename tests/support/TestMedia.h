@@ -6,19 +6,8 @@
 #include <string>
 #include <vector>
 
-// Media helpers shared by the test programs: outside tools (ffmpeg, ffprobe, mpg123, ...), files as
-// bytes, modules from the program directory, and sample comparisons.
-
-struct ToolResult {
-    bool finished = false;
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-    bool Ok() const { return finished && exitCode == 0; }
-};
-// Runs a program without a shell and waits for it (with a generous deadline); stdin is closed.
-ToolResult RunTool(const QString& program, const QStringList& args);
-ToolResult RunTool(const std::string& program, const std::vector<std::string>& args);
+// Media helpers shared by the test programs: the ffmpeg command line, files as bytes, modules from the
+// program directory, sample comparisons and the stream headers the encoders write.
 
 // Runs the ffmpeg command line with the arguments (quiet, overwriting); true when it succeeded.
 bool RunFfmpeg(const QStringList& args);
@@ -27,22 +16,14 @@ bool RunFfmpeg(const QStringList& args);
 // extension names (video sources get a small test picture).
 bool MakeTestSource(const std::string& path, double seconds, bool withVideo = false);
 
-// Decodes a file with the ffmpeg command line to interleaved 16-bit stereo 44.1 kHz samples.
-// Returns the number of sample frames, or -1 when it does not decode.
-long DecodedFrames(const std::string& path);
-
-// A tag of the file's container as ffprobe shows it (empty when absent).
-std::string ProbeTag(const std::string& path, const std::string& tag);
-
 // ffprobe's view of the first audio stream (codec_name, sample_rate, channels, bit_rate, ...) and
-// every tag of the file, as "TAG:key" entries; empty when ffprobe fails.
+// every tag of the file, as "TAG:key" entries (keys as the file spells them); empty when ffprobe fails.
 std::map<std::string, std::string> ProbeFile(const std::string& path);
 
 // The whole file decoded at its own rate and channel count; frames -1 when it does not decode.
 struct DecodedAudio {
     bool ok = false;
-    int channels = 0;
-    int rate = 0;
+    int channels = 0, rate = 0;
     int64_t frames = -1;
     std::vector<int16_t> samples; // interleaved
     std::string error;
@@ -105,3 +86,19 @@ int BestLag(const Pcm& ours, const Pcm& ref, int minLag, int maxLag, int64_t pro
 double RelativeError(const Pcm& ours, const Pcm& ref, int lag, int64_t from, int64_t to);
 double Rms(const Pcm& pcm, int channel, int64_t from, int64_t to);
 int64_t LeadingSilentFrames(const Pcm& pcm);
+
+// The frame headers of an MPEG-1 Layer III stream from its first byte on, up to the first byte that
+// does not start a frame.
+struct Mp3Frame {
+    int kbps = 0, mode = 0, emphasis = 0; // mode: 0 stereo, 1 joint stereo, 2 dual channel, 3 mono
+    bool crc = false, privateBit = false, copyright = false, original = false;
+    size_t offset = 0, length = 0;
+};
+std::vector<Mp3Frame> Mp3Frames(const std::vector<uint8_t>& file);
+
+// The identification header of an Ogg Vorbis stream (the first packet, alone on the first page).
+struct VorbisIdent {
+    uint32_t rate = 0;
+    int32_t maximum = 0, nominal = 0, minimum = 0;
+};
+VorbisIdent ReadVorbisIdent(const std::vector<uint8_t>& file);

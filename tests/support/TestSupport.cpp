@@ -1,9 +1,12 @@
 #include "TestSupport.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QImage>
 #include <QTest>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
@@ -19,10 +22,9 @@ MessageRecorder::MessageRecorder() {
         m_requests.push_back(req);
         if (req.buttons == MsgButtons::Ok)
             return static_cast<int>(IDOK);
-        if (m_answers.empty())
-            return static_cast<int>(IDNO);
-        int answer = m_answers.front();
-        m_answers.pop_front();
+        const int answer = m_answers.empty() ? IDNO : m_answers.front();
+        if (!m_answers.empty())
+            m_answers.pop_front();
         return answer;
     });
 }
@@ -42,16 +44,6 @@ std::vector<std::string> MessageRecorder::Texts() const {
     for (const auto& r : m_requests)
         texts.push_back(r.text);
     return texts;
-}
-
-std::vector<MessageRequest> MessageRecorder::Requests() const {
-    std::lock_guard lock(m_mutex);
-    return m_requests;
-}
-
-size_t MessageRecorder::Count() const {
-    std::lock_guard lock(m_mutex);
-    return m_requests.size();
 }
 
 TempDir::TempDir() {
@@ -81,19 +73,26 @@ void WriteFileText(const std::string& path, const std::string& text) {
         throw std::runtime_error("cannot write " + path);
 }
 
+std::vector<std::string> FilesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const QString& name : QDir(QString::fromStdString(folder))
+                                   .entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name))
+        names.push_back(name.toStdString());
+    return names;
+}
+
+bool BecomeUnprivileged() {
+    return getuid() != 0 || (setgid(65534) == 0 && setuid(65534) == 0);
+}
+
 int RunUnprivileged(const std::function<int()>& fn) {
     if (getuid() != 0)
         return fn();
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (setgid(65534) != 0 || setuid(65534) != 0)
-            _exit(125);
-        _exit(fn());
-    }
+    const pid_t pid = fork();
+    if (pid == 0)
+        _exit(BecomeUnprivileged() ? fn() : 125);
     int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
+    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 int CountColor(const QImage& img, const QRect& area, const QColor& c) {
@@ -104,74 +103,71 @@ int CountColor(const QImage& img, const QRect& area, const QColor& c) {
     return n;
 }
 
+std::vector<std::string> OpenFiles() {
+    std::vector<std::string> targets;
+    for (const QFileInfo& fd : QDir("/proc/self/fd").entryInfoList(QDir::AllEntries | QDir::System))
+        targets.push_back(fd.symLinkTarget().toStdString());
+    return targets;
+}
+
+int ThreadCount() {
+    return static_cast<int>(QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+}
+
 int RunProgram(const std::string& program, const std::vector<std::string>& args, std::string* out,
-               std::string* err, int timeoutMs) {
-    int outPipe[2], errPipe[2];
-    if (pipe2(outPipe, O_CLOEXEC) != 0)
+               std::string* err, int timeoutMs, const std::function<void()>& inChild) {
+    int pipes[2][2];
+    if (pipe2(pipes[0], O_CLOEXEC) != 0 || pipe2(pipes[1], O_CLOEXEC) != 0)
         return -1;
-    if (pipe2(errPipe, O_CLOEXEC) != 0) {
-        close(outPipe[0]);
-        close(outPipe[1]);
-        return -1;
-    }
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
-        const int devNull = open("/dev/null", O_RDWR);
-        dup2(devNull, 0);
-        dup2(outPipe[1], 1);
+        dup2(open("/dev/null", O_RDWR), 0);
+        dup2(pipes[0][1], 1);
         if (err)
-            dup2(errPipe[1], 2);
+            dup2(pipes[1][1], 2);
+        if (inChild)
+            inChild();
         execvp(argv[0], argv.data());
         _exit(127);
     }
-    close(outPipe[1]);
-    close(errPipe[1]);
-    if (pid < 0) {
-        close(outPipe[0]);
-        close(errPipe[0]);
-        return -1;
-    }
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    close(pipes[0][1]);
+    close(pipes[1][1]);
+    // Both pipes are read until they close, or until the deadline; poll sleeps in between.
+    pollfd fds[2] = {{pipes[0][0], POLLIN, 0}, {pipes[1][0], POLLIN, 0}};
     std::string* sinks[2] = {out, err};
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     bool timedOut = false;
-    int open = 2;
     char buf[65536];
-    while (open > 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            timedOut = true;
-            break;
-        }
-        if (poll(fds, 2, static_cast<int>(left.count())) < 0 && errno != EINTR)
+    for (int open = pid > 0 ? 2 : 0; open > 0;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+                .count();
+        if ((timedOut = left <= 0) || (poll(fds, 2, static_cast<int>(left)) < 0 && errno != EINTR))
             break;
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0)
                 continue;
             const ssize_t n = read(fds[i].fd, buf, sizeof buf);
-            if (n > 0) {
-                if (sinks[i])
-                    sinks[i]->append(buf, static_cast<size_t>(n));
-            } else if (n == 0 || errno != EINTR) {
+            if (n > 0 && sinks[i])
+                sinks[i]->append(buf, static_cast<size_t>(n));
+            else if (n == 0 || (n < 0 && errno != EINTR)) {
                 close(fds[i].fd);
                 fds[i].fd = -1;
                 --open;
             }
         }
     }
-    for (const pollfd& f : fds) {
+    for (const pollfd& f : fds)
         if (f.fd >= 0)
             close(f.fd);
-    }
     if (timedOut)
         kill(pid, SIGKILL);
     int status = 0;
-    if (waitpid(pid, &status, 0) != pid || timedOut || !WIFEXITED(status))
+    if (pid < 0 || waitpid(pid, &status, 0) != pid || timedOut || !WIFEXITED(status))
         return -1;
     return WEXITSTATUS(status);
 }

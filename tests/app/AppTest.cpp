@@ -1,0 +1,117 @@
+#include "MessageService.h"
+#include "SystemHelpers.h"
+#include "TestSupport.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+TEST(SystemHelpers, TimesSizesAndTheProgramDirectory) {
+    EXPECT_EQ(FormatTime(3723.46), "01:02:03.4");
+    EXPECT_EQ(FormatTime(59.99), "00:00:59.9"); // truncated, not rounded
+    EXPECT_EQ(FormatTime(360000), "100:00:00.0");
+    TempDir dir;
+    EXPECT_EQ(GetFileSizeBytes(dir.File("missing")), -1);
+    // Sparse files: no disk space needed for these sizes.
+    for (const off_t size : {off_t(1234), off_t(1) << 31, off_t(5) << 30}) {
+        const int fd = open(dir.File("f").c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0600);
+        ASSERT_EQ(ftruncate(fd, size), 0);
+        close(fd);
+        EXPECT_EQ(GetFileSizeBytes(dir.File("f")), std::min<off_t>(size, INT32_MAX)) << size;
+        EXPECT_EQ(GetFileSize64(dir.File("f")), size);
+    }
+    const std::string own = GetAppDirectory();
+    EXPECT_EQ(own, QCoreApplication::applicationDirPath().toStdString() + "/");
+    SetAppDirectoryForTesting(dir.Path());
+    EXPECT_FALSE(SupportsWmaOutput());
+    WriteFileText(dir.File("WmAudSDK.so"), "");
+    EXPECT_TRUE(SupportsWmaOutput()); // the module in the program directory decides
+    SetAppDirectoryForTesting("");
+    EXPECT_EQ(GetAppDirectory(), own);
+}
+
+TEST(SystemHelpers, FoldersAreFoundAndMadeLevelByLevel) {
+    TempDir dir;
+    ASSERT_EQ(symlink(dir.Path().c_str(), dir.File("link").c_str()), 0);
+    WriteFileText(dir.File("file"), "in the way");
+    EXPECT_FALSE(FileExists(""));
+    EXPECT_TRUE(FileExists(dir.Path())); // a directory counts as existing
+    EXPECT_TRUE(DirectoryExists(dir.File("link")));
+    EXPECT_FALSE(DirectoryExists(dir.File("file")));
+    const std::string deep = dir.File("Aufnahmen Ü/b 'c' $d/ëñ/");
+    EXPECT_TRUE(CreateDirectoryPath(deep));
+    EXPECT_TRUE(CreateDirectoryPath(deep)); // nothing left to make
+    EXPECT_TRUE(DirectoryExists(deep));
+    char before[4096];
+    ASSERT_TRUE(getcwd(before, sizeof before));
+    ASSERT_EQ(chdir(dir.Path().c_str()), 0);
+    const bool relative = CreateDirectoryPath("x//rel/sub");
+    ASSERT_EQ(chdir(before), 0);
+    EXPECT_TRUE(relative);
+    EXPECT_TRUE(DirectoryExists(dir.File("x/rel/sub")));
+    // A component longer than the system allows, a file in the way: the call fails, and the levels made
+    // before stay.
+    EXPECT_FALSE(CreateDirectoryPath(dir.File("a/b/" + std::string(300, 'n') + "/d")));
+    EXPECT_TRUE(DirectoryExists(dir.File("a/b")));
+    EXPECT_FALSE(CreateDirectoryPath(dir.File("file/x")));
+    // Someone else: a folder they may not write to stops them; one they may not enter is still a
+    // folder (the test must not go into it, which would move every thread's current directory).
+    ASSERT_EQ(chmod(dir.File("a").c_str(), 0555), 0);
+    ASSERT_EQ(chmod(dir.File("x").c_str(), 0600), 0);
+    ASSERT_EQ(chmod(dir.Path().c_str(), 0755), 0);
+    const std::string locked = dir.File("a/new/deeper/"), closed = dir.File("x/");
+    EXPECT_EQ(RunUnprivileged([&] { return CreateDirectoryPath(locked) ? 1 : 0; }), 0);
+    EXPECT_FALSE(DirectoryExists(dir.File("a/new")));
+    EXPECT_EQ(RunUnprivileged([&] { return DirectoryExists(closed) ? 1 : 0; }), 1);
+}
+
+// Calls that cross from worker threads to the GUI thread: message boxes and the hand-over.
+
+namespace {
+
+// Presses a button of the next message box that shows and tells what the box was like.
+struct BoxAnswerer {
+    QTimer poll;
+    std::string text;
+    bool onGui = false, plain = false;
+    explicit BoxAnswerer(QMessageBox::StandardButton button) {
+        QObject::connect(&poll, &QTimer::timeout, [this, button] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                auto* box = qobject_cast<QMessageBox*>(w);
+                if (box && box->isVisible()) {
+                    poll.stop();
+                    text = box->text().toStdString();
+                    onGui = box->thread() == qApp->thread();
+                    plain = box->textFormat() == Qt::PlainText;
+                    box->button(button)->click();
+                }
+            }
+        });
+        poll.start(5);
+    }
+};
+
+} // namespace
+
+TEST(MessageService, BoxesShowOnTheGuiThreadAsTypedAndAnswerTheirCaller) {
+    BoxAnswerer yes(QMessageBox::Yes);
+    std::atomic<int> answer{0};
+    std::thread worker([&] { answer = ShowMessage("Are you sure? ", MsgButtons::YesNo); });
+    EXPECT_TRUE(WaitFor([&] { return answer.load() != 0; }));
+    worker.join();
+    EXPECT_EQ(answer.load(), IDYES);
+    EXPECT_TRUE(yes.onGui);
+    EXPECT_EQ(yes.text, "Are you sure? ");
+    // A file name that looks like markup shows as typed.
+    BoxAnswerer ok(QMessageBox::Ok);
+    const std::string text = "Error opening /tmp/<b>bold</b> <img src=x>.wav";
+    EXPECT_EQ(ShowMessage(text), IDOK);
+    EXPECT_EQ(ok.text, text);
+    EXPECT_TRUE(ok.plain);
+}
