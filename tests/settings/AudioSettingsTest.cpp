@@ -23,15 +23,16 @@ TEST_F(SettingsTest, FirstRunWritesEveryKeyInOrderWithItsDefault) {
     CAudioSettings s;
     s.Load();
     s.Save();
-    EXPECT_EQ(ReadFileText(Ini()),
-              "[General]\nOutputPathType=0\nOutputPath=" + CAudioSettings::DefaultOutputPath() +
-                  "\nTempPath=" + CAudioSettings::DefaultTempPath() +
-                  "\nFormat Index=0\nArtist=Unknown Artist\nAlbum=Unknown Album\nYear=2005\nGenre Index=0\n"
-                  "[mp3]\nChannel Index=0\nBitreate Index=8\nQuality Index=0\nVBR Quality Index=0\n"
-                  "VBR Bitrate Index=8\n[wav]\nChannel Index=1\nBits per sample=0\nSample Index=1\n"
-                  "[ogg]\nMinimum Bitrate Index=7\nNorminal Bitrate Index=7\nMaximum Bitrate Index=7\n"
-                  "Mode Index=0\n[wma]\nBitreate Index=8\n[flac]\nCompression Level=5\n[opus]\nBitrate Index=9\n"
-                  "Application Index=0\n[m4a]\nBitrate Index=5\n");
+    EXPECT_EQ(
+        ReadFileText(Ini()),
+        "[General]\nOutputPathType=0\nOutputPath=" + CAudioSettings::DefaultOutputPath() +
+            "\nTempPath=" + CAudioSettings::DefaultTempPath() +
+            "\nFormat Index=0\nArtist=Unknown Artist\nAlbum=Unknown Album\nYear=2005\nGenre Index=0\n"
+            "[mp3]\nChannel Index=0\nBitreate Index=8\nQuality Index=0\nVBR Quality Index=0\n"
+            "VBR Bitrate Index=8\n[wav]\nChannel Index=1\nBits per sample=0\nSample Index=1\n"
+            "[ogg]\nMinimum Bitrate Index=7\nNorminal Bitrate Index=7\nMaximum Bitrate Index=7\n"
+            "Mode Index=0\n[wma]\nBitreate Index=8\n[flac]\nCompression Level=5\n[opus]\nBitrate Index=9\n"
+            "Application Index=0\n[m4a]\nBitrate Index=5\n");
 }
 
 TEST_F(SettingsTest, StoredValuesAreBoundedWhenLoadedAndRewrittenAtSave) {
