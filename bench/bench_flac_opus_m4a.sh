@@ -12,8 +12,6 @@ out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 printf '[General]\nTempPath=%s/tmp/\n' "$out" >"$out/s.ini"
 
-min() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b < a) ? b : a }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
 # "wall-seconds cpu-seconds" of a command (its output discarded). The processor time (user + system)
 # is printed beside the wall time: on a machine shared with other work it varies far less.

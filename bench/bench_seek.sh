@@ -23,8 +23,6 @@ ffmpeg_accurate() {
     bench_seconds ffmpeg -nostdin -hide_banner -loglevel error -y -i "$1" -ss "$2" -to "$3" -vn -ac 2 -ar 44100 \
         "$out/ffmpeg.wav"
 }
-min() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b < a) ? b : a }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 
 # Best of three, alternating, so that both see the same moments of the shared machine.
 ve="" ff=""

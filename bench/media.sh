@@ -20,6 +20,12 @@ bench_hour_source() {
     echo "$src"
 }
 
+# The smaller and the larger of two figures (an empty first one loses), and a / b to two places (0 when b
+# is 0), for best-of-n timings and their ratios.
+min() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b < a) ? b : a }'; }
+max() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b > a) ? b : a }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
+
 # Seconds of wall time of a command (its output discarded); fails when the command fails.
 bench_seconds() {
     local log

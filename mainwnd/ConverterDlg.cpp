@@ -354,6 +354,15 @@ void CConverterDlg::SetLabel(QLabel& label, const std::string& text) {
     label.setText(QString::fromStdString(text));
 }
 
+void CConverterDlg::ShowPosition(double position, const char* tail) {
+    std::string text = " ";
+    text += FormatTime(position);
+    text += " / ";
+    text += FormatTime(m_dDuration);
+    text += tail;
+    SetLabel(m_labelPosition, text);
+}
+
 void CConverterDlg::OnOpen() {
     UpdateData(true);
     CFileDialogEx dlg(true, QString(), QString(), OFN_FILEMUSTEXIST | OFN_HIDEREADONLY,
@@ -409,8 +418,7 @@ void CConverterDlg::ShowDuration(bool opened) {
     if (opened || m_dEndTime <= m_dStartTime)
         m_dEndTime = m_dDuration;
     ShowMarks();
-    const std::string d = FormatTime(m_dDuration);
-    SetLabel(m_labelPosition, " " + FormatTime(opened ? 0 : m_player.GetCurrentPosition()) + " / " + d + " ");
+    ShowPosition(opened ? 0 : m_player.GetCurrentPosition());
     if (opened)
         SetLabel(m_labelStart, kZeroStart);
     SetLabel(m_labelEnd, " End Time:  " + FormatTime(m_dEndTime));
@@ -489,7 +497,7 @@ void CConverterDlg::OnClear() {
 
 void CConverterDlg::OnTimer() {
     const double position = m_player.GetCurrentPosition();
-    SetLabel(m_labelPosition, " " + FormatTime(position) + " / " + FormatTime(m_dDuration) + " ");
+    ShowPosition(position);
     // While the user drags the thumb, the thumb is theirs.
     if (!m_slider.IsThumbPressed())
         m_slider.SetPos(static_cast<int>(position * 10));
@@ -499,7 +507,7 @@ void CConverterDlg::OnHScroll(int, int) {
     if (!IsPreviewState(m_player.GetPlayState()))
         return;
     const double t = m_slider.GetPos() * 0.1;
-    SetLabel(m_labelPosition, " " + FormatTime(t) + " / " + FormatTime(m_dDuration));
+    ShowPosition(t, "");
     m_player.SetCurrentPosition(t);
 }
 
@@ -528,8 +536,7 @@ void CConverterDlg::OnPlayStateChange(int, int newState) {
         OnTimer(); // where it paused, at once (the end of "Play Selection" among others)
     if (newState == 0) {
         m_slider.SetPos(m_slider.GetRangeMax());
-        SetLabel(m_labelPosition,
-                 " " + FormatTime(m_player.GetCurrentPosition()) + " / " + FormatTime(m_dDuration) + " ");
+        ShowPosition(m_player.GetCurrentPosition());
     }
 }
 

@@ -148,6 +148,8 @@ private:
     // unknown becomes known.
     void ShowDuration(bool opened);
     void SetLabel(QLabel& label, const std::string& text);
+    // The position label, " position / duration" followed by tail.
+    void ShowPosition(double position, const char* tail = " ");
     bool IsPreviewState(int state) const { return state == 0 || state == 1 || state == 2; }
 
     QTimer m_positionTimer;

@@ -226,7 +226,7 @@ void CConverterDlg::SeekTo(double seconds) {
     const double t = std::round(seconds * 1e6) / 1e6;
     m_player.SetCurrentPosition(t);
     m_slider.SetPos(static_cast<int>(t * 10));
-    SetLabel(m_labelPosition, " " + FormatTime(t) + " / " + FormatTime(m_dDuration) + " ");
+    ShowPosition(t);
 }
 
 void CConverterDlg::SeekBy(double seconds) {
