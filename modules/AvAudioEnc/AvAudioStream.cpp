@@ -5,9 +5,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/audio_fifo.h>
 #include <libavutil/channel_layout.h>
-#include <libavutil/mem.h>
 #include <libavutil/samplefmt.h>
-#include <libswresample/swresample.h>
 }
 
 #include <algorithm>
@@ -42,8 +40,19 @@ FormatChoice ChoiceFor(uint32_t format) {
     }
 }
 
-AE_ERR ErrnoToResult(int err) {
-    return err == ENOSPC || err == EFBIG || err == EDQUOT ? AE_ERR_DISK_FULL : AE_ERR_WRITE_FAULT;
+AE_ERR ToResult(FfmpegError error) {
+    switch (error) {
+    case FfmpegError::None:
+        return AE_ERR_SUCCESSFUL;
+    case FfmpegError::OutOfMemory:
+        return AE_ERR_OUT_OF_MEMORY;
+    case FfmpegError::DiskFull:
+        return AE_ERR_DISK_FULL;
+    case FfmpegError::WriteFault:
+        return AE_ERR_WRITE_FAULT;
+    default:
+        return AE_ERR_ENCODER_FAILED;
+    }
 }
 
 bool HasText(const char* text) {
@@ -51,11 +60,6 @@ bool HasText(const char* text) {
 }
 
 } // namespace
-
-AvAudioStream::~AvAudioStream() {
-    FreeCodec();
-    CloseFile();
-}
 
 AE_ERR AvAudioStream::Open(const AE_CONFIG& config, const AE_TAGS& tags, const char* path) {
     m_format = config.dwFormat;
@@ -114,47 +118,15 @@ AE_ERR AvAudioStream::OpenCodec(const AE_CONFIG& config) {
     if (m_codec->frame_size <= 0)
         return AE_ERR_ENCODER_FAILED;
 
-    if (choice.sampleFormat != AV_SAMPLE_FMT_S16 || rate != m_inputRate) {
-        AVChannelLayout inLayout;
-        av_channel_layout_default(&inLayout, m_channels);
-        if (swr_alloc_set_opts2(&m_swr, &m_codec->ch_layout, choice.sampleFormat, rate, &inLayout,
-                                AV_SAMPLE_FMT_S16, m_inputRate, 0, nullptr) < 0 ||
-            swr_init(m_swr) < 0)
-            return AE_ERR_ENCODER_FAILED;
-    }
-    m_fifo = av_audio_fifo_alloc(choice.sampleFormat, m_channels, m_codec->frame_size * 2);
-    m_frame = av_frame_alloc();
-    m_packet = av_packet_alloc();
-    if (!m_fifo || !m_frame || !m_packet)
-        return AE_ERR_OUT_OF_MEMORY;
-    m_frame->format = choice.sampleFormat;
-    m_frame->sample_rate = rate;
-    m_frame->nb_samples = m_codec->frame_size;
-    if (av_channel_layout_copy(&m_frame->ch_layout, &m_codec->ch_layout) < 0 ||
-        av_frame_get_buffer(m_frame, 0) < 0)
-        return AE_ERR_OUT_OF_MEMORY;
-    return AE_ERR_SUCCESSFUL;
+    // FLAC takes the input as it is; the others want floats, Opus at its own rate too.
+    return ToResult(PrepareBuffers(m_channels, m_inputRate));
 }
 
 AE_ERR AvAudioStream::OpenMuxer(const AE_TAGS& tags) {
     const AVOutputFormat* muxer = av_guess_format(ChoiceFor(m_format).muxer, nullptr, nullptr);
-    if (avformat_alloc_output_context2(&m_mux, muxer, nullptr, nullptr) < 0)
-        return AE_ERR_OUT_OF_MEMORY;
-    m_mux->flags |= AVFMT_FLAG_CUSTOM_IO;
-    auto* ioBuffer = static_cast<uint8_t*>(av_malloc(kIoBufferSize));
-    if (!ioBuffer)
-        return AE_ERR_OUT_OF_MEMORY;
-    m_io = avio_alloc_context(ioBuffer, kIoBufferSize, 1, this, nullptr, &AvAudioStream::WritePacket,
-                              &AvAudioStream::Seek);
-    if (!m_io) {
-        av_free(ioBuffer);
-        return AE_ERR_OUT_OF_MEMORY;
-    }
-    m_mux->pb = m_io;
-    AVStream* stream = avformat_new_stream(m_mux, nullptr);
-    if (!stream || avcodec_parameters_from_context(stream->codecpar, m_codec) < 0)
-        return AE_ERR_OUT_OF_MEMORY;
-    stream->time_base = m_codec->time_base;
+    if (AE_ERR err = ToResult(FfmpegOutput::OpenMuxer(muxer, kIoBufferSize, 0)); err != AE_ERR_SUCCESSFUL)
+        return err;
+    AVStream* stream = m_mux->streams[0];
 
     // Ogg keeps its comments with the stream, FLAC and MP4 with the file.
     AVDictionary** metadata = m_format == AE_FORMAT_OPUS ? &stream->metadata : &m_mux->metadata;
@@ -172,11 +144,9 @@ AE_ERR AvAudioStream::OpenMuxer(const AE_TAGS& tags) {
     // The edit list's length in whole samples rather than milliseconds: the exact end of the input.
     if (m_format == AE_FORMAT_AAC)
         av_dict_set_int(&options, "movie_timescale", m_codec->sample_rate, 0);
-    const int written = avformat_write_header(m_mux, &options);
+    const FfmpegError written = WriteHeader(&options);
     av_dict_free(&options);
-    if (written < 0)
-        return m_ioErrno ? ErrnoToResult(m_ioErrno) : AE_ERR_ENCODER_FAILED;
-    return CheckIo();
+    return ToResult(written);
 }
 
 AE_ERR AvAudioStream::Write(const int16_t* values, uint32_t count) {
@@ -215,36 +185,7 @@ AE_ERR AvAudioStream::Write(const int16_t* values, uint32_t count) {
 // Takes frames of input into the buffer of coded samples; values null drains the resampler.
 AE_ERR AvAudioStream::Convert(const int16_t* values, int frames) {
     m_inputFrames += frames;
-    if (!m_swr) {
-        void* in[1] = {const_cast<int16_t*>(values)};
-        if (frames > 0 && av_audio_fifo_write(m_fifo, in, frames) < frames)
-            return Fail(AE_ERR_OUT_OF_MEMORY);
-        return AE_ERR_SUCCESSFUL;
-    }
-    for (;;) {
-        const int needed = swr_get_out_samples(m_swr, frames);
-        if (needed < 0)
-            return Fail(AE_ERR_ENCODER_FAILED);
-        if (needed > m_convertedCapacity) {
-            if (m_converted)
-                av_freep(&m_converted[0]);
-            av_freep(&m_converted);
-            m_convertedCapacity = 0;
-            if (av_samples_alloc_array_and_samples(&m_converted, nullptr, m_channels, needed,
-                                                   m_codec->sample_fmt, 0) < 0)
-                return Fail(AE_ERR_OUT_OF_MEMORY);
-            m_convertedCapacity = needed;
-        }
-        const uint8_t* in[1] = {reinterpret_cast<const uint8_t*>(values)};
-        const int got = swr_convert(m_swr, m_converted, m_convertedCapacity, values ? in : nullptr, frames);
-        if (got < 0)
-            return Fail(AE_ERR_ENCODER_FAILED);
-        if (got > 0 && av_audio_fifo_write(m_fifo, reinterpret_cast<void**>(m_converted), got) < got)
-            return Fail(AE_ERR_OUT_OF_MEMORY);
-        // Input goes in at once; only draining the resampler may take more than one round.
-        if (values || got == 0)
-            return AE_ERR_SUCCESSFUL;
-    }
+    return Check(Resample(values, frames));
 }
 
 // Encodes every whole frame in the buffer; with last, the rest too, as a shorter last frame, up to
@@ -272,27 +213,7 @@ AE_ERR AvAudioStream::EncodeBuffered(bool last) {
 
 // Sends one frame (null: the end of the stream) and writes whatever packets come out.
 AE_ERR AvAudioStream::Encode(AVFrame* frame) {
-    if (frame) {
-        frame->pts = m_sentFrames;
-        m_sentFrames += frame->nb_samples;
-    }
-    if (avcodec_send_frame(m_codec, frame) < 0)
-        return Fail(AE_ERR_ENCODER_FAILED);
-    for (;;) {
-        int ret = avcodec_receive_packet(m_codec, m_packet);
-        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
-            return AE_ERR_SUCCESSFUL;
-        if (ret < 0)
-            return Fail(AE_ERR_ENCODER_FAILED);
-        m_packet->stream_index = 0;
-        av_packet_rescale_ts(m_packet, m_codec->time_base, m_mux->streams[0]->time_base);
-        ret = av_write_frame(m_mux, m_packet);
-        av_packet_unref(m_packet);
-        if (AE_ERR io = CheckIo(); io != AE_ERR_SUCCESSFUL)
-            return io;
-        if (ret < 0)
-            return Fail(AE_ERR_ENCODER_FAILED);
-    }
+    return Check(SendFrame(frame));
 }
 
 AE_ERR AvAudioStream::Close() {
@@ -328,82 +249,15 @@ AE_ERR AvAudioStream::Finish() {
     }
     if (EncodeBuffered(true) != AE_ERR_SUCCESSFUL || Encode(nullptr) != AE_ERR_SUCCESSFUL)
         return m_error;
-    if (av_write_trailer(m_mux) < 0)
-        return CheckIo() != AE_ERR_SUCCESSFUL ? m_error : Fail(AE_ERR_ENCODER_FAILED);
-    avio_flush(m_io);
-    return CheckIo();
+    return Check(WriteTrailer());
 }
 
-AE_ERR AvAudioStream::CheckIo() {
-    if (m_ioErrno)
-        return Fail(ErrnoToResult(m_ioErrno));
-    if (m_io && m_io->error < 0)
-        return Fail(AE_ERR_WRITE_FAULT);
-    return AE_ERR_SUCCESSFUL;
+AE_ERR AvAudioStream::Check(FfmpegError error) {
+    return error == FfmpegError::None ? AE_ERR_SUCCESSFUL : Fail(ToResult(error));
 }
 
 AE_ERR AvAudioStream::Fail(AE_ERR error) {
     if (m_error == AE_ERR_SUCCESSFUL)
         m_error = error;
     return m_error;
-}
-
-void AvAudioStream::FreeCodec() {
-    if (m_mux) {
-        m_mux->pb = nullptr;
-        avformat_free_context(m_mux);
-        m_mux = nullptr;
-    }
-    if (m_io) {
-        av_freep(&m_io->buffer);
-        avio_context_free(&m_io);
-    }
-    avcodec_free_context(&m_codec);
-    swr_free(&m_swr);
-    if (m_fifo) {
-        av_audio_fifo_free(m_fifo);
-        m_fifo = nullptr;
-    }
-    av_frame_free(&m_frame);
-    av_packet_free(&m_packet);
-    if (m_converted)
-        av_freep(&m_converted[0]);
-    av_freep(&m_converted);
-    m_convertedCapacity = 0;
-}
-
-// False when the file was open and closing it reported an error (data may be lost).
-bool AvAudioStream::CloseFile() {
-    if (m_fd < 0)
-        return true;
-    const int fd = m_fd;
-    m_fd = -1;
-    return close(fd) == 0;
-}
-
-int AvAudioStream::WritePacket(void* opaque, uint8_t* buffer, int size) {
-    auto* self = static_cast<AvAudioStream*>(opaque);
-    int left = size;
-    while (left > 0) {
-        const ssize_t n = write(self->m_fd, buffer, static_cast<size_t>(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            self->m_ioErrno = n < 0 ? errno : ENOSPC;
-            return AVERROR(self->m_ioErrno);
-        }
-        buffer += n;
-        left -= static_cast<int>(n);
-    }
-    return size;
-}
-
-int64_t AvAudioStream::Seek(void* opaque, int64_t offset, int whence) {
-    auto* self = static_cast<AvAudioStream*>(opaque);
-    if (whence & AVSEEK_SIZE) {
-        struct stat st;
-        return fstat(self->m_fd, &st) == 0 ? static_cast<int64_t>(st.st_size) : AVERROR(errno);
-    }
-    const off_t pos = lseek(self->m_fd, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
-    return pos < 0 ? AVERROR(errno) : static_cast<int64_t>(pos);
 }

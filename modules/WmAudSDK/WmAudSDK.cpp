@@ -1,13 +1,12 @@
 #include "WmAudSDK.h"
+#include "../encoder_common/FfmpegOutput.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/audio_fifo.h>
 #include <libavutil/channel_layout.h>
-#include <libavutil/mem.h>
 #include <libavutil/samplefmt.h>
-#include <libswresample/swresample.h>
 }
 
 #include <algorithm>
@@ -83,11 +82,22 @@ bool WideToUtf8(const wchar_t* text, std::string& out) {
     return true;
 }
 
-WMRESULT ErrnoToResult(int err) {
-    return err == ENOSPC || err == EFBIG || err == EDQUOT ? WM_E_DISK_FULL : WM_E_WRITE_FAULT;
+WMRESULT ToResult(FfmpegError error) {
+    switch (error) {
+    case FfmpegError::None:
+        return WM_S_OK;
+    case FfmpegError::OutOfMemory:
+        return WM_E_OUTOFMEMORY;
+    case FfmpegError::DiskFull:
+        return WM_E_DISK_FULL;
+    case FfmpegError::WriteFault:
+        return WM_E_WRITE_FAULT;
+    default:
+        return WM_E_ENCODER;
+    }
 }
 
-class CAudioWriter final : public IWMAudioWriter {
+class CAudioWriter final : public IWMAudioWriter, private FfmpegOutput {
 public:
     static WMRESULT Create(const std::string& path, CAudioWriter** writer);
 
@@ -106,7 +116,7 @@ private:
     enum class State { Configuring, Writing, Finished };
 
     CAudioWriter() = default;
-    ~CAudioWriter();
+    ~CAudioWriter() = default;
 
     WMRESULT Start(const Profile& profile);
     WMRESULT Convert(const uint8_t* data, int frames);
@@ -114,12 +124,8 @@ private:
     WMRESULT EncodeSilentFrame();
     WMRESULT Encode(AVFrame* frame);
     WMRESULT Fail(WMRESULT result);
-    WMRESULT CheckIo();
-    void FreeCodec();
-    bool CloseFile();
-
-    static int WritePacket(void* opaque, uint8_t* buffer, int size);
-    static int64_t Seek(void* opaque, int64_t offset, int whence);
+    // WM_S_OK for FfmpegError::None; otherwise the failure, kept as the writer's.
+    WMRESULT Check(FfmpegError error);
 
     std::atomic<uint32_t> m_refs{1};
     State m_state = State::Configuring;
@@ -127,25 +133,12 @@ private:
     WMRESULT m_finishResult = WM_S_OK;
 
     std::string m_path;
-    int m_fd = -1;
     bool m_createdFile = false;
-    int m_ioErrno = 0;
 
     bool m_hasInput = false;
     WAVEFORMATEX m_input{};
     uint8_t m_partial[4] = {};
     unsigned m_partialBytes = 0;
-
-    AVFormatContext* m_mux = nullptr;
-    AVIOContext* m_io = nullptr;
-    AVCodecContext* m_codec = nullptr;
-    SwrContext* m_swr = nullptr;
-    AVAudioFifo* m_fifo = nullptr;
-    AVFrame* m_frame = nullptr;
-    AVPacket* m_packet = nullptr;
-    uint8_t** m_converted = nullptr;
-    int m_convertedCapacity = 0;
-    int64_t m_nextPts = 0;
 };
 
 WMRESULT CAudioWriter::Create(const std::string& path, CAudioWriter** writer) {
@@ -167,11 +160,6 @@ WMRESULT CAudioWriter::Create(const std::string& path, CAudioWriter** writer) {
     }
     *writer = self;
     return WM_S_OK;
-}
-
-CAudioWriter::~CAudioWriter() {
-    FreeCodec();
-    CloseFile();
 }
 
 WMRESULT CAudioWriter::QueryInterface(const WMGUID* iid, void** object) {
@@ -255,51 +243,17 @@ WMRESULT CAudioWriter::Start(const Profile& profile) {
     if (avcodec_open2(m_codec, encoder, nullptr) < 0)
         return WM_E_ENCODER;
 
-    AVChannelLayout inLayout;
-    av_channel_layout_default(&inLayout, m_input.nChannels);
-    int ret =
-        swr_alloc_set_opts2(&m_swr, &m_codec->ch_layout, AV_SAMPLE_FMT_FLTP, profile.sampleRate, &inLayout,
-                            AV_SAMPLE_FMT_S16, static_cast<int>(m_input.nSamplesPerSec), 0, nullptr);
-    if (ret < 0 || swr_init(m_swr) < 0)
-        return WM_E_ENCODER;
-
-    m_fifo = av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, profile.channels, m_codec->frame_size * 2);
-    m_frame = av_frame_alloc();
-    m_packet = av_packet_alloc();
-    if (!m_fifo || !m_frame || !m_packet)
-        return WM_E_OUTOFMEMORY;
-    m_frame->format = AV_SAMPLE_FMT_FLTP;
-    m_frame->sample_rate = profile.sampleRate;
-    m_frame->nb_samples = m_codec->frame_size;
-    if (av_channel_layout_copy(&m_frame->ch_layout, &m_codec->ch_layout) < 0 ||
-        av_frame_get_buffer(m_frame, 0) < 0)
-        return WM_E_OUTOFMEMORY;
-
-    if (avformat_alloc_output_context2(&m_mux, asf, nullptr, nullptr) < 0)
-        return WM_E_ENCODER;
+    if (WMRESULT r = ToResult(PrepareBuffers(m_input.nChannels, static_cast<int>(m_input.nSamplesPerSec)));
+        r < 0)
+        return r;
     // Bit-exact keeps the muxer from adding an "encoder" tag: the file carries no tags at all.
-    m_mux->flags |= AVFMT_FLAG_BITEXACT | AVFMT_FLAG_CUSTOM_IO;
-    auto* ioBuffer = static_cast<uint8_t*>(av_malloc(kIoBufferSize));
-    if (!ioBuffer)
-        return WM_E_OUTOFMEMORY;
-    m_io = avio_alloc_context(ioBuffer, kIoBufferSize, 1, this, nullptr, &CAudioWriter::WritePacket,
-                              &CAudioWriter::Seek);
-    if (!m_io) {
-        av_free(ioBuffer);
-        return WM_E_OUTOFMEMORY;
-    }
-    m_mux->pb = m_io;
-    AVStream* stream = avformat_new_stream(m_mux, nullptr);
-    if (!stream || avcodec_parameters_from_context(stream->codecpar, m_codec) < 0)
-        return WM_E_OUTOFMEMORY;
-    stream->time_base = m_codec->time_base;
-    if (avformat_write_header(m_mux, nullptr) < 0)
-        return m_ioErrno ? ErrnoToResult(m_ioErrno) : WM_E_ENCODER;
-    if (WMRESULT io = CheckIo(); io < 0)
-        return io;
+    if (WMRESULT r = ToResult(OpenMuxer(asf, kIoBufferSize, AVFMT_FLAG_BITEXACT)); r < 0)
+        return r;
+    if (WMRESULT r = ToResult(WriteHeader(nullptr)); r < 0)
+        return r;
 
     // FFmpeg-based decoders drop the first frame: a silent one keeps the input's start.
-    m_nextPts = 0;
+    m_sentFrames = 0;
     return EncodeSilentFrame();
 }
 
@@ -341,25 +295,8 @@ WMRESULT CAudioWriter::WriteSamples(const uint8_t* data, uint32_t bytes) {
 }
 
 WMRESULT CAudioWriter::Convert(const uint8_t* data, int frames) {
-    int needed = swr_get_out_samples(m_swr, frames);
-    if (needed < 0)
-        return Fail(WM_E_ENCODER);
-    if (needed > m_convertedCapacity) {
-        if (m_converted)
-            av_freep(&m_converted[0]);
-        av_freep(&m_converted);
-        m_convertedCapacity = 0;
-        if (av_samples_alloc_array_and_samples(&m_converted, nullptr, m_codec->ch_layout.nb_channels, needed,
-                                               AV_SAMPLE_FMT_FLTP, 0) < 0)
-            return Fail(WM_E_OUTOFMEMORY);
-        m_convertedCapacity = needed;
-    }
-    const uint8_t* in[1] = {data};
-    int got = swr_convert(m_swr, m_converted, m_convertedCapacity, data ? in : nullptr, frames);
-    if (got < 0)
-        return Fail(WM_E_ENCODER);
-    if (got > 0 && av_audio_fifo_write(m_fifo, reinterpret_cast<void**>(m_converted), got) < got)
-        return Fail(WM_E_OUTOFMEMORY);
+    if (WMRESULT r = Check(Resample(data, frames)); r < 0)
+        return r;
     return EncodeBuffered(false);
 }
 
@@ -391,35 +328,11 @@ WMRESULT CAudioWriter::EncodeSilentFrame() {
 
 // Sends one frame (nullptr: end of stream) and writes whatever packets come out.
 WMRESULT CAudioWriter::Encode(AVFrame* frame) {
-    if (frame) {
-        frame->pts = m_nextPts;
-        m_nextPts += frame->nb_samples;
-    }
-    if (avcodec_send_frame(m_codec, frame) < 0)
-        return Fail(WM_E_ENCODER);
-    for (;;) {
-        int ret = avcodec_receive_packet(m_codec, m_packet);
-        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
-            return WM_S_OK;
-        if (ret < 0)
-            return Fail(WM_E_ENCODER);
-        m_packet->stream_index = 0;
-        av_packet_rescale_ts(m_packet, m_codec->time_base, m_mux->streams[0]->time_base);
-        ret = av_write_frame(m_mux, m_packet);
-        av_packet_unref(m_packet);
-        if (WMRESULT io = CheckIo(); io < 0)
-            return io;
-        if (ret < 0)
-            return Fail(WM_E_ENCODER);
-    }
+    return Check(SendFrame(frame));
 }
 
-WMRESULT CAudioWriter::CheckIo() {
-    if (m_ioErrno)
-        return Fail(ErrnoToResult(m_ioErrno));
-    if (m_io && m_io->error < 0)
-        return Fail(WM_E_WRITE_FAULT);
-    return WM_S_OK;
+WMRESULT CAudioWriter::Check(FfmpegError error) {
+    return error == FfmpegError::None ? WM_S_OK : Fail(ToResult(error));
 }
 
 WMRESULT CAudioWriter::Fail(WMRESULT result) {
@@ -440,10 +353,7 @@ WMRESULT CAudioWriter::Finish() {
         m_partialBytes = 0;
         if (Convert(nullptr, 0) >= 0 && EncodeBuffered(true) >= 0 && EncodeSilentFrame() >= 0 &&
             Encode(nullptr) >= 0) {
-            if (av_write_trailer(m_mux) < 0)
-                Fail(WM_E_ENCODER);
-            avio_flush(m_io);
-            CheckIo();
+            Check(WriteTrailer());
         }
     }
     FreeCodec();
@@ -451,66 +361,6 @@ WMRESULT CAudioWriter::Finish() {
         Fail(WM_E_WRITE_FAULT);
     m_finishResult = m_error;
     return m_finishResult;
-}
-
-void CAudioWriter::FreeCodec() {
-    if (m_mux) {
-        m_mux->pb = nullptr;
-        avformat_free_context(m_mux);
-        m_mux = nullptr;
-    }
-    if (m_io) {
-        av_freep(&m_io->buffer);
-        avio_context_free(&m_io);
-    }
-    avcodec_free_context(&m_codec);
-    swr_free(&m_swr);
-    if (m_fifo) {
-        av_audio_fifo_free(m_fifo);
-        m_fifo = nullptr;
-    }
-    av_frame_free(&m_frame);
-    av_packet_free(&m_packet);
-    if (m_converted)
-        av_freep(&m_converted[0]);
-    av_freep(&m_converted);
-    m_convertedCapacity = 0;
-}
-
-// False when the file was open and closing it reported an error (data may be lost).
-bool CAudioWriter::CloseFile() {
-    if (m_fd < 0)
-        return true;
-    int fd = m_fd;
-    m_fd = -1;
-    return close(fd) == 0;
-}
-
-int CAudioWriter::WritePacket(void* opaque, uint8_t* buffer, int size) {
-    auto* self = static_cast<CAudioWriter*>(opaque);
-    int left = size;
-    while (left > 0) {
-        ssize_t n = write(self->m_fd, buffer, static_cast<size_t>(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            self->m_ioErrno = n < 0 ? errno : ENOSPC;
-            return AVERROR(self->m_ioErrno);
-        }
-        buffer += n;
-        left -= static_cast<int>(n);
-    }
-    return size;
-}
-
-int64_t CAudioWriter::Seek(void* opaque, int64_t offset, int whence) {
-    auto* self = static_cast<CAudioWriter*>(opaque);
-    if (whence & AVSEEK_SIZE) {
-        struct stat st;
-        return fstat(self->m_fd, &st) == 0 ? static_cast<int64_t>(st.st_size) : AVERROR(errno);
-    }
-    off_t pos = lseek(self->m_fd, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
-    return pos < 0 ? AVERROR(errno) : static_cast<int64_t>(pos);
 }
 
 } // namespace

@@ -1,0 +1,207 @@
+#include "FfmpegOutput.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/mem.h>
+#include <libavutil/samplefmt.h>
+#include <libswresample/swresample.h>
+}
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
+FfmpegOutput::~FfmpegOutput() {
+    FreeCodec();
+    CloseFile();
+}
+
+FfmpegError FfmpegOutput::PrepareBuffers(int inputChannels, int inputRate) {
+    const AVSampleFormat format = m_codec->sample_fmt;
+    const int rate = m_codec->sample_rate;
+    if (format != AV_SAMPLE_FMT_S16 || rate != inputRate || m_codec->ch_layout.nb_channels != inputChannels) {
+        AVChannelLayout inLayout;
+        av_channel_layout_default(&inLayout, inputChannels);
+        if (swr_alloc_set_opts2(&m_swr, &m_codec->ch_layout, format, rate, &inLayout, AV_SAMPLE_FMT_S16,
+                                inputRate, 0, nullptr) < 0 ||
+            swr_init(m_swr) < 0)
+            return FfmpegError::Encoder;
+    }
+    m_fifo = av_audio_fifo_alloc(format, m_codec->ch_layout.nb_channels, m_codec->frame_size * 2);
+    m_frame = av_frame_alloc();
+    m_packet = av_packet_alloc();
+    if (!m_fifo || !m_frame || !m_packet)
+        return FfmpegError::OutOfMemory;
+    m_frame->format = format;
+    m_frame->sample_rate = rate;
+    m_frame->nb_samples = m_codec->frame_size;
+    if (av_channel_layout_copy(&m_frame->ch_layout, &m_codec->ch_layout) < 0 ||
+        av_frame_get_buffer(m_frame, 0) < 0)
+        return FfmpegError::OutOfMemory;
+    return FfmpegError::None;
+}
+
+FfmpegError FfmpegOutput::OpenMuxer(const AVOutputFormat* format, int ioBufferSize, int extraFlags) {
+    if (avformat_alloc_output_context2(&m_mux, format, nullptr, nullptr) < 0)
+        return FfmpegError::OutOfMemory;
+    m_mux->flags |= AVFMT_FLAG_CUSTOM_IO | extraFlags;
+    auto* ioBuffer = static_cast<uint8_t*>(av_malloc(static_cast<size_t>(ioBufferSize)));
+    if (!ioBuffer)
+        return FfmpegError::OutOfMemory;
+    m_io = avio_alloc_context(ioBuffer, ioBufferSize, 1, this, nullptr, &FfmpegOutput::WritePacket,
+                              &FfmpegOutput::Seek);
+    if (!m_io) {
+        av_free(ioBuffer);
+        return FfmpegError::OutOfMemory;
+    }
+    m_mux->pb = m_io;
+    AVStream* stream = avformat_new_stream(m_mux, nullptr);
+    if (!stream || avcodec_parameters_from_context(stream->codecpar, m_codec) < 0)
+        return FfmpegError::OutOfMemory;
+    stream->time_base = m_codec->time_base;
+    return FfmpegError::None;
+}
+
+FfmpegError FfmpegOutput::WriteHeader(AVDictionary** options) {
+    if (avformat_write_header(m_mux, options) < 0) {
+        const FfmpegError io = IoState();
+        return io != FfmpegError::None ? io : FfmpegError::Encoder;
+    }
+    return IoState();
+}
+
+FfmpegError FfmpegOutput::WriteTrailer() {
+    if (av_write_trailer(m_mux) < 0) {
+        const FfmpegError io = IoState();
+        return io != FfmpegError::None ? io : FfmpegError::Encoder;
+    }
+    avio_flush(m_io);
+    return IoState();
+}
+
+FfmpegError FfmpegOutput::Resample(const void* data, int frames) {
+    if (!m_swr) {
+        void* in[1] = {const_cast<void*>(data)};
+        if (frames > 0 && av_audio_fifo_write(m_fifo, in, frames) < frames)
+            return FfmpegError::OutOfMemory;
+        return FfmpegError::None;
+    }
+    for (;;) {
+        const int needed = swr_get_out_samples(m_swr, frames);
+        if (needed < 0)
+            return FfmpegError::Encoder;
+        if (needed > m_convertedCapacity) {
+            if (m_converted)
+                av_freep(&m_converted[0]);
+            av_freep(&m_converted);
+            m_convertedCapacity = 0;
+            if (av_samples_alloc_array_and_samples(&m_converted, nullptr, m_codec->ch_layout.nb_channels, needed,
+                                                   m_codec->sample_fmt, 0) < 0)
+                return FfmpegError::OutOfMemory;
+            m_convertedCapacity = needed;
+        }
+        const uint8_t* in[1] = {static_cast<const uint8_t*>(data)};
+        const int got = swr_convert(m_swr, m_converted, m_convertedCapacity, data ? in : nullptr, frames);
+        if (got < 0)
+            return FfmpegError::Encoder;
+        if (got > 0 && av_audio_fifo_write(m_fifo, reinterpret_cast<void**>(m_converted), got) < got)
+            return FfmpegError::OutOfMemory;
+        // Input goes in at once; only draining the resampler may take more than one round.
+        if (data || got == 0)
+            return FfmpegError::None;
+    }
+}
+
+FfmpegError FfmpegOutput::SendFrame(AVFrame* frame) {
+    if (frame) {
+        frame->pts = m_sentFrames;
+        m_sentFrames += frame->nb_samples;
+    }
+    if (avcodec_send_frame(m_codec, frame) < 0)
+        return FfmpegError::Encoder;
+    for (;;) {
+        int ret = avcodec_receive_packet(m_codec, m_packet);
+        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
+            return FfmpegError::None;
+        if (ret < 0)
+            return FfmpegError::Encoder;
+        m_packet->stream_index = 0;
+        av_packet_rescale_ts(m_packet, m_codec->time_base, m_mux->streams[0]->time_base);
+        ret = av_write_frame(m_mux, m_packet);
+        av_packet_unref(m_packet);
+        if (const FfmpegError io = IoState(); io != FfmpegError::None)
+            return io;
+        if (ret < 0)
+            return FfmpegError::Encoder;
+    }
+}
+
+FfmpegError FfmpegOutput::IoState() const {
+    if (m_ioErrno == ENOSPC || m_ioErrno == EFBIG || m_ioErrno == EDQUOT)
+        return FfmpegError::DiskFull;
+    if (m_ioErrno || (m_io && m_io->error < 0))
+        return FfmpegError::WriteFault;
+    return FfmpegError::None;
+}
+
+void FfmpegOutput::FreeCodec() {
+    if (m_mux) {
+        m_mux->pb = nullptr;
+        avformat_free_context(m_mux);
+        m_mux = nullptr;
+    }
+    if (m_io) {
+        av_freep(&m_io->buffer);
+        avio_context_free(&m_io);
+    }
+    avcodec_free_context(&m_codec);
+    swr_free(&m_swr);
+    if (m_fifo) {
+        av_audio_fifo_free(m_fifo);
+        m_fifo = nullptr;
+    }
+    av_frame_free(&m_frame);
+    av_packet_free(&m_packet);
+    if (m_converted)
+        av_freep(&m_converted[0]);
+    av_freep(&m_converted);
+    m_convertedCapacity = 0;
+}
+
+bool FfmpegOutput::CloseFile() {
+    if (m_fd < 0)
+        return true;
+    const int fd = m_fd;
+    m_fd = -1;
+    return close(fd) == 0;
+}
+
+int FfmpegOutput::WritePacket(void* opaque, uint8_t* buffer, int size) {
+    auto* self = static_cast<FfmpegOutput*>(opaque);
+    int left = size;
+    while (left > 0) {
+        const ssize_t n = write(self->m_fd, buffer, static_cast<size_t>(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            self->m_ioErrno = n < 0 ? errno : ENOSPC;
+            return AVERROR(self->m_ioErrno);
+        }
+        buffer += n;
+        left -= static_cast<int>(n);
+    }
+    return size;
+}
+
+int64_t FfmpegOutput::Seek(void* opaque, int64_t offset, int whence) {
+    auto* self = static_cast<FfmpegOutput*>(opaque);
+    if (whence & AVSEEK_SIZE) {
+        struct stat st;
+        return fstat(self->m_fd, &st) == 0 ? static_cast<int64_t>(st.st_size) : AVERROR(errno);
+    }
+    const off_t pos = lseek(self->m_fd, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
+    return pos < 0 ? AVERROR(errno) : static_cast<int64_t>(pos);
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstdint>
+
+struct AVAudioFifo;
+struct AVCodecContext;
+struct AVDictionary;
+struct AVFormatContext;
+struct AVFrame;
+struct AVIOContext;
+struct AVOutputFormat;
+struct AVPacket;
+struct SwrContext;
+
+// Failures as the FFmpeg-based writer modules see them; each module names them in its own codes.
+enum class FfmpegError { None, OutOfMemory, Encoder, WriteFault, DiskFull };
+
+// What the FFmpeg-based writer modules share: an opened encoder fed interleaved 16-bit input through a
+// resampler and a sample buffer, and a muxer writing straight to a file descriptor, so that a full disk
+// shows as the errno it is rather than as a generic I/O error.
+class FfmpegOutput {
+public:
+    FfmpegOutput() = default;
+    ~FfmpegOutput();
+    FfmpegOutput(const FfmpegOutput&) = delete;
+    FfmpegOutput& operator=(const FfmpegOutput&) = delete;
+
+protected:
+    // For m_codec, opened: the resampler (none when the input is already what the codec takes), the
+    // sample buffer, one frame of the codec's size and the packet.
+    FfmpegError PrepareBuffers(int inputChannels, int inputRate);
+    // The muxer over m_fd with one stream for m_codec; tags go in before WriteHeader.
+    FfmpegError OpenMuxer(const AVOutputFormat* format, int ioBufferSize, int extraFlags);
+    FfmpegError WriteHeader(AVDictionary** options);
+    FfmpegError WriteTrailer();
+    // Frames of input into the sample buffer; data null drains the resampler.
+    FfmpegError Resample(const void* data, int frames);
+    // Sends one frame (null: the end of the stream), stamped after the ones before, and writes whatever
+    // packets come out.
+    FfmpegError SendFrame(AVFrame* frame);
+    FfmpegError IoState() const;
+    void FreeCodec();
+    // False when the file was open and closing it reported an error (data may be lost).
+    bool CloseFile();
+
+    int m_fd = -1;
+    int m_ioErrno = 0;
+    int64_t m_sentFrames = 0; // samples handed to the encoder, at the coded rate
+
+    AVCodecContext* m_codec = nullptr;
+    SwrContext* m_swr = nullptr;
+    AVAudioFifo* m_fifo = nullptr;
+    AVFrame* m_frame = nullptr;
+    AVPacket* m_packet = nullptr;
+    AVFormatContext* m_mux = nullptr;
+    AVIOContext* m_io = nullptr;
+
+private:
+    static int WritePacket(void* opaque, uint8_t* buffer, int size);
+    static int64_t Seek(void* opaque, int64_t offset, int whence);
+
+    uint8_t** m_converted = nullptr;
+    int m_convertedCapacity = 0;
+};
