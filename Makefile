@@ -42,7 +42,7 @@ SAN_ENV = QT_QPA_PLATFORM=offscreen \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/sanitizers/lsan.supp:print_suppressions=0 \
 	TSAN_OPTIONS=suppressions=$(CURDIR)/scripts/sanitizers/tsan.supp:halt_on_error=1:second_deadlock_stack=1:die_after_fork=0
-TSAN_TESTS = app_tests|convert_tests|encoder_tests|wma_tests|extract_tests|stress_tests|parallel_tests
+TSAN_TESTS = app_tests|convert_tests|encoder_tests|format_tests|wma_tests|extract_tests|stress_tests|parallel_tests
 
 sanitize: sanitize-address sanitize-thread
 

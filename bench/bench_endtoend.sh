@@ -11,7 +11,6 @@ out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 printf '[General]\nTempPath=%s/tmp/\n[mp3]\nBitreate Index=8\nQuality Index=0\nVBR Quality Index=0\n[ogg]\nMinimum Bitrate Index=7\nNorminal Bitrate Index=7\nMaximum Bitrate Index=7\n[wma]\nBitreate Index=8\n' "$out" >"$out/s.ini"
 
-
 compare() { # name, ffmpeg codec arguments...
     local name=$1 ours="" theirs="" t
     shift

@@ -12,7 +12,6 @@ out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 printf '[General]\nTempPath=%s/tmp/\n' "$out" >"$out/s.ini"
 
-
 # "wall-seconds cpu-seconds" of a command (its output discarded). The processor time (user + system)
 # is printed beside the wall time: on a machine shared with other work it varies far less.
 times_of() {
