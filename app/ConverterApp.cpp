@@ -3,6 +3,7 @@
 #include "ConverterDlg.h"
 #include "JobFrame.h"
 #include "MessageService.h"
+#include "QuitSignals.h"
 #include "Skin.h"
 #include "SystemHelpers.h"
 
@@ -47,6 +48,7 @@ int CConverterApp::InitInstance() {
     m_bSkinLoaded = 1;
     {
         CConverterDlg dlg;
+        CQuitSignals quitSignals(dlg);
         if (!m_strFileToOpen.empty())
             QTimer::singleShot(0, &dlg, [&dlg, this] { OpenFileAtStart(dlg); });
         dlg.exec();

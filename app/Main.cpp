@@ -1,5 +1,6 @@
 #include "ConverterApp.h"
 #include "QuilletResources.h"
+#include "QuitSignals.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -55,5 +56,7 @@ int main(int argc, char** argv) {
     CConverterApp theApp;
     theApp.m_strFileToOpen = fileToOpen;
     theApp.InitInstance();
-    return theApp.ExitInstance();
+    const int code = theApp.ExitInstance();
+    CQuitSignals::ReRaise();
+    return code;
 }

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QThread>
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 
@@ -12,6 +13,7 @@ namespace {
 
 std::mutex g_handlerMutex;
 MessageHandler g_handler;
+std::atomic<bool> g_noBoxes{false};
 
 int ShowBox(const MessageRequest& req) {
     QMessageBox box(req.owner);
@@ -34,8 +36,8 @@ int ShowBox(const MessageRequest& req) {
 
 int DefaultHandler(const MessageRequest& req) {
     auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
-    if (!app) {
-        // No windows in this process: the text still reaches the user.
+    if (!app || g_noBoxes) {
+        // No windows in this process, or no one to answer: the text still reaches the user.
         std::fprintf(stderr, "%s\n", req.text.c_str());
         return req.buttons == MsgButtons::YesNo ? IDNO : IDOK;
     }
@@ -56,6 +58,10 @@ int ShowMessage(const std::string& text, MsgButtons buttons, QWidget* owner, Msg
     }
     MessageRequest req{text, buttons, icon, owner};
     return handler ? handler(req) : DefaultHandler(req);
+}
+
+void StopShowingMessageBoxes() {
+    g_noBoxes = true;
 }
 
 MessageHandler SetMessageHandler(MessageHandler handler) {

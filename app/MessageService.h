@@ -26,6 +26,10 @@ using MessageHandler = std::function<int(const MessageRequest&)>;
 int ShowMessage(const std::string& text, MsgButtons buttons = MsgButtons::Ok, QWidget* owner = nullptr,
                 MsgIcon icon = MsgIcon::Information);
 
+// For a program closing on a signal, where no one may be there to answer: from now on the default
+// handler shows no box, prints the text and answers No (or Ok).
+void StopShowingMessageBoxes();
+
 // Replaces the handler (tests record and answer; the command-line converter prints). An empty
 // handler restores the default, which shows a QMessageBox. Returns the previous handler.
 MessageHandler SetMessageHandler(MessageHandler handler);

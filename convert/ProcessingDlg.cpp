@@ -71,6 +71,11 @@ void CProcessingDlg::OnCancel() {
         m_job->Cancel();
 }
 
+void CProcessingDlg::CancelWithoutAsking() {
+    if (m_job)
+        m_job->Cancel();
+}
+
 void CProcessingDlg::closeEvent(QCloseEvent* event) {
     event->ignore();
     OnCancel();

@@ -52,6 +52,10 @@ public:
 public slots:
     void OnCancel();
 
+public:
+    // Cancels as a confirmed Cancel does, without the question: the program is closing.
+    void CancelWithoutAsking();
+
 protected:
     void accept() override {} // Enter does nothing
     void reject() override { OnCancel(); }

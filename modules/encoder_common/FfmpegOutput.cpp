@@ -98,8 +98,8 @@ FfmpegError FfmpegOutput::Resample(const void* data, int frames) {
                 av_freep(&m_converted[0]);
             av_freep(&m_converted);
             m_convertedCapacity = 0;
-            if (av_samples_alloc_array_and_samples(&m_converted, nullptr, m_codec->ch_layout.nb_channels, needed,
-                                                   m_codec->sample_fmt, 0) < 0)
+            if (av_samples_alloc_array_and_samples(&m_converted, nullptr, m_codec->ch_layout.nb_channels,
+                                                   needed, m_codec->sample_fmt, 0) < 0)
                 return FfmpegError::OutOfMemory;
             m_convertedCapacity = needed;
         }

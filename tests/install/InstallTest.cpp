@@ -94,9 +94,14 @@ TEST_F(InstallTest, InstalledWindowOpensTheFileNamedOnItsCommandLine) {
             return false;
         },
         60000);
+    // Ended as a session ends it: the window closes as with Exit (its settings saved), then the
+    // process ends by the signal.
     kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(opened);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    EXPECT_NE(ReadFileText(dir.File("config/quillet/param.ini")).find("[General]"), std::string::npos);
 }
 
 // The menu entry and the software centre's description validate (when their tools are there: 127 is

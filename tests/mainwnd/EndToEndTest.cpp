@@ -5,6 +5,7 @@
 #include "FileDialogEx.h"
 #include "MediaPlayer2.h"
 #include "ProcessingDlg.h"
+#include "QuitSignals.h"
 #include "SystemHelpers.h"
 #include "TestMedia.h"
 #include "TestSupport.h"
@@ -14,6 +15,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <cmath>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -170,4 +172,24 @@ TEST_F(EndToEndTest, CustomFolderCancelAndFailure) {
     EXPECT_EQ(Convert(dlg),
               (std::vector<std::string>{"Error loading Vrobis.DLL", "Converting task failed!  "}));
     EXPECT_TRUE(FilesIn(temp).empty());
+
+    // SIGTERM during a conversion (a session ending): cancelled without a question (unless it had
+    // just completed), no temporary WAV left, the window closed.
+    dlg.m_comboFormat.setCurrentIndex(FORMAT_MP3);
+    CQuitSignals quitSignals(dlg);
+    QTimer terminate;
+    QObject::connect(&terminate, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* processing = qobject_cast<CProcessingDlg*>(w); processing && processing->isVisible()) {
+                terminate.stop();
+                raise(SIGTERM);
+            }
+    });
+    terminate.start(10);
+    const std::vector<std::string> ended = Convert(dlg);
+    ASSERT_EQ(ended.size(), 1u);
+    EXPECT_TRUE(ended[0] == "Converting task has been canceled!  " || ended[0].starts_with(kCompleted))
+        << ended[0];
+    EXPECT_TRUE(FilesIn(temp).empty());
+    EXPECT_FALSE(dlg.isVisible());
 }
