@@ -1,7 +1,7 @@
 // Step 2 of MP3 in segments on several threads, against one encoder over the same WAV; and several
 // sources converted at once by quillet-cli -j.
 
-#include "Mp3Segments.h"
+#include "SegmentJoiner.h"
 #include "AudioSettings.h"
 #include "Encoders.h"
 #include "MediaProbe.h"
@@ -103,18 +103,18 @@ protected:
         SetAppDirectoryForTesting(QUILLET_BIN_DIR);
         g_settings.LoadFrom(dir.File("none.ini"));
         g_settings.m_nMp3BitrateIndex = 8; // 128 kbps
-        SetMp3SegmentPolicy({3, 1.0});
+        SetSegmentPolicy({3, 1.0});
     }
     void TearDown() override {
         WaitForEncoderThreads();
-        SetMp3SegmentPolicy({});
+        SetSegmentPolicy({});
         SetAppDirectoryForTesting("");
     }
 
     // Encodes the WAV with `segments` segments (1: one encoder) into `name`; returns its bytes.
     std::vector<uint8_t> Encode(const std::string& wav, int segments, const std::string& name,
                                 ProgressView& view) {
-        SetMp3SegmentPolicy({segments, 1.0});
+        SetSegmentPolicy({segments, 1.0});
         auto job = std::make_shared<CJobState>();
         job->m_strTempWavPath = wav;
         job->m_strOutputPath = dir.File(name);
