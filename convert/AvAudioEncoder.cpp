@@ -2,6 +2,7 @@
 
 #include "AudioSettings.h"
 #include "AvAudioEnc/AvAudioEnc.h"
+#include "AvSegments.h"
 #include "ChunkLoop.h"
 #include "EncoderLibrary.h"
 #include "Encoders.h"
@@ -81,6 +82,29 @@ int AvEncode(uint32_t format) {
     CTempWavSource source;
     if (!source.Open(job.m_strTempWavPath))
         return FailJob(Format("Error opening %s", job.m_strTempWavPath.c_str()));
+    // Long inputs are encoded in segments on several cores (AAC and Opus); otherwise by one stream.
+    const auto failure = [&](AE_ERR err) {
+        return err == AE_ERR_ENCODER_FAILED || err == AE_ERR_INVALID_PARAMETER
+                   ? Format("aeEncWrite() failed (%lu)", static_cast<unsigned long>(err))
+                   : OpenFailure(err, format, job.m_strOutputPath);
+    };
+    if (auto segments = MakeAvSegmentFormat(module, config, tags, job.m_strOutputPath, failure)) {
+        std::string error;
+        const auto input = OpenTempWavInput(job.m_strTempWavPath, 2, 2);
+        switch (input ? EncodeInSegments(*segments, *input, &error) : SegmentsEnd::NotTried) {
+        case SegmentsEnd::All:
+            source.Close();
+            return FinishJob();
+        case SegmentsEnd::Cancelled:
+            source.Close();
+            return CancelJob();
+        case SegmentsEnd::Failed:
+            source.Close();
+            return FailJob(error);
+        case SegmentsEnd::NotTried:
+            break;
+        }
+    }
     HAE_STREAM stream = 0;
     if (const AE_ERR err = open(&config, &tags, job.m_strOutputPath.c_str(), &stream);
         err != AE_ERR_SUCCESSFUL) {

@@ -146,8 +146,7 @@ int Mp3EncodeProc() {
     if (auto format = MakeMp3SegmentFormat(entries, config, file)) {
         if (auto input = OpenTempWavInput(job.m_strTempWavPath, 2, 2)) {
             std::string error;
-            const size_t slash = job.m_strTempWavPath.rfind('/');
-            switch (EncodeInSegments(*format, *input, job.m_strTempWavPath.substr(0, slash + 1), &error)) {
+            switch (EncodeInSegments(*format, *input, &error)) {
             case SegmentsEnd::All:
                 done = Mp3Written::All;
                 break;

@@ -165,8 +165,7 @@ std::vector<SegmentSpan> PlanSegments(const SegmentGrid& grid, int64_t frames, i
     return spans;
 }
 
-SegmentsEnd EncodeInSegments(ISegmentFormat& format, const ISegmentInput& input, const std::string& scratchFolder,
-                             std::string* error) {
+SegmentsEnd EncodeInSegments(ISegmentFormat& format, const ISegmentInput& input, std::string* error) {
     error->clear();
     const SegmentPolicy policy = GetSegmentPolicy();
     const int64_t frames = input.Frames();
@@ -186,6 +185,8 @@ SegmentsEnd EncodeInSegments(ISegmentFormat& format, const ISegmentInput& input,
         return SegmentsEnd::NotTried;
     loan.Keep(static_cast<int>(spans.size()) - 1);
 
+    const std::string& wav = CurrentJob().m_strTempWavPath;
+    const std::string scratchFolder = wav.substr(0, wav.rfind('/') + 1);
     std::vector<Segment> segments(spans.size());
     // Encoders first: a format's stream may use its scratch file until it is released.
     auto release = [&] {

@@ -134,8 +134,8 @@ enum class SegmentsEnd {
     NotTried,  // nothing written: encode with one stream
 };
 
-SegmentsEnd EncodeInSegments(ISegmentFormat& format, const ISegmentInput& input, const std::string& scratchFolder,
-                             std::string* error);
+// Runs on a job's encoder thread; the scratch files go beside the job's temporary file.
+SegmentsEnd EncodeInSegments(ISegmentFormat& format, const ISegmentInput& input, std::string* error);
 
 // How the input is cut: at most one segment per core the job may use, each at least minSeconds long and the
 // format's minimum. Tests force a number of segments (regardless of the cores) and shorter ones.

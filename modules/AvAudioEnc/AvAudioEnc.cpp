@@ -29,24 +29,34 @@ bool ConfigInRange(const AE_CONFIG& c) {
     }
 }
 
-} // namespace
+AE_ERR CheckConfig(const AE_CONFIG* pConfig) {
+    if (pConfig == nullptr)
+        return AE_ERR_INVALID_PARAMETER;
+    if (pConfig->dwStructSize != sizeof(AE_CONFIG) || pConfig->dwFormat < AE_FORMAT_FLAC ||
+        pConfig->dwFormat > AE_FORMAT_AAC)
+        return AE_ERR_INVALID_CONFIG;
+    return ConfigInRange(*pConfig) ? AE_ERR_SUCCESSFUL : AE_ERR_INVALID_PARAMETER;
+}
 
-AE_EXPORT AE_ERR aeEncOpen(const AE_CONFIG* pConfig, const AE_TAGS* pTags, const char* pszPath,
-                           HAE_STREAM* phStream) {
-    if (pConfig == nullptr || pTags == nullptr || pszPath == nullptr || *pszPath == '\0' ||
-        phStream == nullptr)
+// aeEncOpen, or aeEncOpenSegment when a segment is given.
+AE_ERR OpenStream(const AE_CONFIG* pConfig, const AE_TAGS* pTags, const char* pszPath, const AE_SEGMENT* segment,
+                  int scratchFd, HAE_STREAM* phStream) {
+    if (pTags == nullptr || phStream == nullptr)
         return AE_ERR_INVALID_PARAMETER;
     *phStream = 0;
-    if (pConfig->dwStructSize != sizeof(AE_CONFIG) || pTags->dwStructSize != sizeof(AE_TAGS) ||
-        pConfig->dwFormat < AE_FORMAT_FLAC || pConfig->dwFormat > AE_FORMAT_AAC)
-        return AE_ERR_INVALID_CONFIG;
-    if (!ConfigInRange(*pConfig))
+    const bool writesFile = segment == nullptr || segment->qwOwnFrom == 0;
+    if (writesFile && (pszPath == nullptr || *pszPath == '\0'))
         return AE_ERR_INVALID_PARAMETER;
+    if (const AE_ERR err = CheckConfig(pConfig); err != AE_ERR_SUCCESSFUL)
+        return err;
+    if (pTags->dwStructSize != sizeof(AE_TAGS))
+        return AE_ERR_INVALID_CONFIG;
     // FFmpeg's diagnostics would reach the user's terminal; failures are told by the result codes.
     av_log_set_level(AV_LOG_QUIET);
     try {
         auto stream = std::make_shared<AvAudioStream>();
-        const AE_ERR err = stream->Open(*pConfig, *pTags, pszPath);
+        const AE_ERR err = segment ? stream->OpenSegment(*pConfig, *pTags, pszPath, *segment, scratchFd)
+                                   : stream->Open(*pConfig, *pTags, pszPath);
         if (err != AE_ERR_SUCCESSFUL)
             return err;
         const HAE_STREAM handle = Streams().Add(stream);
@@ -59,6 +69,13 @@ AE_EXPORT AE_ERR aeEncOpen(const AE_CONFIG* pConfig, const AE_TAGS* pTags, const
     } catch (const std::bad_alloc&) {
         return AE_ERR_OUT_OF_MEMORY;
     }
+}
+
+} // namespace
+
+AE_EXPORT AE_ERR aeEncOpen(const AE_CONFIG* pConfig, const AE_TAGS* pTags, const char* pszPath,
+                           HAE_STREAM* phStream) {
+    return OpenStream(pConfig, pTags, pszPath, nullptr, -1, phStream);
 }
 
 AE_EXPORT AE_ERR aeEncWrite(HAE_STREAM hStream, uint32_t nValues, const int16_t* pValues) {
@@ -77,4 +94,62 @@ AE_EXPORT AE_ERR aeEncClose(HAE_STREAM hStream) {
         return AE_ERR_INVALID_HANDLE;
     std::lock_guard lock(stream->m_mutex);
     return stream->Close();
+}
+
+AE_EXPORT AE_ERR aeSegmentGrid(const AE_CONFIG* pConfig, AE_SEGMENT_GRID* pGrid) {
+    if (pGrid == nullptr)
+        return AE_ERR_INVALID_PARAMETER;
+    *pGrid = AE_SEGMENT_GRID{};
+    const AE_ERR err = CheckConfig(pConfig);
+    return err != AE_ERR_SUCCESSFUL ? err : SegmentGridFor(*pConfig, pGrid);
+}
+
+AE_EXPORT AE_ERR aeEncOpenSegment(const AE_CONFIG* pConfig, const AE_TAGS* pTags, const char* pszPath,
+                                  const AE_SEGMENT* pSegment, int nScratchFd, HAE_STREAM* phStream) {
+    if (pSegment == nullptr)
+        return AE_ERR_INVALID_PARAMETER;
+    AE_SEGMENT_GRID grid;
+    if (const AE_ERR err = aeSegmentGrid(pConfig, &grid); err != AE_ERR_SUCCESSFUL)
+        return err;
+    return OpenStream(pConfig, pTags, pszPath, pSegment, nScratchFd, phStream);
+}
+
+AE_EXPORT AE_ERR aeEncEndSegment(HAE_STREAM hStream) {
+    auto stream = Streams().Find(hStream);
+    if (!stream)
+        return AE_ERR_INVALID_HANDLE;
+    std::lock_guard lock(stream->m_mutex);
+    try {
+        return stream->EndSegment();
+    } catch (const std::bad_alloc&) {
+        return AE_ERR_OUT_OF_MEMORY;
+    }
+}
+
+AE_EXPORT AE_ERR aeEncJoinSegment(HAE_STREAM hOutput, HAE_STREAM hLast, HAE_STREAM hNext, uint32_t* pbMet) {
+    if (pbMet == nullptr)
+        return AE_ERR_INVALID_PARAMETER;
+    *pbMet = 0;
+    auto output = Streams().Find(hOutput);
+    auto last = Streams().Find(hLast);
+    auto next = hNext != 0 ? Streams().Find(hNext) : nullptr;
+    if (!output || !last || (hNext != 0 && !next))
+        return AE_ERR_INVALID_HANDLE;
+    if (next == output || next == last)
+        return AE_ERR_INVALID_PARAMETER;
+    // The streams of a join stopped encoding; the locks are taken in one order, the output's first.
+    std::unique_lock outputLock(output->m_mutex);
+    std::unique_lock<std::mutex> lastLock, nextLock;
+    if (last != output)
+        lastLock = std::unique_lock(last->m_mutex);
+    if (next)
+        nextLock = std::unique_lock(next->m_mutex);
+    try {
+        bool met = false;
+        const AE_ERR err = output->JoinSegment(*last, next.get(), &met);
+        *pbMet = met ? 1 : 0;
+        return err;
+    } catch (const std::bad_alloc&) {
+        return AE_ERR_OUT_OF_MEMORY;
+    }
 }

@@ -220,8 +220,9 @@ AE_ERR AvAudioStream::Close() {
     if (m_closed)
         return AE_ERR_INVALID_HANDLE;
     m_closed = true;
+    // A segmented file's packets are in the muxer already: only its end is missing.
     if (m_error == AE_ERR_SUCCESSFUL && m_mux)
-        Finish();
+        m_segment ? Check(WriteTrailer()) : Finish();
     FreeCodec();
     if (!CloseFile())
         Fail(AE_ERR_WRITE_FAULT);
@@ -229,6 +230,12 @@ AE_ERR AvAudioStream::Close() {
 }
 
 AE_ERR AvAudioStream::Finish() {
+    if (Drain() != AE_ERR_SUCCESSFUL)
+        return m_error;
+    return Check(WriteTrailer());
+}
+
+AE_ERR AvAudioStream::Drain() {
     m_partialValues = 0; // half a sample frame cannot be played
     if (m_swr && Convert(nullptr, 0) != AE_ERR_SUCCESSFUL)
         return m_error;
@@ -249,7 +256,7 @@ AE_ERR AvAudioStream::Finish() {
     }
     if (EncodeBuffered(true) != AE_ERR_SUCCESSFUL || Encode(nullptr) != AE_ERR_SUCCESSFUL)
         return m_error;
-    return Check(WriteTrailer());
+    return AE_ERR_SUCCESSFUL;
 }
 
 AE_ERR AvAudioStream::Check(FfmpegError error) {

@@ -1,23 +1,41 @@
 #pragma once
 
 #include "../encoder_common/FfmpegOutput.h"
+#include "../encoder_common/SegmentPackets.h"
 #include "AvAudioEnc.h"
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
 // One output file: the encoder, the resampler where the codec needs another sample format or rate,
 // and the muxer writing through the file descriptor.
 class AvAudioStream : private FfmpegOutput {
 public:
+    AvAudioStream();
+    ~AvAudioStream() override;
+    AvAudioStream(const AvAudioStream&) = delete;
+    AvAudioStream& operator=(const AvAudioStream&) = delete;
+
     AE_ERR Open(const AE_CONFIG& config, const AE_TAGS& tags, const char* path);
     AE_ERR Write(const int16_t* values, uint32_t count);
     // Finishes the file (when nothing failed before) and closes it.
     AE_ERR Close();
 
+    // A stream for one segment (see aeEncOpenSegment); its parts are in AvAudioSegment.cpp.
+    AE_ERR OpenSegment(const AE_CONFIG& config, const AE_TAGS& tags, const char* path, const AE_SEGMENT& segment,
+                       int scratchFd);
+    AE_ERR EndSegment();
+    // On the output stream: appends `next` (null: nothing more) after `last`, its last segment so far.
+    AE_ERR JoinSegment(AvAudioStream& last, AvAudioStream* next, bool* met);
+
     std::mutex m_mutex; // serialises the calls on this stream
 
 private:
+    struct Segment;
+    FfmpegError TakePacket(AVPacket* packet) override;
+    // Encodes the rest of the input and ends the stream, without writing the end of the file.
+    AE_ERR Drain();
     AE_ERR OpenCodec(const AE_CONFIG& config);
     AE_ERR OpenMuxer(const AE_TAGS& tags);
     AE_ERR Finish();
@@ -38,4 +56,9 @@ private:
     uint32_t m_partialValues = 0;
     int64_t m_inputFrames = 0; // whole sample frames taken in
     int64_t m_endFrames = -1;  // the stream's length at the coded rate, once the input has ended
+
+    std::unique_ptr<Segment> m_segment; // null: the whole input in one stream
 };
+
+// aeSegmentGrid for a configuration that was checked.
+AE_ERR SegmentGridFor(const AE_CONFIG& config, AE_SEGMENT_GRID* grid);

@@ -123,20 +123,29 @@ FfmpegError FfmpegOutput::SendFrame(AVFrame* frame) {
     if (avcodec_send_frame(m_codec, frame) < 0)
         return FfmpegError::Encoder;
     for (;;) {
-        int ret = avcodec_receive_packet(m_codec, m_packet);
+        const int ret = avcodec_receive_packet(m_codec, m_packet);
         if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
             return FfmpegError::None;
         if (ret < 0)
             return FfmpegError::Encoder;
-        m_packet->stream_index = 0;
-        av_packet_rescale_ts(m_packet, m_codec->time_base, m_mux->streams[0]->time_base);
-        ret = av_write_frame(m_mux, m_packet);
+        const FfmpegError taken = TakePacket(m_packet);
         av_packet_unref(m_packet);
-        if (const FfmpegError io = IoState(); io != FfmpegError::None)
-            return io;
-        if (ret < 0)
-            return FfmpegError::Encoder;
+        if (taken != FfmpegError::None)
+            return taken;
     }
+}
+
+FfmpegError FfmpegOutput::TakePacket(AVPacket* packet) {
+    return WriteToMuxer(packet);
+}
+
+FfmpegError FfmpegOutput::WriteToMuxer(AVPacket* packet) {
+    packet->stream_index = 0;
+    av_packet_rescale_ts(packet, m_codec->time_base, m_mux->streams[0]->time_base);
+    const int ret = av_write_frame(m_mux, packet);
+    if (const FfmpegError io = IoState(); io != FfmpegError::None)
+        return io;
+    return ret < 0 ? FfmpegError::Encoder : FfmpegError::None;
 }
 
 FfmpegError FfmpegOutput::IoState() const {
