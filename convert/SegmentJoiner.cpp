@@ -232,6 +232,14 @@ SegmentsEnd EncodeInSegments(ISegmentFormat& format, const ISegmentInput& input,
             *error = message;
         stop = true;
     };
+    auto observe = [&](const Segment& s, bool finished) {
+        if (!policy.observe)
+            return true;
+        const std::string message = policy.observe(static_cast<size_t>(&s - segments.data()), finished);
+        if (!message.empty())
+            failSegment(message);
+        return message.empty();
+    };
     // Feeds the segment's encoder up to `to`; false when it stopped early (failure or cancel).
     auto feed = [&](Segment& s, int64_t to, bool countProgress) {
         while (s.pos < to && !stop.load()) {
@@ -251,6 +259,8 @@ SegmentsEnd EncodeInSegments(ISegmentFormat& format, const ISegmentInput& input,
                     Overlap(s.pos, s.pos + static_cast<int64_t>(n), s.span.ownFrom, s.span.ownTo) *
                     static_cast<int64_t>(input.FrameBytes())));
             s.pos += static_cast<int64_t>(n);
+            if (!observe(s, false))
+                return false;
             if (IsCancelRequested()) {
                 stop = true;
                 return false;
@@ -263,7 +273,7 @@ SegmentsEnd EncodeInSegments(ISegmentFormat& format, const ISegmentInput& input,
             return;
         if (const std::string err = s.encoder->Done(s.span.readTo >= frames); !err.empty())
             return failSegment(err);
-        s.finished = true;
+        s.finished = observe(s, true);
     };
     std::vector<std::thread> workers;
     workers.reserve(segments.size() - 1);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -138,10 +139,14 @@ enum class SegmentsEnd {
 SegmentsEnd EncodeInSegments(ISegmentFormat& format, const ISegmentInput& input, std::string* error);
 
 // How the input is cut: at most one segment per core the job may use, each at least minSeconds long and the
-// format's minimum. Tests force a number of segments (regardless of the cores) and shorter ones.
+// format's minimum. Tests force a number of segments (regardless of the cores) and shorter ones, and watch the
+// segments' threads.
 struct SegmentPolicy {
     int forcedSegments = 0; // 0: by the cores
     double minSeconds = 20;
+    // Called on a segment's thread after each chunk (finished false) and once it finished (true); a message
+    // fails the segment.
+    std::function<std::string(size_t segment, bool finished)> observe;
 };
 void SetSegmentPolicy(const SegmentPolicy& policy);
 SegmentPolicy GetSegmentPolicy();
