@@ -32,8 +32,8 @@ public:
     size_t ChunkFrames() const override { return 8192; }
 
     std::string Encode(const void* frames, size_t count) override {
-        const AE_ERR err =
-            m_api.write(m_stream, static_cast<uint32_t>(count * m_channels), static_cast<const int16_t*>(frames));
+        const AE_ERR err = m_api.write(m_stream, static_cast<uint32_t>(count * m_channels),
+                                       static_cast<const int16_t*>(frames));
         return err == AE_ERR_SUCCESSFUL ? "" : m_failure(err);
     }
 
@@ -51,9 +51,11 @@ private:
 
 class AvSegmentFormat : public ISegmentFormat {
 public:
-    AvSegmentFormat(const AvEntries& api, const AE_CONFIG& config, const AE_TAGS& tags, std::string outputPath,
-                    const AE_SEGMENT_GRID& grid, std::function<std::string(AE_ERR)> failure)
-        : m_api(api), m_config(config), m_tags(tags), m_path(std::move(outputPath)), m_failure(std::move(failure)) {
+    AvSegmentFormat(const AvEntries& api, const AE_CONFIG& config, const AE_TAGS& tags,
+                    std::string outputPath, const AE_SEGMENT_GRID& grid,
+                    std::function<std::string(AE_ERR)> failure)
+        : m_api(api), m_config(config), m_tags(tags), m_path(std::move(outputPath)),
+          m_failure(std::move(failure)) {
         m_grid.step = static_cast<int64_t>(grid.qwStep);
         m_grid.warmup = static_cast<int64_t>(grid.qwWarmup);
         m_grid.tail = static_cast<int64_t>(grid.qwTail);
@@ -69,8 +71,8 @@ public:
         segment.qwOwnFrom = static_cast<uint64_t>(span.ownFrom);
         segment.qwOwnTo = span.readTo > span.ownTo ? static_cast<uint64_t>(span.ownTo) : 0;
         HAE_STREAM stream = 0;
-        const AE_ERR err = m_api.open(&m_config, &m_tags, m_path.c_str(), &segment, scratch ? fileno(scratch) : -1,
-                                      &stream);
+        const AE_ERR err =
+            m_api.open(&m_config, &m_tags, m_path.c_str(), &segment, scratch ? fileno(scratch) : -1, &stream);
         if (err != AE_ERR_SUCCESSFUL) {
             *error = m_failure(err);
             return nullptr;
@@ -114,8 +116,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<ISegmentFormat> MakeAvSegmentFormat(void* module, const AE_CONFIG& config, const AE_TAGS& tags,
-                                                    const std::string& outputPath,
+std::unique_ptr<ISegmentFormat> MakeAvSegmentFormat(void* module, const AE_CONFIG& config,
+                                                    const AE_TAGS& tags, const std::string& outputPath,
                                                     std::function<std::string(AE_ERR)> failure) {
     AvEntries api{reinterpret_cast<AESEGMENTGRID>(EncoderEntry(module, "aeSegmentGrid")),
                   reinterpret_cast<AEENCOPENSEGMENT>(EncoderEntry(module, "aeEncOpenSegment")),

@@ -57,7 +57,8 @@ class Mp3SegmentFormat : public ISegmentFormat {
 public:
     Mp3SegmentFormat(const Mp3Entries& api, const BE_CONFIG& config, std::FILE* output, BEPLANSEGMENTS plan,
                      BEINITSEGMENTSTREAM initSegment, BEJOINSEGMENTSTREAMS join)
-        : m_api(api), m_config(config), m_output(output), m_plan(plan), m_initSegment(initSegment), m_join(join) {}
+        : m_api(api), m_config(config), m_output(output), m_plan(plan), m_initSegment(initSegment),
+          m_join(join) {}
 
     // The module plans by itself (warm-up frames after a start of the padding pattern).
     SegmentGrid Grid() const override { return {}; }
@@ -81,8 +82,8 @@ public:
                                           std::string* error) override {
         uint32_t samples = 0, bufferSize = 0;
         HBE_STREAM stream = 0;
-        const BE_ERR err = m_initSegment(&m_config, &m_plans[static_cast<size_t>(index)], &samples, &bufferSize,
-                                         &stream);
+        const BE_ERR err =
+            m_initSegment(&m_config, &m_plans[static_cast<size_t>(index)], &samples, &bufferSize, &stream);
         if (err != BE_ERR_SUCCESSFUL) {
             *error = Format("Error opening encoding stream (%lu)", static_cast<unsigned long>(err));
             return nullptr;
@@ -112,7 +113,9 @@ public:
         for (const Mp3Segment* s : m_streams)
             streams.push_back(s->Stream());
         const BE_ERR err = m_join(streams.data(), static_cast<uint32_t>(streams.size()));
-        return err == BE_ERR_SUCCESSFUL ? "" : Format("beExitStream failed (%lu)", static_cast<unsigned long>(err));
+        return err == BE_ERR_SUCCESSFUL
+                   ? ""
+                   : Format("beExitStream failed (%lu)", static_cast<unsigned long>(err));
     }
 
 private:

@@ -24,7 +24,8 @@ std::string Failure(VB_ERR err) {
 
 class OggSegment : public ISegmentEncoder {
 public:
-    OggSegment(const OggEntries& api, HVB_STREAM stream, uint32_t samples, uint32_t channels, std::FILE* output)
+    OggSegment(const OggEntries& api, HVB_STREAM stream, uint32_t samples, uint32_t channels,
+               std::FILE* output)
         : m_api(api), m_stream(stream), m_samples(samples), m_channels(channels), m_output(output) {}
     ~OggSegment() override {
         uint32_t written = 0;
@@ -71,8 +72,8 @@ private:
 
 class OggSegmentFormat : public ISegmentFormat {
 public:
-    OggSegmentFormat(const OggEntries& api, const VB_CONFIG& config, const VB_COMMENT& comment, std::FILE* output,
-                     const VB_SEGMENT_GRID& grid)
+    OggSegmentFormat(const OggEntries& api, const VB_CONFIG& config, const VB_COMMENT& comment,
+                     std::FILE* output, const VB_SEGMENT_GRID& grid)
         : m_api(api), m_config(config), m_comment(comment), m_output(output),
           m_encodeWarmup(static_cast<int64_t>(grid.qwEncodeWarmup)) {
         m_grid.step = static_cast<int64_t>(grid.qwStep);
@@ -129,12 +130,14 @@ private:
     bool JoinPages(OggSegment& last, OggSegment* next, uint32_t* met, std::string* error) {
         VB_ERR err = VB_ERR_WRITE_FAULT;
         if (std::fflush(m_output) == 0)
-            err = m_api.join(m_first->Stream(), last.Stream(), next ? next->Stream() : 0, fileno(m_output), met);
+            err = m_api.join(m_first->Stream(), last.Stream(), next ? next->Stream() : 0, fileno(m_output),
+                             met);
         if (std::fseek(m_output, 0, SEEK_END) != 0 && err == VB_ERR_SUCCESSFUL)
             err = VB_ERR_WRITE_FAULT;
         if (err == VB_ERR_SUCCESSFUL)
             return true;
-        *error = err == VB_ERR_WRITE_FAULT ? "Output file write error" : "Failed to close the encoder stream!";
+        *error =
+            err == VB_ERR_WRITE_FAULT ? "Output file write error" : "Failed to close the encoder stream!";
         return false;
     }
 

@@ -295,7 +295,8 @@ SegmentsEnd EncodeInSegments(ISegmentFormat& format, const ISegmentInput& input,
     for (size_t next = 1; next < segments.size() && segments[last].finished;) {
         Segment& a = segments[last];
         std::string message;
-        const JoinResult joined = format.Join(*a.encoder, *segments[next].encoder, segments[next].scratch, &message);
+        const JoinResult joined =
+            format.Join(*a.encoder, *segments[next].encoder, segments[next].scratch, &message);
         if (joined == JoinResult::Failed) {
             failSegment(message);
             break;
@@ -307,7 +308,8 @@ SegmentsEnd EncodeInSegments(ISegmentFormat& format, const ISegmentInput& input,
         if (!allEnded || stop.load())
             break;
         // The two do not meet yet: the segment before goes on into the next one's part.
-        const int64_t to = std::min(frames, a.pos + static_cast<int64_t>(a.buffer.size() / input.FrameBytes()));
+        const int64_t to =
+            std::min(frames, a.pos + static_cast<int64_t>(a.buffer.size() / input.FrameBytes()));
         a.finished = feed(a, to, false);
         if (!a.finished)
             break;

@@ -17,8 +17,8 @@
 //
 // Threads and cores: one thread per segment; the first segment runs on the calling thread (the job's encoder
 // thread), the others on job workers (StartJobWorker) for which cores are borrowed (BorrowCores), so that
-// step 1 of other jobs and quillet-cli -j share them. Fewer free cores give fewer segments; an input too short
-// for two segments of the format's minimum stays one (NotTried: the caller encodes with one stream, as
+// step 1 of other jobs and quillet-cli -j share them. Fewer free cores give fewer segments; an input too
+// short for two segments of the format's minimum stays one (NotTried: the caller encodes with one stream, as
 // before). Every call on a segment's encoder is made by one thread at a time.
 //
 // What a format provides (ISegmentFormat):
@@ -28,10 +28,10 @@
 //   - an encoder per segment (Open): the first writes the output file, the others their output into a scratch
 //     file the joiner made for them; each drops its warm-up;
 //   - how two segments join (Join): after every segment has ended, in order, on the calling thread. Where two
-//     streams do not meet at the planned point (their frames do not match there), Join may ask for more of the
-//     segment before (NeedInput): the joiner feeds that segment's encoder the next chunk and asks again; a
-//     segment whose own part the one before has thus covered is dropped, and one that reaches the end of the
-//     input is flushed as the last;
+//     streams do not meet at the planned point (their frames do not match there), Join may ask for more of
+//     the segment before (NeedInput): the joiner feeds that segment's encoder the next chunk and asks again;
+//     a segment whose own part the one before has thus covered is dropped, and one that reaches the end of
+//     the input is flushed as the last;
 //   - how the output ends (Close): complete, or as a cancelled or failed job leaves it.
 //
 // Temporary files: the scratch files are nameless (O_TMPFILE beside the temporary file, or unlinked at once),
@@ -119,8 +119,8 @@ public:
     // Null with a message, or with none when the format cannot do it after all (then one stream encodes).
     virtual std::unique_ptr<ISegmentEncoder> Open(int index, const SegmentSpan& span, std::FILE* scratch,
                                                   std::string* error) = 0;
-    // Appends the output of `next` (which read from its scratch file, where it put it) after the output, whose
-    // last segment so far is `last`.
+    // Appends the output of `next` (which read from its scratch file, where it put it) after the output,
+    // whose last segment so far is `last`.
     virtual JoinResult Join(ISegmentEncoder& last, ISegmentEncoder& next, std::FILE* nextScratch,
                             std::string* error) = 0;
     // Finishes the output after `last`, the last segment joined: complete (every segment joined, the last one
@@ -139,8 +139,8 @@ enum class SegmentsEnd {
 SegmentsEnd EncodeInSegments(ISegmentFormat& format, const ISegmentInput& input, std::string* error);
 
 // How the input is cut: at most one segment per core the job may use, each at least minSeconds long and the
-// format's minimum. Tests force a number of segments (regardless of the cores) and shorter ones, and watch the
-// segments' threads.
+// format's minimum. Tests force a number of segments (regardless of the cores) and shorter ones, and watch
+// the segments' threads.
 struct SegmentPolicy {
     int forcedSegments = 0; // 0: by the cores
     double minSeconds = 20;

@@ -39,8 +39,8 @@ AE_ERR CheckConfig(const AE_CONFIG* pConfig) {
 }
 
 // aeEncOpen, or aeEncOpenSegment when a segment is given.
-AE_ERR OpenStream(const AE_CONFIG* pConfig, const AE_TAGS* pTags, const char* pszPath, const AE_SEGMENT* segment,
-                  int scratchFd, HAE_STREAM* phStream) {
+AE_ERR OpenStream(const AE_CONFIG* pConfig, const AE_TAGS* pTags, const char* pszPath,
+                  const AE_SEGMENT* segment, int scratchFd, HAE_STREAM* phStream) {
     if (pTags == nullptr || phStream == nullptr)
         return AE_ERR_INVALID_PARAMETER;
     *phStream = 0;

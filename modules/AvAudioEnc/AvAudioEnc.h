@@ -45,23 +45,20 @@
  *                        (Opus below 64 kbit/s per stereo pair, or for VoIP: its speech modes carry a state
  *                        from frame to frame that a join would break).
  *   aeEncOpenSegment  -> a stream for one segment, fed its input from qwReadFrom on with aeEncWrite. The
- *                        first segment (qwOwnFrom 0) creates the file at pszPath as aeEncOpen does; the others
- *                        write their packets to nScratchFd (the caller's file, open for reading and writing,
- *                        empty, kept open until the stream is closed). Each drops the packets of its warm-up
- *                        and holds those past qwOwnTo for the join.
- *   aeEncEndSegment   -> the stream's input reached the end of the whole input: encodes what is buffered and
- *                        ends the stream (the last packet's duration ends it exactly).
- *   aeEncJoinSegment  -> after hLast and hNext stopped encoding: appends hNext's packets to the file of
- *                        hOutput (the first segment's stream), whose last segment so far is hLast (hOutput at
- *                        first). The two meet at the first frame, from hLast's qwOwnTo on, that both coded
- *                        alike (AAC: the same window sequence; Opus: the same mode, CELT), so the decoder's
- *                        overlap stays that of one stream, and timestamps run on as in one stream. *pbMet 1:
- *                        joined, hNext is now the last. 0: they do not meet in what hLast has encoded; feed
- *                        hLast more input and join again (its packets that cannot be the meet go to the file
- *                        meanwhile). hNext 0 appends what hLast holds: the end of a file whose last segment
- *                        ended early (a cancelled job) or was fed to the end of the input.
- *   aeEncClose        -> on hOutput: finishes the file (its index, the edit list or the last page). On another
- *                        segment's stream: releases it.
+ *                        first segment (qwOwnFrom 0) creates the file at pszPath as aeEncOpen does; the
+ * others write their packets to nScratchFd (the caller's file, open for reading and writing, empty, kept open
+ * until the stream is closed). Each drops the packets of its warm-up and holds those past qwOwnTo for the
+ * join. aeEncEndSegment   -> the stream's input reached the end of the whole input: encodes what is buffered
+ * and ends the stream (the last packet's duration ends it exactly). aeEncJoinSegment  -> after hLast and
+ * hNext stopped encoding: appends hNext's packets to the file of hOutput (the first segment's stream), whose
+ * last segment so far is hLast (hOutput at first). The two meet at the first frame, from hLast's qwOwnTo on,
+ * that both coded alike (AAC: the same window sequence; Opus: the same mode, CELT), so the decoder's overlap
+ * stays that of one stream, and timestamps run on as in one stream. *pbMet 1: joined, hNext is now the last.
+ * 0: they do not meet in what hLast has encoded; feed hLast more input and join again (its packets that
+ * cannot be the meet go to the file meanwhile). hNext 0 appends what hLast holds: the end of a file whose
+ * last segment ended early (a cancelled job) or was fed to the end of the input. aeEncClose        -> on
+ * hOutput: finishes the file (its index, the edit list or the last page). On another segment's stream:
+ * releases it.
  */
 #ifndef QUILLET_AVAUDIOENC_H
 #define QUILLET_AVAUDIOENC_H
@@ -167,7 +164,8 @@ typedef AE_ERR (*AEENCOPEN)(const AE_CONFIG*, const AE_TAGS*, const char*, HAE_S
 typedef AE_ERR (*AEENCWRITE)(HAE_STREAM, uint32_t, const int16_t*);
 typedef AE_ERR (*AEENCCLOSE)(HAE_STREAM);
 typedef AE_ERR (*AESEGMENTGRID)(const AE_CONFIG*, AE_SEGMENT_GRID*);
-typedef AE_ERR (*AEENCOPENSEGMENT)(const AE_CONFIG*, const AE_TAGS*, const char*, const AE_SEGMENT*, int, HAE_STREAM*);
+typedef AE_ERR (*AEENCOPENSEGMENT)(const AE_CONFIG*, const AE_TAGS*, const char*, const AE_SEGMENT*, int,
+                                   HAE_STREAM*);
 typedef AE_ERR (*AEENCENDSEGMENT)(HAE_STREAM);
 typedef AE_ERR (*AEENCJOINSEGMENT)(HAE_STREAM, HAE_STREAM, HAE_STREAM, uint32_t*);
 

@@ -45,7 +45,8 @@ bool AacKey(const uint8_t* data, int size, uint32_t* key) {
 }
 
 FfmpegError IoError(int error) {
-    return error == ENOSPC || error == EFBIG || error == EDQUOT ? FfmpegError::DiskFull : FfmpegError::WriteFault;
+    return error == ENOSPC || error == EFBIG || error == EDQUOT ? FfmpegError::DiskFull
+                                                                : FfmpegError::WriteFault;
 }
 
 AE_ERR ToResult(FfmpegError error) {
@@ -148,8 +149,9 @@ AE_ERR AvAudioStream::EndSegment() {
         return AE_ERR_INVALID_HANDLE;
     if (m_error != AE_ERR_SUCCESSFUL || Drain() != AE_ERR_SUCCESSFUL)
         return m_error;
-    return m_segment->route.WritesOutput() || m_segment->route.Flush() ? AE_ERR_SUCCESSFUL
-                                                                       : Fail(ToResult(IoError(m_segment->route.Errno())));
+    return m_segment->route.WritesOutput() || m_segment->route.Flush()
+               ? AE_ERR_SUCCESSFUL
+               : Fail(ToResult(IoError(m_segment->route.Errno())));
 }
 
 AE_ERR AvAudioStream::JoinSegment(AvAudioStream& last, AvAudioStream* next, bool* met) {
@@ -203,7 +205,8 @@ AE_ERR AvAudioStream::JoinSegment(AvAudioStream& last, AvAudioStream* next, bool
 AE_ERR SegmentGridFor(const AE_CONFIG& config, AE_SEGMENT_GRID* grid) {
     const uint64_t rate = config.dwSampleRate;
     if (config.dwFormat == AE_FORMAT_OPUS) {
-        if (config.dwOpusApplication != AE_OPUS_AUDIO || config.dwBitrate < (config.dwChannels >= 2 ? 64000u : 80000u))
+        if (config.dwOpusApplication != AE_OPUS_AUDIO ||
+            config.dwBitrate < (config.dwChannels >= 2 ? 64000u : 80000u))
             return AE_ERR_INVALID_CONFIG;
         // Starts where the input's frames fall on the 48 kHz stream's 20 ms frames.
         grid->qwStep = rate / std::gcd<uint64_t>(rate, kOpusRate / kOpusFrame);

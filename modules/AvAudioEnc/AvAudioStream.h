@@ -23,8 +23,8 @@ public:
     AE_ERR Close();
 
     // A stream for one segment (see aeEncOpenSegment); its parts are in AvAudioSegment.cpp.
-    AE_ERR OpenSegment(const AE_CONFIG& config, const AE_TAGS& tags, const char* path, const AE_SEGMENT& segment,
-                       int scratchFd);
+    AE_ERR OpenSegment(const AE_CONFIG& config, const AE_TAGS& tags, const char* path,
+                       const AE_SEGMENT& segment, int scratchFd);
     AE_ERR EndSegment();
     // On the output stream: appends `next` (null: nothing more) after `last`, its last segment so far.
     AE_ERR JoinSegment(AvAudioStream& last, AvAudioStream* next, bool* met);

@@ -13,8 +13,8 @@ StreamTable<VorbisStream>& Streams() {
 }
 
 // vbEncOpen, or vbEncOpenSegment when a segment is given.
-VB_ERR OpenStream(const VB_CONFIG* pConfig, const VB_COMMENT* pComment, const VB_SEGMENT* segment, int scratchFd,
-                  uint32_t* pdwSamples, uint32_t* pdwBufferSize, HVB_STREAM* phStream) {
+VB_ERR OpenStream(const VB_CONFIG* pConfig, const VB_COMMENT* pComment, const VB_SEGMENT* segment,
+                  int scratchFd, uint32_t* pdwSamples, uint32_t* pdwBufferSize, HVB_STREAM* phStream) {
     if (pConfig == nullptr || pComment == nullptr || pdwSamples == nullptr || pdwBufferSize == nullptr ||
         phStream == nullptr)
         return VB_ERR_INVALID_PARAMETER;
@@ -115,9 +115,9 @@ VB_EXPORT VB_ERR vbSegmentGrid(const VB_CONFIG* pConfig, VB_SEGMENT_GRID* pGrid)
     return VB_ERR_SUCCESSFUL;
 }
 
-VB_EXPORT VB_ERR vbEncOpenSegment(const VB_CONFIG* pConfig, const VB_COMMENT* pComment, const VB_SEGMENT* pSegment,
-                                  int nScratchFd, uint32_t* pdwSamples, uint32_t* pdwBufferSize,
-                                  HVB_STREAM* phStream) {
+VB_EXPORT VB_ERR vbEncOpenSegment(const VB_CONFIG* pConfig, const VB_COMMENT* pComment,
+                                  const VB_SEGMENT* pSegment, int nScratchFd, uint32_t* pdwSamples,
+                                  uint32_t* pdwBufferSize, HVB_STREAM* phStream) {
     if (pSegment == nullptr)
         return VB_ERR_INVALID_PARAMETER;
     return OpenStream(pConfig, pComment, pSegment, nScratchFd, pdwSamples, pdwBufferSize, phStream);

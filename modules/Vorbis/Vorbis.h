@@ -57,23 +57,21 @@
  * the signal of the last moments only, so after any transient in that stretch the sizes fall where one stream
  * puts them), then encodes from a few seconds before its own part, for the encoder's state.
  *   vbSegmentGrid     -> where segments may start; how far before its own part a segment's stream is fed
- *                        (qwWarmup), the encoded part of that (qwEncodeWarmup), the tail it runs past its part
- *                        (where the next one may meet it), the shortest part worth a segment.
- *   vbEncOpenSegment  -> a stream for one segment, fed its input from qwReadFrom with vbEncWrite. The first
- *                        segment (qwOwnFrom 0) hands out the file's bytes as vbEncOpen's stream does; the others
- *                        hand out nothing and write their packets to nScratchFd (the caller's file, open for
- *                        reading and writing, empty, kept open until the stream is closed). Each holds its
- *                        packets past qwOwnTo for the join.
- *   vbEncEndSegment   -> the stream's input reached the end of the whole input: it ends the stream.
- *   vbEncJoinSegment  -> after the streams stopped encoding: appends hNext's packets, paged with the
- *                        granule positions of one stream, after the file of hOutput (the first segment's
+ *                        (qwWarmup), the encoded part of that (qwEncodeWarmup), the tail it runs past its
+ * part (where the next one may meet it), the shortest part worth a segment. vbEncOpenSegment  -> a stream for
+ * one segment, fed its input from qwReadFrom with vbEncWrite. The first segment (qwOwnFrom 0) hands out the
+ * file's bytes as vbEncOpen's stream does; the others hand out nothing and write their packets to nScratchFd
+ * (the caller's file, open for reading and writing, empty, kept open until the stream is closed). Each holds
+ * its packets past qwOwnTo for the join. vbEncEndSegment   -> the stream's input reached the end of the whole
+ * input: it ends the stream. vbEncJoinSegment  -> after the streams stopped encoding: appends hNext's
+ * packets, paged with the granule positions of one stream, after the file of hOutput (the first segment's
  *                        stream), whose last segment so far is hLast (hOutput at first). The pages go to
  *                        nOutputFd at its position (the caller has written out every byte handed to it).
  *                        *pbMet 1: joined, hNext is now the last. 0: they do not meet in what hLast has
- *                        encoded; feed hLast more input and join again (its packets that cannot be the meet go
- *                        to the file meanwhile). hNext 0 appends what hLast holds and the last page: the end
- *                        of the file (without the end-of-stream mark when the last segment did not end it).
- *   vbEncClose        -> on a segment's stream (the first one's too) releases it; its bytes are 0.
+ *                        encoded; feed hLast more input and join again (its packets that cannot be the meet
+ * go to the file meanwhile). hNext 0 appends what hLast holds and the last page: the end of the file (without
+ * the end-of-stream mark when the last segment did not end it). vbEncClose        -> on a segment's stream
+ * (the first one's too) releases it; its bytes are 0.
  */
 #ifndef QUILLET_VORBIS_H
 #define QUILLET_VORBIS_H
@@ -201,9 +199,9 @@ typedef struct VB_SEGMENT_GRID {
 } VB_SEGMENT_GRID;
 
 VB_EXPORT VB_ERR vbSegmentGrid(const VB_CONFIG* pConfig, VB_SEGMENT_GRID* pGrid);
-VB_EXPORT VB_ERR vbEncOpenSegment(const VB_CONFIG* pConfig, const VB_COMMENT* pComment, const VB_SEGMENT* pSegment,
-                                  int nScratchFd, uint32_t* pdwSamples, uint32_t* pdwBufferSize,
-                                  HVB_STREAM* phStream);
+VB_EXPORT VB_ERR vbEncOpenSegment(const VB_CONFIG* pConfig, const VB_COMMENT* pComment,
+                                  const VB_SEGMENT* pSegment, int nScratchFd, uint32_t* pdwSamples,
+                                  uint32_t* pdwBufferSize, HVB_STREAM* phStream);
 VB_EXPORT VB_ERR vbEncEndSegment(HVB_STREAM hStream);
 VB_EXPORT VB_ERR vbEncJoinSegment(HVB_STREAM hOutput, HVB_STREAM hLast, HVB_STREAM hNext, int nOutputFd,
                                   uint32_t* pbMet);
@@ -213,8 +211,8 @@ typedef VB_ERR (*VBENCWRITE)(HVB_STREAM, uint32_t, const int16_t*, uint8_t*, uin
 typedef VB_ERR (*VBENCCLOSE)(HVB_STREAM, uint8_t*, uint32_t*);
 typedef VB_ERR (*VBVERSION)(VB_VERSION*);
 typedef VB_ERR (*VBSEGMENTGRID)(const VB_CONFIG*, VB_SEGMENT_GRID*);
-typedef VB_ERR (*VBENCOPENSEGMENT)(const VB_CONFIG*, const VB_COMMENT*, const VB_SEGMENT*, int, uint32_t*, uint32_t*,
-                                   HVB_STREAM*);
+typedef VB_ERR (*VBENCOPENSEGMENT)(const VB_CONFIG*, const VB_COMMENT*, const VB_SEGMENT*, int, uint32_t*,
+                                   uint32_t*, HVB_STREAM*);
 typedef VB_ERR (*VBENCENDSEGMENT)(HVB_STREAM);
 typedef VB_ERR (*VBENCJOINSEGMENT)(HVB_STREAM, HVB_STREAM, HVB_STREAM, int, uint32_t*);
 

@@ -27,12 +27,12 @@ bool WriteFully(int fd, const uint8_t* data, size_t size) {
 
 } // namespace
 
-
-VB_ERR VorbisStream::OpenSegment(const VB_CONFIG& config, const VB_COMMENT& comment, const VB_SEGMENT& segment,
-                                 int scratchFd) {
+VB_ERR VorbisStream::OpenSegment(const VB_CONFIG& config, const VB_COMMENT& comment,
+                                 const VB_SEGMENT& segment, int scratchFd) {
     const bool first = segment.qwOwnFrom == 0;
     if (first ? segment.qwReadFrom != 0 || segment.qwEncodeFrom != 0
-              : scratchFd < 0 || segment.qwReadFrom > segment.qwEncodeFrom || segment.qwEncodeFrom > segment.qwOwnFrom)
+              : scratchFd < 0 || segment.qwReadFrom > segment.qwEncodeFrom ||
+                    segment.qwEncodeFrom > segment.qwOwnFrom)
         return VB_ERR_INVALID_PARAMETER;
     if (segment.qwOwnTo != 0 && segment.qwOwnTo <= segment.qwOwnFrom)
         return VB_ERR_INVALID_PARAMETER;
@@ -85,7 +85,7 @@ bool VorbisStream::TakeSegmentPacket(const ogg_packet& packet) {
 
 VB_ERR VorbisStream::DrainFailure() const {
     return m_segment && (m_segment->writeFailed || m_segment->route.Errno() != 0) ? VB_ERR_WRITE_FAULT
-                                                                                : VB_ERR_ENCODER_FAILED;
+                                                                                  : VB_ERR_ENCODER_FAILED;
 }
 
 VB_ERR VorbisStream::EndSegment() {
@@ -111,7 +111,8 @@ VB_ERR VorbisStream::JoinSegment(VorbisStream& last, VorbisStream* next, int out
     bool written = true;
     // Pages not handed out yet go first.
     auto writeOut = [&] {
-        written = written && WriteFully(outputFd, m_pending.data() + m_pendingPos, m_pending.size() - m_pendingPos);
+        written =
+            written && WriteFully(outputFd, m_pending.data() + m_pendingPos, m_pending.size() - m_pendingPos);
         m_pending.clear();
         m_pendingPos = 0;
         return written;

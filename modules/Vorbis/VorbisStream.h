@@ -101,4 +101,3 @@ struct VorbisStream::Segment {
     const VorbisStream* joining = nullptr;
     std::unique_ptr<SegmentRecordReader> reader;
 };
-

@@ -14,8 +14,8 @@
 // is used by one thread at a time, and a join runs after both streams stopped encoding.
 
 struct SegmentPacket {
-    int64_t position = 0;  // in the joined stream: increasing, and equal where two streams code the same frame
-    int64_t pts = 0;       // timing for the muxer, in the stream's own units, already that of the joined stream
+    int64_t position = 0; // in the joined stream: increasing, and equal where two streams code the same frame
+    int64_t pts = 0; // timing for the muxer, in the stream's own units, already that of the joined stream
     int64_t duration = 0;
     uint32_t flags = 0;
     uint32_t key = 0;      // what has to agree for two streams to meet at this packet
@@ -78,8 +78,8 @@ enum class SegmentMeet { Met, NotYet, Failed };
 
 // Joins the next segment (its records in `next`) after `held`, the held packets of the segment before, each
 // packet handed to `emit` in the joined stream's order. Met: `held` up to the meet and the next one's records
-// after it are emitted. NotYet: no meet among the held packets, which are all emitted (none of them can be the
-// meet any more); more held packets may come with more input, and `next` keeps its place. Failed: `emit`
+// after it are emitted. NotYet: no meet among the held packets, which are all emitted (none of them can be
+// the meet any more); more held packets may come with more input, and `next` keeps its place. Failed: `emit`
 // failed, or the records could not be read.
 SegmentMeet JoinSegmentPackets(std::deque<SegmentPacket>& held, SegmentRecordReader& next,
                                const std::function<bool(const SegmentPacket&)>& emit);
