@@ -459,3 +459,24 @@ TEST_F(CliJobsTest, SeveralSourcesAtOnceOneFailing) {
     EXPECT_NE(err.find("[2/4] bad.avi: cannot read"), std::string::npos) << err;
     EXPECT_EQ(QDir(QString::fromStdString(temp)).count(), 2u); // only . and ..
 }
+
+// A streamed MP4 as a camera or a live recorder writes it (fragments, the index empty), long enough for two
+// segments of Opus and Ogg Vorbis wherever two cores are free: quillet-cli's output lasts exactly as long as
+// the source and decodes without a warning.
+TEST_F(CliJobsTest, LongStreamedSourceToEveryJoinedFormat) {
+    const std::string source = dir.File("live.mp4");
+    ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", ChirpSource(48000, 70), "-c:a", "aac", "-b:a", "128k",
+                           "-movflags", "frag_keyframe+empty_moov+default_base_moof", source.c_str()}));
+    const double seconds = ProbeMediaDuration(source);
+    for (const char* format : {"ogg", "opus"}) {
+        SCOPED_TRACE(format);
+        const std::string output = dir.File(std::string("live.") + format);
+        EXPECT_EQ(RunProgram(std::string(QUILLET_BIN_DIR) + "quillet-cli",
+                             {"--settings", settings, "-q", "-f", format, "-o", output, source}),
+                  0);
+        const Decoded d = Decode(output); // at 44.1 kHz, as step 1 hands it over
+        EXPECT_EQ(d.warnings, "");
+        EXPECT_NEAR(static_cast<double>(d.pcm.Frames()), seconds * kRate, 1.0);
+    }
+    EXPECT_EQ(QDir(QString::fromStdString(temp)).count(), 2u); // only . and ..
+}
