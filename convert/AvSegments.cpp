@@ -55,12 +55,8 @@ public:
                     std::string outputPath, const AE_SEGMENT_GRID& grid,
                     std::function<std::string(AE_ERR)> failure)
         : m_api(api), m_config(config), m_tags(tags), m_path(std::move(outputPath)),
-          m_failure(std::move(failure)) {
-        m_grid.step = static_cast<int64_t>(grid.qwStep);
-        m_grid.warmup = static_cast<int64_t>(grid.qwWarmup);
-        m_grid.tail = static_cast<int64_t>(grid.qwTail);
-        m_grid.minFrames = static_cast<int64_t>(grid.qwMinFrames);
-    }
+          m_failure(std::move(failure)),
+          m_grid(SegmentGrid::Of(grid.qwStep, grid.qwWarmup, grid.qwTail, grid.qwMinFrames)) {}
 
     SegmentGrid Grid() const override { return m_grid; }
 
@@ -69,7 +65,7 @@ public:
         AE_SEGMENT segment{};
         segment.qwReadFrom = static_cast<uint64_t>(span.readFrom);
         segment.qwOwnFrom = static_cast<uint64_t>(span.ownFrom);
-        segment.qwOwnTo = span.readTo > span.ownTo ? static_cast<uint64_t>(span.ownTo) : 0;
+        segment.qwOwnTo = span.last ? 0 : static_cast<uint64_t>(span.ownTo);
         HAE_STREAM stream = 0;
         const AE_ERR err =
             m_api.open(&m_config, &m_tags, m_path.c_str(), &segment, scratch ? fileno(scratch) : -1, &stream);

@@ -74,7 +74,8 @@ public:
         std::vector<SegmentSpan> spans;
         for (const BE_SEGMENT& p : plans)
             spans.push_back({static_cast<int64_t>(p.qwReadFrom / 2), static_cast<int64_t>(p.qwOwnFrom / 2),
-                             static_cast<int64_t>(p.qwOwnTo / 2), static_cast<int64_t>(p.qwReadTo / 2)});
+                             static_cast<int64_t>(p.qwOwnTo / 2), static_cast<int64_t>(p.qwReadTo / 2),
+                             p.dwFrames == 0});
         return spans;
     }
 

@@ -75,12 +75,8 @@ public:
     OggSegmentFormat(const OggEntries& api, const VB_CONFIG& config, const VB_COMMENT& comment,
                      std::FILE* output, const VB_SEGMENT_GRID& grid)
         : m_api(api), m_config(config), m_comment(comment), m_output(output),
-          m_encodeWarmup(static_cast<int64_t>(grid.qwEncodeWarmup)) {
-        m_grid.step = static_cast<int64_t>(grid.qwStep);
-        m_grid.warmup = static_cast<int64_t>(grid.qwWarmup);
-        m_grid.tail = static_cast<int64_t>(grid.qwTail);
-        m_grid.minFrames = static_cast<int64_t>(grid.qwMinFrames);
-    }
+          m_encodeWarmup(static_cast<int64_t>(grid.qwEncodeWarmup)),
+          m_grid(SegmentGrid::Of(grid.qwStep, grid.qwWarmup, grid.qwTail, grid.qwMinFrames)) {}
 
     SegmentGrid Grid() const override { return m_grid; }
 
@@ -91,7 +87,7 @@ public:
         segment.qwEncodeFrom =
             index == 0 ? 0 : static_cast<uint64_t>(std::max(span.readFrom, span.ownFrom - m_encodeWarmup));
         segment.qwOwnFrom = static_cast<uint64_t>(span.ownFrom);
-        segment.qwOwnTo = span.readTo > span.ownTo ? static_cast<uint64_t>(span.ownTo) : 0;
+        segment.qwOwnTo = span.last ? 0 : static_cast<uint64_t>(span.ownTo);
         uint32_t samples = 0, bufferSize = 0;
         HVB_STREAM stream = 0;
         if (m_api.open(&m_config, &m_comment, &segment, scratch ? fileno(scratch) : -1, &samples, &bufferSize,

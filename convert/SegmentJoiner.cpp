@@ -160,6 +160,7 @@ std::vector<SegmentSpan> PlanSegments(const SegmentGrid& grid, int64_t frames, i
         s.readFrom = std::max<int64_t>(0, s.ownFrom - warmup);
         s.ownTo = last ? frames : starts[i + 1];
         s.readTo = last ? frames : std::min(frames, s.ownTo + std::max<int64_t>(grid.tail, 0));
+        s.last = last;
         spans.push_back(s);
     }
     return spans;

@@ -52,6 +52,7 @@ struct SegmentSpan {
     int64_t ownFrom = 0;  // its output carries the input from here
     int64_t ownTo = 0;    // to here: the next segment's ownFrom, or the input's end for the last
     int64_t readTo = 0;   // its input ends here (past ownTo: a tail where the next segment may meet it)
+    bool last = false;    // the last segment: its part ends with the input
 };
 
 // A format's numbers for planning, in input frames.
@@ -60,6 +61,12 @@ struct SegmentGrid {
     int64_t warmup = 0;    // input fed before a segment's own part (at least; rounded up to the step)
     int64_t tail = 0;      // input fed after a segment's own part
     int64_t minFrames = 0; // the shortest own part worth a segment
+
+    // From a module's record of four 64-bit counts.
+    static SegmentGrid Of(uint64_t step, uint64_t warmup, uint64_t tail, uint64_t minFrames) {
+        return {static_cast<int64_t>(step), static_cast<int64_t>(warmup), static_cast<int64_t>(tail),
+                static_cast<int64_t>(minFrames)};
+    }
 };
 
 // Near-even shares of the input for at most `count` segments on the grid, each own part at least minFrames

@@ -130,23 +130,14 @@ AE_EXPORT AE_ERR aeEncJoinSegment(HAE_STREAM hOutput, HAE_STREAM hLast, HAE_STRE
     if (pbMet == nullptr)
         return AE_ERR_INVALID_PARAMETER;
     *pbMet = 0;
-    auto output = Streams().Find(hOutput);
-    auto last = Streams().Find(hLast);
-    auto next = hNext != 0 ? Streams().Find(hNext) : nullptr;
-    if (!output || !last || (hNext != 0 && !next))
-        return AE_ERR_INVALID_HANDLE;
-    if (next == output || next == last)
-        return AE_ERR_INVALID_PARAMETER;
-    // The streams of a join stopped encoding; the locks are taken in one order, the output's first.
-    std::unique_lock outputLock(output->m_mutex);
-    std::unique_lock<std::mutex> lastLock, nextLock;
-    if (last != output)
-        lastLock = std::unique_lock(last->m_mutex);
-    if (next)
-        nextLock = std::unique_lock(next->m_mutex);
     try {
+        SegmentJoinStreams<AvAudioStream> streams(Streams(), hOutput, hLast, hNext);
+        if (streams.found != SegmentJoinStreams<AvAudioStream>::Found::Yes)
+            return streams.found == SegmentJoinStreams<AvAudioStream>::Found::Repeated
+                       ? AE_ERR_INVALID_PARAMETER
+                       : AE_ERR_INVALID_HANDLE;
         bool met = false;
-        const AE_ERR err = output->JoinSegment(*last, next.get(), &met);
+        const AE_ERR err = streams.Output().JoinSegment(streams.Last(), streams.Next(), &met);
         *pbMet = met ? 1 : 0;
         return err;
     } catch (const std::bad_alloc&) {

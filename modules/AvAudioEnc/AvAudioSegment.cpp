@@ -49,21 +49,6 @@ FfmpegError IoError(int error) {
                                                                 : FfmpegError::WriteFault;
 }
 
-AE_ERR ToResult(FfmpegError error) {
-    switch (error) {
-    case FfmpegError::None:
-        return AE_ERR_SUCCESSFUL;
-    case FfmpegError::OutOfMemory:
-        return AE_ERR_OUT_OF_MEMORY;
-    case FfmpegError::DiskFull:
-        return AE_ERR_DISK_FULL;
-    case FfmpegError::WriteFault:
-        return AE_ERR_WRITE_FAULT;
-    default:
-        return AE_ERR_ENCODER_FAILED;
-    }
-}
-
 } // namespace
 
 struct AvAudioStream::Segment {

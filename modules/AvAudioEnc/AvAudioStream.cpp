@@ -40,6 +40,12 @@ FormatChoice ChoiceFor(uint32_t format) {
     }
 }
 
+bool HasText(const char* text) {
+    return text && *text;
+}
+
+} // namespace
+
 AE_ERR ToResult(FfmpegError error) {
     switch (error) {
     case FfmpegError::None:
@@ -54,12 +60,6 @@ AE_ERR ToResult(FfmpegError error) {
         return AE_ERR_ENCODER_FAILED;
     }
 }
-
-bool HasText(const char* text) {
-    return text && *text;
-}
-
-} // namespace
 
 AE_ERR AvAudioStream::Open(const AE_CONFIG& config, const AE_TAGS& tags, const char* path) {
     m_format = config.dwFormat;

@@ -60,5 +60,8 @@ private:
     std::unique_ptr<Segment> m_segment; // null: the whole input in one stream
 };
 
+// The module's code for a failure of the FFmpeg core.
+AE_ERR ToResult(FfmpegError error);
+
 // aeSegmentGrid for a configuration that was checked.
 AE_ERR SegmentGridFor(const AE_CONFIG& config, AE_SEGMENT_GRID* grid);

@@ -140,23 +140,14 @@ VB_EXPORT VB_ERR vbEncJoinSegment(HVB_STREAM hOutput, HVB_STREAM hLast, HVB_STRE
     if (pbMet == nullptr || nOutputFd < 0)
         return VB_ERR_INVALID_PARAMETER;
     *pbMet = 0;
-    auto output = Streams().Find(hOutput);
-    auto last = Streams().Find(hLast);
-    auto next = hNext != 0 ? Streams().Find(hNext) : nullptr;
-    if (!output || !last || (hNext != 0 && !next))
-        return VB_ERR_INVALID_HANDLE;
-    if (next == output || next == last)
-        return VB_ERR_INVALID_PARAMETER;
     try {
-        // The streams of a join stopped encoding; the locks are taken in one order, the output's first.
-        std::unique_lock outputLock(output->m_mutex);
-        std::unique_lock<std::mutex> lastLock, nextLock;
-        if (last != output)
-            lastLock = std::unique_lock(last->m_mutex);
-        if (next)
-            nextLock = std::unique_lock(next->m_mutex);
+        SegmentJoinStreams<VorbisStream> streams(Streams(), hOutput, hLast, hNext);
+        if (streams.found != SegmentJoinStreams<VorbisStream>::Found::Yes)
+            return streams.found == SegmentJoinStreams<VorbisStream>::Found::Repeated
+                       ? VB_ERR_INVALID_PARAMETER
+                       : VB_ERR_INVALID_HANDLE;
         bool met = false;
-        const VB_ERR err = output->JoinSegment(*last, next.get(), nOutputFd, &met);
+        const VB_ERR err = streams.Output().JoinSegment(streams.Last(), streams.Next(), nOutputFd, &met);
         *pbMet = met ? 1 : 0;
         return err;
     } catch (const std::bad_alloc&) {
