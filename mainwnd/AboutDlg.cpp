@@ -15,8 +15,10 @@
 
 CAboutDlg::CAboutDlg(QWidget* parent)
     : QDialog(parent), m_icon(new QLabel(this)), m_version(new QLabel(this)),
-      m_description(
-          new QLabel(QStringLiteral("Saves the sound of your videos as MP3, WAV, Ogg Vorbis or WMA."), this)),
+      m_description(new QLabel(
+          QStringLiteral(
+              "Saves the sound of your videos as MP3, WAV, Ogg Vorbis, WMA, FLAC, Opus or AAC (M4A)."),
+          this)),
       m_linkHomepage(new CHyperlinkLabel(QStringLiteral("Visit Quillet homepage"), this)),
       m_linkSupport(new CHyperlinkLabel(QStringLiteral("Technical Support"), this)),
       m_btnOk(new QPushButton(QStringLiteral("OK"), this)) {

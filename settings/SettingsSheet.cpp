@@ -413,7 +413,7 @@ CMyPropertyPage3::CMyPropertyPage3(QWidget* parent) : CPropertyPage(IDD, QString
     m_comboMinBitrate =
         AddLabelledList(IDC_OGG_MIN_BITRATE, QStringLiteral("Minimum bitrate"), OggBitrateItems(), 8);
     m_comboNominalBitrate =
-        AddLabelledList(IDC_OGG_NOMINAL_BITRATE, QStringLiteral("Norminal bitrate"), OggBitrateItems(), 24);
+        AddLabelledList(IDC_OGG_NOMINAL_BITRATE, QStringLiteral("Nominal bitrate"), OggBitrateItems(), 24);
     m_comboMaxBitrate =
         AddLabelledList(IDC_OGG_MAX_BITRATE, QStringLiteral("Maximum bitrate"), OggBitrateItems(), 40);
     m_comboMode = AddLabelledList(IDC_OGG_MODE, QStringLiteral("Mode"), OggModeItems(), 60);
