@@ -52,9 +52,12 @@ public:
     using CValueAccessible::CValueAccessible;
     CWaveformCtrl* Strip() const { return static_cast<CWaveformCtrl*>(widget()); }
 
+    // What the strip shows, then how to use it (its tooltip).
     QString text(QAccessible::Text t) const override {
         const QString own = CValueAccessible::text(t);
-        return t == QAccessible::Description && own.isEmpty() ? Strip()->Describe() : own;
+        if (t != QAccessible::Description || !widget()->accessibleDescription().isEmpty())
+            return own;
+        return own.isEmpty() ? Strip()->Describe() : Strip()->Describe() + QStringLiteral(". ") + own;
     }
     void setCurrentValue(const QVariant& value) override { emit Strip()->TimePicked(value.toDouble()); }
     QVariant minimumValue() const override { return Span().first; }
@@ -78,6 +81,8 @@ QAccessibleInterface* Factory(const QString& className, QObject* object) {
         return new CSliderAccessible(widget);
     if (className == QLatin1String("CWaveformCtrl"))
         return new CWaveformAccessible(widget);
+    if (className == QLatin1String("CSeparatorLine"))
+        return new QAccessibleWidget(widget, QAccessible::Separator);
     return nullptr;
 }
 

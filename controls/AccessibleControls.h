@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QFrame>
+
 // Qt's accessibility for the controls that draw themselves, which assistive technology would otherwise
 // meet as unnamed "filler": the drawn slider and the waveform strip are sliders, with a value (the
 // slider's position in the unit its owner set, seconds in the main window; the waveform's play position
@@ -9,3 +11,14 @@
 // Install once, on the GUI thread, before the controls are first asked for; installing again changes
 // nothing.
 void InstallControlAccessibility();
+
+// A line between groups of controls (a sunken horizontal or vertical frame), which assistive technology
+// knows as a separator rather than as an unnamed frame.
+class CSeparatorLine : public QFrame {
+    Q_OBJECT
+public:
+    CSeparatorLine(Shape shape, QWidget* parent) : QFrame(parent) {
+        setFrameShape(shape);
+        setFrameShadow(QFrame::Sunken);
+    }
+};

@@ -31,7 +31,11 @@ CAnnouncer::CAnnouncer(QWidget* parent) : QLabel(parent) {
 }
 
 void CAnnouncer::Announce(const QString& text) {
-    setText(text);
+    // A label tells of a new text itself, and of the same text again not at all.
+    if (text != this->text()) {
+        setText(text);
+        return;
+    }
     QAccessibleEvent event(this, QAccessible::NameChanged);
     QAccessible::updateAccessibility(&event);
 }

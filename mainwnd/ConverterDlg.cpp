@@ -1,6 +1,7 @@
 #include "ConverterDlg.h"
 
 #include "AboutDlg.h"
+#include "AccessibleControls.h"
 #include "AppConfig.h"
 #include "AudioSettings.h"
 #include "DialogUnits.h"
@@ -132,9 +133,7 @@ void CConverterDlg::BuildControls() {
         button.setAutoDefault(false); // no default button: Enter presses only a focused one
     }
     auto separator = [&](QFrame::Shape shape, int x, int y, int w, int h) {
-        auto* line = new QFrame(this);
-        line->setFrameShape(shape);
-        line->setFrameShadow(QFrame::Sunken);
+        auto* line = new CSeparatorLine(shape, this);
         line->setGeometry(DluToPixels(font, x, y, w, h));
     };
     separator(QFrame::VLine, 135, 3, 1, 39);

@@ -132,7 +132,7 @@ TEST(Startup, StopsOnABrokenComponentAndOtherwiseRunsTheWindow) {
 // One window at a time, that only the program closes, and stopping twice is harmless.
 TEST(WaitIndicator, OneWindowThatOnlyTheProgramCloses) {
     StartWaitIndicator("first");
-    StartWaitIndicator("Opening the source file, please waiting");
+    StartWaitIndicator("Opening the source file, please wait");
     CWaitDlg* dlg = GetWaitIndicator();
     for (Qt::Key key : {Qt::Key_Return, Qt::Key_Escape})
         QTest::keyClick(dlg, key);
