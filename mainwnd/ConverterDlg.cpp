@@ -4,6 +4,7 @@
 #include "AccessibleControls.h"
 #include "AppConfig.h"
 #include "AudioSettings.h"
+#include "CoverArt.h"
 #include "DialogUnits.h"
 #include "FileDialogEx.h"
 #include "FileManager.h"
@@ -474,6 +475,7 @@ void CConverterDlg::SetStartMark(double seconds) {
     }
     SetLabel(m_labelMarked, " Marked Time:" + FormatTime(MarkedLength(m_dStartTime, m_dEndTime)));
     ShowMarks();
+    AnnounceMarks();
 }
 
 void CConverterDlg::OnEndTime() {
@@ -492,6 +494,7 @@ void CConverterDlg::SetEndMark(double seconds) {
     }
     SetLabel(m_labelMarked, " Marked Time:" + FormatTime(MarkedLength(m_dStartTime, m_dEndTime)));
     ShowMarks();
+    AnnounceMarks();
 }
 
 void CConverterDlg::OnClear() {
@@ -503,6 +506,7 @@ void CConverterDlg::OnClear() {
     SetLabel(m_labelEnd, " End Time:  " + FormatTime(m_dDuration));
     SetLabel(m_labelMarked, " Marked Time:" + FormatTime(m_dDuration));
     ShowMarks();
+    AnnounceMarks();
 }
 
 void CConverterDlg::OnTimer() {
@@ -532,6 +536,7 @@ void CConverterDlg::OnPlayStateChange(int, int newState) {
             m_picture.hide();
             m_pAccess->DescribePreview(QStringLiteral("Video of ") + name);
         } else {
+            m_preview.SetCover(ReadFrontCover(m_strSourcePath));
             ShowPicture();
             m_picture.show();
             m_player.hide();
@@ -716,4 +721,10 @@ void CConverterDlg::ShowPicture() {
 void CConverterDlg::OnRecentFiles() {
     RunRecentFilesMenu(this, m_btnOpen.mapToGlobal(m_btnOpen.rect().bottomLeft()),
                        [this](const std::string& path) { OpenSource(path); });
+}
+
+void CConverterDlg::AnnounceMarks() {
+    m_status.Announce(QString::fromStdString("Marked from " + FormatTime(m_dStartTime) + " to " +
+                                             FormatTime(m_dEndTime) + ", " +
+                                             FormatTime(MarkedLength(m_dStartTime, m_dEndTime))));
 }

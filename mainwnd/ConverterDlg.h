@@ -166,6 +166,8 @@ private:
     // Moves the tag texts between the edits and the members ("data exchange").
     void UpdateData(bool saveAndValidate);
     void ShowMarks();
+    // Tells the status line the marks after a marking command.
+    void AnnounceMarks();
     // Slider, marks and labels for m_dDuration: all anew after an Open, or once a duration that was
     // unknown becomes known.
     void ShowDuration(bool opened);
