@@ -1,8 +1,8 @@
 #include "AboutDlg.h"
 
-#include "AppConfig.h"
 #include "AudioSettings.h"
 #include "DialogUnits.h"
+#include "HelpWindow.h"
 #include "HyperlinkLabel.h"
 #include "IniFile.h"
 #include "QuilletResources.h"
@@ -65,8 +65,8 @@ void CAboutDlg::OnInitDialog() {
     ExemptFromSkin(m_linkSupport);
 
     m_version->setText(QStringLiteral("Quillet ") + ReadAppVersion());
-    m_linkHomepage->SetURL(QString::fromUtf8(kHomepageUrl));
-    m_linkSupport->SetURL(QString::fromUtf8(kSupportAddress));
+    m_linkHomepage->SetURL(ProductPageUrl());
+    m_linkSupport->SetURL(SupportUrl());
     m_linkHomepage->SetUnderline(CHyperlinkLabel::ulAlways);
     m_linkSupport->SetUnderline(CHyperlinkLabel::ulAlways);
     m_btnOk->setFocus();

@@ -2,7 +2,6 @@
 
 #include "AboutDlg.h"
 #include "AccessibleControls.h"
-#include "AppConfig.h"
 #include "AudioSettings.h"
 #include "CoverArt.h"
 #include "DialogUnits.h"
@@ -667,7 +666,12 @@ void CConverterDlg::OnAbout() {
 }
 
 void CConverterDlg::OnHomepage() {
-    CHyperlinkLabel::GotoURL(QString::fromLatin1(kHomepageUrl), 0);
+    const QString page = ProductPageUrl();
+    // Without a home page of its own, the program's own help, in its own window.
+    if (QUrl(page).isLocalFile())
+        ShowHelp(this);
+    else
+        CHyperlinkLabel::GotoURL(page, 0);
 }
 
 void CConverterDlg::OnHelp() {

@@ -222,8 +222,11 @@ CMyPropertyPage0::CMyPropertyPage0(QWidget* parent) : CPropertyPage(IDD, QString
 
     for (CImageButton* b : {m_btnBrowseOutput, m_btnBrowseTemp})
         b->setAutoDefault(false);
+    // Buttons with a picture only: their tooltips are their names.
     m_btnBrowseOutput->setToolTip(QStringLiteral("Choose the output folder"));
     m_btnBrowseTemp->setToolTip(QStringLiteral("Choose the temporary folder"));
+    for (CImageButton* b : {m_btnBrowseOutput, m_btnBrowseTemp})
+        b->setAccessibleName(b->toolTip());
 
     connect(same, &QRadioButton::clicked, this, &CMyPropertyPage0::OnRadioSameAsSource);
     connect(custom, &QRadioButton::clicked, this, &CMyPropertyPage0::OnRadioCustom);
