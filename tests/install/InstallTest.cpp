@@ -226,6 +226,7 @@ TEST(DropTest, OneDroppedFileOpensAsWithOpen) {
     EXPECT_TRUE(WaitFor([&] { return dlg.m_bFileLoaded == 1; }, 30000));
     EXPECT_EQ(dlg.m_strSourcePath, source);
     EXPECT_EQ(dlg.windowTitle(), "dropped é.mkv - Quillet");
+    EXPECT_EQ(g_settings.m_recentFiles.front(), source);
     EXPECT_EQ(messages.Count(), 0u);
     SetAppDirectoryForTesting("");
 }

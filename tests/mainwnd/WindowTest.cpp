@@ -209,7 +209,10 @@ TEST(MainWindow, TabWalksEveryControlInReadingOrderWithNamesAndRoles) {
 TEST(MainWindow, ComesBackWhereItWasAndNamesNoFileInItsTitle) {
     TempDir dir;
     SetAppDirectoryForTesting(dir.Path());
-    WriteFileText(dir.File("param.ini"), "[Window]\nLeft=40\nTop=30\nWidth=700\nHeight=520\nMaximized=0\n");
+    // The recent files come back too, each once and only by its full path.
+    WriteFileText(dir.File("param.ini"),
+                  "[Window]\nLeft=40\nTop=30\nWidth=700\nHeight=520\nMaximized=0\n"
+                  "[Recent Files]\nFile1=/a.mkv\nFile2=b.mkv\nFile3=/a.mkv\nFile4=/c.mp3\n");
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     {
         CConverterDlg dlg;
@@ -224,6 +227,7 @@ TEST(MainWindow, ComesBackWhereItWasAndNamesNoFileInItsTitle) {
     EXPECT_NE(saved.find("[Window]\nLeft=60\nTop=50\nWidth=720\nHeight=530\nMaximized=1\n"),
               std::string::npos)
         << saved;
+    EXPECT_NE(saved.find("[Recent Files]\nFile1=/a.mkv\nFile2=/c.mp3\n["), std::string::npos) << saved;
     {
         CConverterDlg dlg;
         EXPECT_EQ(dlg.windowState() & Qt::WindowMaximized, Qt::WindowMaximized);
