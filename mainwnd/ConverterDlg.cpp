@@ -81,6 +81,11 @@ std::string DraggedFile(const QMimeData* data) {
     return QFile::encodeName(urls.front().toLocalFile()).toStdString();
 }
 
+// A file's name as the user reads it (the path holds the bytes the file system has).
+QString DisplayName(const std::string& path) {
+    return QFileInfo(QFile::decodeName(QByteArray::fromStdString(path))).fileName();
+}
+
 // End minus start, rounded to the microsecond: 50.3 - 20.3 is 29.999999999999996 in doubles, which the
 // tenths (truncated) would show as 29.9.
 double MarkedLength(double start, double end) {
@@ -387,8 +392,8 @@ void CConverterDlg::OpenSource(const std::string& path) {
         ShowMessage(
             "This RealMedia file cannot be opened: the FFmpeg libraries of this system have no RealMedia "
             "demuxer or no RealAudio decoder.\nPlease install the complete FFmpeg libraries of your "
-            "distribution (on Debian and Ubuntu: libavformat59 and libavcodec59 or libavcodec-extra59), "
-            "and then try it again.",
+            "distribution (on Debian and Ubuntu: " +
+                FfmpegPackages() + "), and then try it again.",
             MsgButtons::Ok, this, MsgIcon::Warning);
         return;
     }
@@ -396,7 +401,7 @@ void CConverterDlg::OpenSource(const std::string& path) {
     m_bFileLoaded = 0;
     m_bPlayerShown = 0;
     ShowTitle(true);
-    m_status.Announce(QStringLiteral("Opening ") + QFileInfo(QFile::decodeName(path.c_str())).fileName());
+    m_status.Announce(QStringLiteral("Opening ") + DisplayName(path));
     StartWaitIndicator("Opening the source file, please wait");
     m_player.SetFileName(m_strSourcePath);
     OnSourceSet();
@@ -529,7 +534,7 @@ void CConverterDlg::OnPlayStateChange(int, int newState) {
     // playback may reach the stopped state without ever being seen playing.
     if (IsPreviewState(newState) && !m_bPlayerShown) {
         m_bFileLoaded = 1;
-        const QString name = QFileInfo(QFile::decodeName(m_strSourcePath.c_str())).fileName();
+        const QString name = DisplayName(m_strSourcePath);
         if (m_player.GetPictureWidth() > 0) {
             m_player.show();
             m_picture.hide();
@@ -571,8 +576,7 @@ void CConverterDlg::OnPlayerError() {
     m_bFileLoaded = 0;
     m_positionTimer.stop();
     ShowTitle(false);
-    m_status.Announce(QFileInfo(QFile::decodeName(m_strSourcePath.c_str())).fileName() +
-                      QStringLiteral(" could not be opened"));
+    m_status.Announce(DisplayName(m_strSourcePath) + QStringLiteral(" could not be opened"));
     SetLabel(m_labelPosition, " 00:00:00.0 / 00:00:00.0");
     SetLabel(m_labelStart, kZeroStart);
     SetLabel(m_labelEnd, " End Time:  00:00:00.0");
@@ -639,8 +643,7 @@ void CConverterDlg::OnConvert() {
     dlg.m_strTempWavPath = tempWav ? tempWav->Path() : tempFolder + CTempWavFile::kName;
     dlg.m_tempWav = tempWav;
     if (dlg.exec() == IDOK) {
-        m_status.Announce(QStringLiteral("Converted, saved as ") +
-                          QFileInfo(QFile::decodeName(dlg.m_strOutputPath.c_str())).fileName());
+        m_status.Announce(QStringLiteral("Converted, saved as ") + DisplayName(dlg.m_strOutputPath));
         if (ShowMessage("Completed converting! \n\nThe output audio file has been saved to:\n" +
                             dlg.m_strOutputPath,
                         MsgButtons::OkShowFolder, this) == IDSHOWFOLDER)
@@ -713,7 +716,7 @@ void CConverterDlg::OnDestroy() {
 }
 
 void CConverterDlg::ShowTitle(bool withFile) {
-    const QString name = QFileInfo(QFile::decodeName(m_strSourcePath.c_str())).fileName();
+    const QString name = DisplayName(m_strSourcePath);
     setWindowTitle(withFile && !name.isEmpty() ? name + QStringLiteral(" - Quillet")
                                                : QStringLiteral("Quillet"));
 }
