@@ -1,6 +1,7 @@
 #include "TempWav.h"
 
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -42,6 +43,31 @@ std::shared_ptr<CTempWavFile> CTempWavFile::Reserve(const std::string& folder) {
             break; // a folder that cannot take files at all
     }
     return nullptr;
+}
+
+int CTempWavFile::RemoveStale(const std::string& folder) {
+    DIR* dir = opendir(folder.c_str());
+    if (!dir)
+        return 0;
+    int removed = 0;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != kName && !(name.starts_with("qlt_temp_") && name.ends_with(".wav")))
+            continue;
+        const std::string path = folder + name;
+        const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        // Locked by us, it is no one's; still the file the name gives, it may go.
+        struct stat st, now;
+        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
+            flock(fd, LOCK_EX | LOCK_NB) == 0 && lstat(path.c_str(), &now) == 0 && now.st_dev == st.st_dev &&
+            now.st_ino == st.st_ino && unlink(path.c_str()) == 0)
+            ++removed;
+        close(fd);
+    }
+    closedir(dir);
+    return removed;
 }
 
 CTempWavFile::~CTempWavFile() {

@@ -7,6 +7,7 @@ extern "C" {
 }
 
 #include <new>
+#include <string>
 
 namespace {
 
@@ -29,7 +30,19 @@ bool ConfigInRange(const AE_CONFIG& c) {
     }
 }
 
+thread_local std::string t_errorText;
+
+// The result, with the stream's reason kept for aeEncErrorText when it is a failure.
+AE_ERR Result(AE_ERR err, const AvAudioStream* stream) {
+    t_errorText = err == AE_ERR_SUCCESSFUL || !stream ? std::string() : stream->ErrorText();
+    return err;
+}
+
 } // namespace
+
+AE_EXPORT const char* aeEncErrorText(void) {
+    return t_errorText.c_str();
+}
 
 AE_EXPORT AE_ERR aeEncOpen(const AE_CONFIG* pConfig, const AE_TAGS* pTags, const char* pszPath,
                            HAE_STREAM* phStream) {
@@ -48,7 +61,7 @@ AE_EXPORT AE_ERR aeEncOpen(const AE_CONFIG* pConfig, const AE_TAGS* pTags, const
         auto stream = std::make_shared<AvAudioStream>();
         const AE_ERR err = stream->Open(*pConfig, *pTags, pszPath);
         if (err != AE_ERR_SUCCESSFUL)
-            return err;
+            return Result(err, stream.get());
         const HAE_STREAM handle = Streams().Add(stream);
         if (handle == 0) {
             stream->Close();
@@ -68,7 +81,7 @@ AE_EXPORT AE_ERR aeEncWrite(HAE_STREAM hStream, uint32_t nValues, const int16_t*
     if (pValues == nullptr && nValues > 0)
         return AE_ERR_INVALID_PARAMETER;
     std::lock_guard lock(stream->m_mutex);
-    return stream->Write(pValues, nValues);
+    return Result(stream->Write(pValues, nValues), stream.get());
 }
 
 AE_EXPORT AE_ERR aeEncClose(HAE_STREAM hStream) {
@@ -76,5 +89,5 @@ AE_EXPORT AE_ERR aeEncClose(HAE_STREAM hStream) {
     if (!stream)
         return AE_ERR_INVALID_HANDLE;
     std::lock_guard lock(stream->m_mutex);
-    return stream->Close();
+    return Result(stream->Close(), stream.get());
 }

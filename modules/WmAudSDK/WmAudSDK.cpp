@@ -54,12 +54,17 @@ bool IsSameGuid(const WMGUID& a, const WMGUID& b) {
     return std::memcmp(&a, &b, sizeof(WMGUID)) == 0;
 }
 
-// UTF-32 to UTF-8; false for surrogates and values beyond Unicode.
+thread_local std::string t_errorText;
+
+// UTF-32 to UTF-8, with U+DC80..U+DCFF back to the bytes they stand for; false for other surrogates
+// and values beyond Unicode.
 bool WideToUtf8(const wchar_t* text, std::string& out) {
     out.clear();
     for (; *text; ++text) {
         uint32_t c = static_cast<uint32_t>(*text);
-        if (c < 0x80) {
+        if (c >= 0xDC80 && c <= 0xDCFF) {
+            out += static_cast<char>(c - 0xDC00);
+        } else if (c < 0x80) {
             out += static_cast<char>(c);
         } else if (c < 0x800) {
             out += static_cast<char>(0xC0 | (c >> 6));
@@ -155,6 +160,7 @@ WMRESULT CAudioWriter::Create(const std::string& path, CAudioWriter** writer) {
     self->m_createdFile = stat(path.c_str(), &st) != 0 && errno == ENOENT;
     self->m_fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (self->m_fd < 0) {
+        t_errorText = std::strerror(errno);
         delete self;
         return WM_E_CANNOT_CREATE;
     }
@@ -338,6 +344,7 @@ WMRESULT CAudioWriter::Check(FfmpegError error) {
 WMRESULT CAudioWriter::Fail(WMRESULT result) {
     if (m_error >= 0)
         m_error = result;
+    t_errorText = ErrorText();
     return m_error;
 }
 
@@ -356,6 +363,8 @@ WMRESULT CAudioWriter::Finish() {
             Check(WriteTrailer());
         }
     }
+    if (m_error == WM_E_DISK_FULL || m_error == WM_E_WRITE_FAULT)
+        FinishAfterWriteError(); // so that what was written plays
     FreeCodec();
     if (!CloseFile())
         Fail(WM_E_WRITE_FAULT);
@@ -365,7 +374,12 @@ WMRESULT CAudioWriter::Finish() {
 
 } // namespace
 
+WMAUDSDK_API const char* WMAudioErrorText() {
+    return t_errorText.c_str();
+}
+
 WMAUDSDK_API long WMAudioCreateWriter(const wchar_t* path, IWMAudioWriter** writer) {
+    t_errorText.clear();
     if (!path || !writer)
         return WM_E_POINTER;
     *writer = nullptr;
