@@ -75,7 +75,8 @@ std::string BytesFromText(const QString& text) {
     out.reserve(static_cast<size_t>(text.size()));
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t u = text[i].unicode();
-        if (QChar::isHighSurrogate(u) && i + 1 < text.size() && QChar::isLowSurrogate(text[i + 1].unicode())) {
+        if (QChar::isHighSurrogate(u) && i + 1 < text.size() &&
+            QChar::isLowSurrogate(text[i + 1].unicode())) {
             AppendUtf8(out, QChar::surrogateToUcs4(u, text[i + 1].unicode()));
             ++i;
         } else if (u >= kEscapeBase + 0x80 && u <= kEscapeBase + 0xFF) {

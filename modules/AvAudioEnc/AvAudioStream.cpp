@@ -72,7 +72,7 @@ AE_ERR AvAudioStream::Open(const AE_CONFIG& config, const AE_TAGS& tags, const c
     // The file is made only once the encoder is ready, so a refused setting leaves nothing behind.
     struct stat st;
     const bool existed = stat(path, &st) == 0;
-    m_fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    m_fd = open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666); // read too: see FinishAfterFailure
     if (m_fd < 0) {
         NoteError(AVERROR(errno));
         return AE_ERR_CANNOT_CREATE;

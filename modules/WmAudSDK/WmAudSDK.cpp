@@ -255,6 +255,7 @@ WMRESULT CAudioWriter::Start(const Profile& profile) {
     // Bit-exact keeps the muxer from adding an "encoder" tag: the file carries no tags at all.
     if (WMRESULT r = ToResult(OpenMuxer(asf, kIoBufferSize, AVFMT_FLAG_BITEXACT)); r < 0)
         return r;
+    m_flushEachPacket = true; // the header's duration counts what ASF was given, not what was written
     if (WMRESULT r = ToResult(WriteHeader(nullptr)); r < 0)
         return r;
 

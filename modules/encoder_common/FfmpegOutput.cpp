@@ -179,6 +179,11 @@ FfmpegError FfmpegOutput::SendFrame(AVFrame* frame) {
             NoteError(ret);
             return FfmpegError::Encoder;
         }
+        if (m_flushEachPacket) {
+            avio_flush(m_io);
+            if (const FfmpegError io = IoState(); io != FfmpegError::None)
+                return io;
+        }
         m_packetEnds.push_back({avio_tell(m_io), samplesEnd});
     }
 }

@@ -58,6 +58,9 @@ protected:
 
     int m_fd = -1;
     int m_ioErrno = 0;
+    // Each packet goes to the file as soon as the muxer gives it out, for muxers whose ending states a
+    // length counted from every packet they were given (ASF): a full disk then loses at most one.
+    bool m_flushEachPacket = false;
     int64_t m_sentFrames = 0; // samples handed to the encoder, at the coded rate
 
     AVCodecContext* m_codec = nullptr;
