@@ -6,8 +6,8 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include <cstdio>
 #include <new>
-#include <string>
 
 namespace {
 
@@ -30,18 +30,20 @@ bool ConfigInRange(const AE_CONFIG& c) {
     }
 }
 
-thread_local std::string t_errorText;
+// Plain storage, as a thread-local with a destructor would pin the module.
+thread_local char t_errorText[256];
 
 // The result, with the stream's reason kept for aeEncErrorText when it is a failure.
 AE_ERR Result(AE_ERR err, const AvAudioStream* stream) {
-    t_errorText = err == AE_ERR_SUCCESSFUL || !stream ? std::string() : stream->ErrorText();
+    std::snprintf(t_errorText, sizeof t_errorText, "%s",
+                  err == AE_ERR_SUCCESSFUL || !stream ? "" : stream->ErrorText().c_str());
     return err;
 }
 
 } // namespace
 
 AE_EXPORT const char* aeEncErrorText(void) {
-    return t_errorText.c_str();
+    return t_errorText;
 }
 
 AE_EXPORT AE_ERR aeEncOpen(const AE_CONFIG* pConfig, const AE_TAGS* pTags, const char* pszPath,

@@ -12,6 +12,7 @@ extern "C" {
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <new>
@@ -54,7 +55,12 @@ bool IsSameGuid(const WMGUID& a, const WMGUID& b) {
     return std::memcmp(&a, &b, sizeof(WMGUID)) == 0;
 }
 
-thread_local std::string t_errorText;
+// Plain storage: a thread-local with a destructor would keep the module from ever being unloaded.
+thread_local char t_errorText[256];
+
+void KeepErrorText(const std::string& text) {
+    std::snprintf(t_errorText, sizeof t_errorText, "%s", text.c_str());
+}
 
 // UTF-32 to UTF-8, with U+DC80..U+DCFF back to the bytes they stand for; false for other surrogates
 // and values beyond Unicode.
@@ -160,7 +166,7 @@ WMRESULT CAudioWriter::Create(const std::string& path, CAudioWriter** writer) {
     self->m_createdFile = stat(path.c_str(), &st) != 0 && errno == ENOENT;
     self->m_fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (self->m_fd < 0) {
-        t_errorText = std::strerror(errno);
+        KeepErrorText(std::strerror(errno));
         delete self;
         return WM_E_CANNOT_CREATE;
     }
@@ -345,7 +351,7 @@ WMRESULT CAudioWriter::Check(FfmpegError error) {
 WMRESULT CAudioWriter::Fail(WMRESULT result) {
     if (m_error >= 0)
         m_error = result;
-    t_errorText = ErrorText();
+    KeepErrorText(ErrorText());
     return m_error;
 }
 
@@ -376,11 +382,11 @@ WMRESULT CAudioWriter::Finish() {
 } // namespace
 
 WMAUDSDK_API const char* WMAudioErrorText() {
-    return t_errorText.c_str();
+    return t_errorText;
 }
 
 WMAUDSDK_API long WMAudioCreateWriter(const wchar_t* path, IWMAudioWriter** writer) {
-    t_errorText.clear();
+    t_errorText[0] = '\0';
     if (!path || !writer)
         return WM_E_POINTER;
     *writer = nullptr;
