@@ -168,8 +168,6 @@ int ConvertOne(const std::string& source, const Options& opt) {
     return kExitInterrupted;
 }
 
-// Converts up to `jobs` sources at once, each on a thread with an event loop of its own. Returns the
-// exit code for all of them.
 // The exit code for several sources: an interruption before a failure before a short output.
 int Worse(int a, int b) {
     for (int code : {kExitInterrupted, kExitFailed, kExitShort})
