@@ -9,7 +9,9 @@
 
 namespace {
 
-// Opens and locks the path; on success fills fd, dev and ino. `exclusive` insists on a new file.
+// Opens and locks the path; on success fills fd, dev and ino. `exclusive` insists on a new file. A
+// file that opens but is not to be had (someone else's, locked, or removed by another run's clean-up
+// before it was locked) fails with EEXIST, like a name that is taken.
 bool OpenLocked(const std::string& path, bool exclusive, int& fd, struct stat& st) {
     const int flags = O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (exclusive ? O_EXCL : 0);
     fd = open(path.c_str(), flags, 0600);
@@ -23,6 +25,7 @@ bool OpenLocked(const std::string& path, bool exclusive, int& fd, struct stat& s
     if (!ok) {
         close(fd);
         fd = -1;
+        errno = EEXIST;
     }
     return ok;
 }
