@@ -165,7 +165,7 @@ TEST_F(OddSourcesTest, AFifoANameNotInUtf8AndASourceThatEndsEarly) {
     const int64_t frames = DecodeWithFfmpeg(output).frames;
     EXPECT_TRUE(frames > 0 && frames < 3 * 44100) << frames;
     EXPECT_EQ(messages.Texts().back(),
-              "Completed converting! \n\nThe output audio file has been save to:\n" + output +
+              "Completed converting! \n\nThe output audio file has been saved to:\n" + output +
                   "\n\nWarning: the source ended before the range did. The output holds " +
                   FormatTime(frames / 44100.0) + " of the 00:00:06.0 asked for.");
 }
