@@ -669,8 +669,8 @@ void CConverterDlg::OnConvert() {
         const bool short_ = dlg.IsShort();
         if (ShowMessage("Completed converting! \n\nThe output audio file has been saved to:\n" +
                             dlg.m_strOutputPath + (short_ ? "\n\n" + dlg.ShortWarning() : std::string()),
-                        MsgButtons::OkShowFolder, this, short_ ? MsgIcon::Warning : MsgIcon::Information) ==
-            IDSHOWFOLDER)
+                        MsgButtons::OkShowFolder, this,
+                        short_ ? MsgIcon::Warning : MsgIcon::Information) == IDSHOWFOLDER)
             ShowInFileManager(dlg.m_strOutputPath);
         return;
     }
