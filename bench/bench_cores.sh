@@ -17,7 +17,7 @@ src=${BENCH_SOURCE:-$(bench_hour_source "$build")}
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 printf '[General]\nTempPath=%s/tmp/\n[mp3]\nBitreate Index=8\nQuality Index=0\nVBR Quality Index=0\n' "$out" >"$out/s.ini"
-cli=("$build/bin/quillet-cli" -q --settings "$out/s.ini")
+cli=("$build/bin/quillet-cli" -q --settings "$out/s.ini" --overwrite) # the rounds write the same files
 rounds=${BENCH_ROUNDS:-2}
 
 # Wall seconds, peak RSS in kB and CPU seconds (user + system) of a command, "seconds kB cpu"; fails when

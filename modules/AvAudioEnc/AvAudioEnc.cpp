@@ -6,6 +6,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include <cstdio>
 #include <new>
 
 namespace {
@@ -27,6 +28,16 @@ bool ConfigInRange(const AE_CONFIG& c) {
     default:
         return c.dwBitrate >= 64000 && c.dwBitrate <= 320000;
     }
+}
+
+// Plain storage, as a thread-local with a destructor would pin the module.
+thread_local char t_errorText[256];
+
+// The result, with the stream's reason kept for aeEncErrorText when it is a failure.
+AE_ERR Result(AE_ERR err, const AvAudioStream* stream) {
+    std::snprintf(t_errorText, sizeof t_errorText, "%s",
+                  err == AE_ERR_SUCCESSFUL || !stream ? "" : stream->ErrorText().c_str());
+    return err;
 }
 
 AE_ERR CheckConfig(const AE_CONFIG* pConfig) {
@@ -58,7 +69,7 @@ AE_ERR OpenStream(const AE_CONFIG* pConfig, const AE_TAGS* pTags, const char* ps
         const AE_ERR err = segment ? stream->OpenSegment(*pConfig, *pTags, pszPath, *segment, scratchFd)
                                    : stream->Open(*pConfig, *pTags, pszPath);
         if (err != AE_ERR_SUCCESSFUL)
-            return err;
+            return Result(err, stream.get());
         const HAE_STREAM handle = Streams().Add(stream);
         if (handle == 0) {
             stream->Close();
@@ -73,6 +84,10 @@ AE_ERR OpenStream(const AE_CONFIG* pConfig, const AE_TAGS* pTags, const char* ps
 
 } // namespace
 
+AE_EXPORT const char* aeEncErrorText(void) {
+    return t_errorText;
+}
+
 AE_EXPORT AE_ERR aeEncOpen(const AE_CONFIG* pConfig, const AE_TAGS* pTags, const char* pszPath,
                            HAE_STREAM* phStream) {
     return OpenStream(pConfig, pTags, pszPath, nullptr, -1, phStream);
@@ -85,7 +100,7 @@ AE_EXPORT AE_ERR aeEncWrite(HAE_STREAM hStream, uint32_t nValues, const int16_t*
     if (pValues == nullptr && nValues > 0)
         return AE_ERR_INVALID_PARAMETER;
     std::lock_guard lock(stream->m_mutex);
-    return stream->Write(pValues, nValues);
+    return Result(stream->Write(pValues, nValues), stream.get());
 }
 
 AE_EXPORT AE_ERR aeEncClose(HAE_STREAM hStream) {
@@ -93,7 +108,7 @@ AE_EXPORT AE_ERR aeEncClose(HAE_STREAM hStream) {
     if (!stream)
         return AE_ERR_INVALID_HANDLE;
     std::lock_guard lock(stream->m_mutex);
-    return stream->Close();
+    return Result(stream->Close(), stream.get());
 }
 
 AE_EXPORT AE_ERR aeSegmentGrid(const AE_CONFIG* pConfig, AE_SEGMENT_GRID* pGrid) {
@@ -120,7 +135,7 @@ AE_EXPORT AE_ERR aeEncEndSegment(HAE_STREAM hStream) {
         return AE_ERR_INVALID_HANDLE;
     std::lock_guard lock(stream->m_mutex);
     try {
-        return stream->EndSegment();
+        return Result(stream->EndSegment(), stream.get());
     } catch (const std::bad_alloc&) {
         return AE_ERR_OUT_OF_MEMORY;
     }
@@ -139,7 +154,7 @@ AE_EXPORT AE_ERR aeEncJoinSegment(HAE_STREAM hOutput, HAE_STREAM hLast, HAE_STRE
         bool met = false;
         const AE_ERR err = streams.Output().JoinSegment(streams.Last(), streams.Next(), &met);
         *pbMet = met ? 1 : 0;
-        return err;
+        return Result(err, &streams.Output());
     } catch (const std::bad_alloc&) {
         return AE_ERR_OUT_OF_MEMORY;
     }

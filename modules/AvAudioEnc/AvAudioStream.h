@@ -19,8 +19,10 @@ public:
 
     AE_ERR Open(const AE_CONFIG& config, const AE_TAGS& tags, const char* path);
     AE_ERR Write(const int16_t* values, uint32_t count);
-    // Finishes the file (when nothing failed before) and closes it.
+    // Finishes the file and closes it; after a write error as far as it got (AE_ERR_UNFINISHED when
+    // that cannot be done).
     AE_ERR Close();
+    using FfmpegOutput::ErrorText;
 
     // A stream for one segment (see aeEncOpenSegment); its parts are in AvAudioSegment.cpp.
     AE_ERR OpenSegment(const AE_CONFIG& config, const AE_TAGS& tags, const char* path,
@@ -39,6 +41,7 @@ private:
     AE_ERR OpenCodec(const AE_CONFIG& config);
     AE_ERR OpenMuxer(const AE_TAGS& tags);
     AE_ERR Finish();
+    AE_ERR FinishAfterFailure();
     AE_ERR Convert(const int16_t* values, int frames);
     AE_ERR EncodeBuffered(bool last);
     AE_ERR Encode(AVFrame* frame);
