@@ -96,11 +96,14 @@ int AvEncode(uint32_t format) {
         return FailJob(Format("Error opening %s", job.m_strTempWavPath.c_str()) + SystemReason());
     // Long inputs are encoded in segments on several cores (AAC and Opus); otherwise by one stream.
     // Read right after the call that failed, while the module's reason is the thread's own.
+    bool removed = false;
     const auto failure = [&](AE_ERR err) {
         const std::string reason = Reason(errorText, err);
         // Closed as far as it got: a file that cannot be finished would not play.
-        if (err == AE_ERR_UNFINISHED)
-            return "Output file write error" + reason + (RemoveOutput() ? kUnfinishedRemoved : "");
+        if (err == AE_ERR_UNFINISHED) {
+            removed = removed || RemoveOutput();
+            return "Output file write error" + reason + (removed ? kUnfinishedRemoved : "");
+        }
         return err == AE_ERR_ENCODER_FAILED || err == AE_ERR_INVALID_PARAMETER
                    ? Format("aeEncWrite() failed (%lu)", static_cast<unsigned long>(err)) + reason
                    : OpenFailure(err, reason, format, job.m_strOutputPath);
@@ -117,6 +120,9 @@ int AvEncode(uint32_t format) {
             return CancelJob();
         case SegmentsEnd::Failed:
             source.Close();
+            // The first failure is the one told; the output may have gone after it, as it was closed.
+            if (removed && !error.ends_with(kUnfinishedRemoved))
+                error += kUnfinishedRemoved;
             return FailJob(error);
         case SegmentsEnd::NotTried:
             break;

@@ -95,7 +95,7 @@ public:
         uint32_t met = 0;
         AE_ERR err = m_api.join(m_output->Stream(), static_cast<AvSegment&>(last).Stream(), 0, &met);
         const AE_ERR closed = m_output->Close();
-        if (err == AE_ERR_SUCCESSFUL)
+        if (err == AE_ERR_SUCCESSFUL || closed == AE_ERR_UNFINISHED) // the file's own end comes first
             err = closed;
         return err == AE_ERR_SUCCESSFUL ? "" : m_failure(err);
     }

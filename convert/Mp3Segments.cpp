@@ -33,7 +33,7 @@ public:
                                         static_cast<const int16_t*>(frames), m_output.data(), &written);
         if (err != BE_ERR_SUCCESSFUL)
             return Format("beEncodeChunk() failed (%lu)", static_cast<unsigned long>(err));
-        return WriteAll(m_sink, m_output.data(), written) ? "" : "Output file write error";
+        return WriteAll(m_sink, m_output.data(), written) ? "" : "Output file write error" + SystemReason();
     }
 
     // A segment before the last writes nothing here: the module only checks that its frames are complete.
@@ -42,7 +42,7 @@ public:
         const BE_ERR err = m_api.deinit(m_stream, m_output.data(), &written);
         if (err != BE_ERR_SUCCESSFUL)
             return Format("beExitStream failed (%lu)", static_cast<unsigned long>(err));
-        return WriteAll(m_sink, m_output.data(), written) ? "" : "Output file write error";
+        return WriteAll(m_sink, m_output.data(), written) ? "" : "Output file write error" + SystemReason();
     }
 
 private:
@@ -101,7 +101,7 @@ public:
     JoinResult Join(ISegmentEncoder&, ISegmentEncoder&, std::FILE* nextScratch, std::string* error) override {
         if (AppendScratch(m_output, nextScratch))
             return JoinResult::Joined;
-        *error = "Output file write error";
+        *error = "Output file write error" + SystemReason();
         return JoinResult::Failed;
     }
 

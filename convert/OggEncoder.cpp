@@ -101,7 +101,7 @@ int OggEncodeProc() {
             release();
             source.Close();
             if (!CloseOutput(file)) {
-                fail("Output file write error.");
+                fail("Output file write error." + SystemReason());
                 return -1;
             }
             return FinishJob();

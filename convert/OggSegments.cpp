@@ -18,7 +18,7 @@ struct OggEntries {
 };
 
 std::string Failure(VB_ERR err) {
-    return err == VB_ERR_WRITE_FAULT ? "Output file write error"
+    return err == VB_ERR_WRITE_FAULT ? "Output file write error" + SystemReason()
                                      : Format("vbEncWrite() failed (%lu)", static_cast<unsigned long>(err));
 }
 
@@ -53,7 +53,9 @@ public:
         if (err != VB_ERR_SUCCESSFUL)
             return Failure(err);
         // Only the first segment hands out bytes: the file's.
-        return written == 0 || WriteAll(m_output, m_buffer.data(), written) ? "" : "Output file write error";
+        return written == 0 || WriteAll(m_output, m_buffer.data(), written)
+                   ? ""
+                   : "Output file write error" + SystemReason();
     }
 
     std::string Done(bool atEnd) override {
@@ -132,8 +134,8 @@ private:
             err = VB_ERR_WRITE_FAULT;
         if (err == VB_ERR_SUCCESSFUL)
             return true;
-        *error =
-            err == VB_ERR_WRITE_FAULT ? "Output file write error" : "Failed to close the encoder stream!";
+        *error = err == VB_ERR_WRITE_FAULT ? "Output file write error" + SystemReason()
+                                           : std::string("Failed to close the encoder stream!");
         return false;
     }
 

@@ -15,10 +15,13 @@
 #include <algorithm>
 #include <cmath>
 #include <condition_variable>
+#include <csignal>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <set>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <thread>
 
 namespace {
@@ -335,23 +338,29 @@ INSTANTIATE_TEST_SUITE_P(Formats, SegmentJoinsTest, ::testing::Range<size_t>(0, 
 namespace {
 
 // Segment 2 waits on its first chunk until segments 0 and 1 have finished, then the job is cancelled, or the
-// segment fails.
+// segment fails, or the disk fills: the output has room for about as much again, where the joins put it.
+enum class Ending { Cancel, Fail, DiskFull };
+
 struct EndingRow {
     const Codec* format;
-    bool cancel;
+    Ending ending;
 };
 
-const EndingRow kEndingRows[] = {{&kMp3, true},  {&kMp3, false},  {&kAac, true}, {&kAac, false},
-                                 {&kOpus, true}, {&kOpus, false}, {&kOgg, true}, {&kOgg, false}};
+const EndingRow kEndingRows[] = {{&kMp3, Ending::Cancel},  {&kMp3, Ending::Fail},  {&kMp3, Ending::DiskFull},
+                                 {&kAac, Ending::Cancel},  {&kAac, Ending::Fail},  {&kAac, Ending::DiskFull},
+                                 {&kOpus, Ending::Cancel}, {&kOpus, Ending::Fail}, {&kOpus, Ending::DiskFull},
+                                 {&kOgg, Ending::Cancel},  {&kOgg, Ending::Fail},  {&kOgg, Ending::DiskFull}};
 
 class SegmentEndingsTest : public SegmentsTest, public ::testing::WithParamInterface<size_t> {};
 
 } // namespace
 
-// The output keeps the longest run of finished segments from the start, and plays; the scratch files, the
-// temporary WAV and the threads are gone.
+// The output keeps the longest run of finished segments from the start, and plays (after a full disk as far
+// as it got, an M4A whose index has no room removed, as with one encoder); the scratch files, the temporary
+// WAV and the threads are gone.
 TEST_P(SegmentEndingsTest, KeepTheFinishedRunFromTheStart) {
     const EndingRow& row = kEndingRows[GetParam()];
+    const bool cancel = row.ending == Ending::Cancel, diskFull = row.ending == Ending::DiskFull;
     const Codec& f = *row.format;
     // Three segments (their warm-ups may reach back to the start: the endings do not depend on them).
     const Codec three{f.name, f.proc, f.block, f.tail, 3, 24};
@@ -363,7 +372,11 @@ TEST_P(SegmentEndingsTest, KeepTheFinishedRunFromTheStart) {
     job->m_tempWav = CTempWavFile::Reserve(dir.Path());
     ASSERT_TRUE(job->m_tempWav);
     job->m_strTempWavPath = job->m_tempWav->Path();
-    job->m_strOutputPath = dir.File(std::string("ended.") + f.name);
+    std::string claimError;
+    job->m_output = COutputClaim::ClaimExact(dir.File(std::string("ended.") + f.name), dir.File("none"),
+                                             false, &claimError);
+    ASSERT_TRUE(job->m_output) << claimError;
+    job->m_strOutputPath = job->m_output->Path();
     WriteTempWav(job->m_strTempWavPath, input);
 
     std::mutex mutex;
@@ -379,19 +392,45 @@ TEST_P(SegmentEndingsTest, KeepTheFinishedRunFromTheStart) {
         if (segment != 2)
             return "";
         EXPECT_TRUE(changed.wait_for(lock, std::chrono::seconds(120), [&] { return finished.size() == 2; }));
-        if (!row.cancel)
+        if (row.ending == Ending::Fail)
             return "Test failure";
-        job->m_bCancelRequested = 1;
+        if (cancel) {
+            job->m_bCancelRequested = 1;
+            return "";
+        }
+        // Past the limit a write fails with EFBIG, as on a full disk (the scratch files stay below it).
+        struct stat written {};
+        EXPECT_EQ(stat(job->m_strOutputPath.c_str(), &written), 0);
+        const rlimit limit{static_cast<rlim_t>(written.st_size) * 2, RLIM_INFINITY};
+        setrlimit(RLIMIT_FSIZE, &limit);
         return "";
     };
+    std::signal(SIGXFSZ, SIG_IGN);
     SetSegmentPolicy({3, 1.0, observe});
     ProgressView view;
     EXPECT_EQ(RunStep2(job, f.proc, view), -1);
+    const rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
+    setrlimit(RLIMIT_FSIZE, &unlimited);
     EXPECT_EQ(job->m_bConvertDone.load(), 0);
-    EXPECT_EQ(job->m_bConvertFailed.load(), row.cancel ? 0 : 1);
+    EXPECT_EQ(job->m_bConvertFailed.load(), cancel ? 0 : 1);
+    EXPECT_EQ(FileExists(job->m_strTempWavPath), !cancel); // after a failure, the job removes it
+    if (diskFull) {
+        ASSERT_EQ(messages.Texts().size(), 1u);
+        const std::string message = messages.Texts()[0];
+        EXPECT_TRUE(message.starts_with("Output file write error (File too large)")) << message;
+        const Decoded d = Decode(job->m_strOutputPath);
+        if (std::string(f.name) == "m4a") {
+            EXPECT_FALSE(FileExists(job->m_strOutputPath));
+            EXPECT_NE(message.find("was removed"), std::string::npos) << message;
+        } else { // more than the first segment, less than the whole
+            ASSERT_TRUE(d.ok) << d.warnings;
+            EXPECT_GT(d.pcm.Frames(), static_cast<int64_t>(input.size() / 2) / 3);
+            EXPECT_LT(d.pcm.Frames(), static_cast<int64_t>(input.size() / 2) * 5 / 6);
+        }
+        return;
+    }
     EXPECT_EQ(messages.Texts(),
-              row.cancel ? std::vector<std::string>{} : std::vector<std::string>{"Test failure"});
-    EXPECT_EQ(FileExists(job->m_strTempWavPath), !row.cancel); // after a failure, the job removes it
+              cancel ? std::vector<std::string>{} : std::vector<std::string>{"Test failure"});
 
     // Segments 0 and 1: two thirds of the input (and what the second one ran on past its part), right.
     const Decoded d = Decode(job->m_strOutputPath);
@@ -410,11 +449,14 @@ TEST_P(SegmentEndingsTest, KeepTheFinishedRunFromTheStart) {
     EXPECT_EQ(count("/proc/self/fd"), files);
 }
 
+std::string EndingRowName(const ::testing::TestParamInfo<size_t>& info) {
+    const EndingRow& row = kEndingRows[info.param];
+    static const char* const endings[] = {"_cancelled", "_failed", "_disk_full"};
+    return std::string(row.format->name) + endings[static_cast<int>(row.ending)];
+}
+
 INSTANTIATE_TEST_SUITE_P(Formats, SegmentEndingsTest, ::testing::Range<size_t>(0, std::size(kEndingRows)),
-                         [](const ::testing::TestParamInfo<size_t>& info) {
-                             const EndingRow& row = kEndingRows[info.param];
-                             return std::string(row.format->name) + (row.cancel ? "_cancelled" : "_failed");
-                         });
+                         EndingRowName);
 
 namespace {
 
