@@ -166,6 +166,8 @@ private:
     // Moves the preview to a time (clamped to the source) and shows it on the slider at once.
     void SeekTo(double seconds);
     void SeekBy(double seconds);
+    // A time as a slider position (tenths of a second), whatever the time.
+    static int Tenths(double seconds);
     void OnSpace();
     void SetStartMark(double seconds);
     void SetEndMark(double seconds);
