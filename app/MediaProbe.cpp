@@ -30,6 +30,14 @@ bool ProbeMediaTimeline(const std::string& path, MediaTimeline& timeline) {
     if (ok) {
         timeline = TimelineOf(ctx);
         timeline.length = Believable(timeline.length);
+        const int audio = av_find_best_stream(ctx, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+        AVPacket* pkt = audio >= 0 ? av_packet_alloc() : nullptr;
+        if (pkt) {
+            for (unsigned i = 0; i < ctx->nb_streams; ++i)
+                ctx->streams[i]->discard = static_cast<int>(i) == audio ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+            timeline.stalled = AudioClockStalls(ctx, audio, pkt);
+            av_packet_free(&pkt);
+        }
     }
     avformat_close_input(&ctx);
     return ok;

@@ -9,8 +9,9 @@
 // a file that claims more has a header that lies, and its duration counts as unknown.
 constexpr double kMaxMediaDuration = 2147483647.0 / 10;
 
-// The timeline of a media file (MediaTimeline.h) as its headers tell it; false when the file cannot be
-// read as media. A length that cannot be believed (beyond kMaxMediaDuration) reads as 0, unknown.
+// The timeline of a media file (MediaTimeline.h) as its headers and its first audio packets tell it;
+// false when the file cannot be read as media. A length that cannot be believed (beyond
+// kMaxMediaDuration) reads as 0, unknown.
 bool ProbeMediaTimeline(const std::string& path, MediaTimeline& timeline);
 
 // Duration in seconds of a media file on its timeline, 0 when the headers tell none that can be

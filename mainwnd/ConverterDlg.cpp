@@ -525,6 +525,7 @@ void CConverterDlg::OnPlayStateChange(int, int newState) {
         }
         m_bPlayerShown = 1;
         StopWaitIndicator();
+        TellUnreadableTiming();
     }
     if (newState == 2) {
         m_bFileLoaded = 1;

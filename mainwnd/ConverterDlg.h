@@ -161,6 +161,8 @@ private:
     void SetUpResizing();
     // After the player was given a new source: remembers its folder, starts reading its waveform.
     void OnSourceSet();
+    // Once a source has opened: says so when the preview cannot place itself in it.
+    void TellUnreadableTiming();
     void ClearWaveform();
     QString LastOpenFolder() const;
     // Moves the preview to a time (clamped to the source) and shows it on the slider at once.

@@ -208,6 +208,15 @@ void CConverterDlg::OnSourceSet() {
     m_slider.setFocus();
 }
 
+void CConverterDlg::TellUnreadableTiming() {
+    if (m_player.HasReadableTiming())
+        return;
+    ShowMessage("The timing of this file cannot be read: the preview plays it, but cannot show where it is "
+                "or go to a moment of it.\nTo convert a part of it, double-click the start and end times and "
+                "type them.",
+                MsgButtons::Ok, this, MsgIcon::Information);
+}
+
 void CConverterDlg::ClearWaveform() {
     m_waveformReader.Stop();
     m_waveform.SetOverview(nullptr);

@@ -55,6 +55,9 @@ public:
     void SetCurrentPosition(double seconds);
     // One of PlayState.
     int GetPlayState() const;
+    // False for a file whose audio timestamps do not advance (MediaTimeline.h): mpv then can neither
+    // tell the position nor seek, and the position reads as 0 or the target of the last seek.
+    bool HasReadableTiming() const { return !m_timeline.stalled; }
     // Whether a seek is still on its way.
     bool IsSeeking() const { return m_seekPending; }
     // Width of the source's picture; 0 for audio, also when the only picture is embedded cover art.

@@ -32,8 +32,6 @@ constexpr double kSeekBackSeconds[] = {kPrerollSeconds, 5, 30, 300};
 // Packets this far before the start are not even decoded.
 constexpr double kSkipBeforeSeconds = kPrerollSeconds + 1.0;
 constexpr auto kProgressInterval = std::chrono::milliseconds(250);
-// Audio packets read from the start to see whether their timestamps move on at all.
-constexpr int kClockProbePackets = 2 * StalledClock::kStalledPackets;
 // A demuxer that keeps failing in one place is taken to be at the end of what can be read.
 constexpr int kMaxConsecutiveReadErrors = 32;
 
@@ -384,20 +382,11 @@ bool Extraction::Stalled(const AVPacket* pkt) {
     return m_clock.Take(pkt->pts, pkt->size);
 }
 
-// A seek goes by timestamps, so one that do not move lands anywhere (at the last packet, say); their
-// first packets tell before any seek.
+// A seek goes by timestamps, so with timestamps that do not move it lands anywhere (at the last
+// packet, say); the first packets tell before any seek.
 bool Extraction::ClockStallsAtStart() {
-    m_clock.Reset();
-    for (int audio = 0, read = 0; audio < kClockProbePackets && read < 64 * kClockProbePackets; ++read) {
-        if (Stopping() || av_read_frame(m_fmt, m_pkt) < 0)
-            break;
-        m_fresh = false;
-        const bool stalled = m_pkt->stream_index == m_audio && (++audio, Stalled(m_pkt));
-        av_packet_unref(m_pkt);
-        if (stalled)
-            return true;
-    }
-    return false;
+    m_fresh = false;
+    return AudioClockStalls(m_fmt, m_audio, m_pkt);
 }
 
 // Gives the packet its place by count; false when it lies so far before the start that it need not be

@@ -46,6 +46,20 @@ MediaTimeline TimelineOf(const AVFormatContext* ctx) {
     return timeline;
 }
 
+bool AudioClockStalls(AVFormatContext* ctx, int audio, AVPacket* pkt) {
+    constexpr int kPackets = 2 * StalledClock::kStalledPackets;
+    StalledClock clock;
+    for (int seen = 0, read = 0; seen < kPackets && read < 64 * kPackets; ++read) {
+        if (av_read_frame(ctx, pkt) < 0)
+            break;
+        const bool stalled = pkt->stream_index == audio && (++seen, clock.Take(pkt->pts, pkt->size));
+        av_packet_unref(pkt);
+        if (stalled)
+            return true;
+    }
+    return false;
+}
+
 bool StalledClock::Take(int64_t pts, int size) {
     if (pts == AV_NOPTS_VALUE || size <= 0)
         return m_stalls >= kStalledPackets;

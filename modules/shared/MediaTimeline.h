@@ -32,10 +32,12 @@ extern "C" {
 }
 
 struct AVFormatContext;
+struct AVPacket;
 
 struct MediaTimeline {
     int64_t startUs = 0; // the container's start on the file's own clock, in AV_TIME_BASE units
     double length = 0;   // seconds from time 0 to the end; 0 when the file does not tell it
+    bool stalled = false; // the audio's timestamps do not advance (AudioClockStalls)
 
     double StartSeconds() const { return static_cast<double>(startUs) / 1e6; }
     // A stream's timestamp as seconds on the timeline.
@@ -49,6 +51,10 @@ struct MediaTimeline {
 
 // The timeline of a file opened with libavformat whose streams have been probed.
 MediaTimeline TimelineOf(const AVFormatContext* ctx);
+
+// Reads the first audio packets of a file just opened (they are gone afterwards; seek or reopen): true
+// when their timestamps do not advance. Other streams should be discarded first.
+bool AudioClockStalls(AVFormatContext* ctx, int audio, AVPacket* pkt);
 
 // Watches an audio stream's packet timestamps, in reading order.
 class StalledClock {
