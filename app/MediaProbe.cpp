@@ -87,8 +87,9 @@ double ScanMediaDuration(const std::string& path, const std::atomic<bool>& stop)
         else if (!stalled)
             seconds = Believable(timeline.Seconds(end, st->time_base));
         else if (samples > 0 && st->codecpar->sample_rate > 0)
-            seconds = Believable(std::max(0.0, first != AV_NOPTS_VALUE ? timeline.Seconds(first, st->time_base) : 0) +
-                                 static_cast<double>(samples) / st->codecpar->sample_rate);
+            seconds = Believable(
+                std::max(0.0, first != AV_NOPTS_VALUE ? timeline.Seconds(first, st->time_base) : 0) +
+                static_cast<double>(samples) / st->codecpar->sample_rate);
     }
     av_packet_free(&pkt);
     avformat_close_input(&ctx);

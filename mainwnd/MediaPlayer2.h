@@ -45,8 +45,8 @@ public:
     // before this returns. A file that cannot be played ends in Error.
     void SetFileName(const std::string& utf8Path);
     // Times are seconds on the file's timeline (MediaTimeline.h), as the waveform and the extraction
-    // count them. Seconds; 0 while unknown. A file whose headers tell none (a stream written to a pipe, a header
-    // that lies) is scanned in the background; DurationChanged tells when the duration becomes known.
+    // count them. Seconds; 0 while unknown. A file whose headers tell none (a stream written to a pipe, a
+    // header that lies) is scanned in the background; DurationChanged tells when the duration becomes known.
     double GetDuration() const;
     // Seconds, within 0 and the duration; the duration itself once stopped at the end. Right after
     // SetCurrentPosition, the requested position until the seek has completed.

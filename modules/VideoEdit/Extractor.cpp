@@ -395,10 +395,11 @@ bool Extraction::CountPacket(AVPacket* pkt) {
     if (m_countPos == AV_NOPTS_VALUE) {
         // The first audio packet sits where its timestamp says, against the container's start.
         const int64_t first = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
-        m_countPos = first == AV_NOPTS_VALUE
-                         ? 0
-                         : std::max<int64_t>(0, av_rescale_q(first, m_tb, m_posTb) -
-                                                    av_rescale_q(m_timeline.startUs, AV_TIME_BASE_Q, m_posTb));
+        m_countPos =
+            first == AV_NOPTS_VALUE
+                ? 0
+                : std::max<int64_t>(0, av_rescale_q(first, m_tb, m_posTb) -
+                                           av_rescale_q(m_timeline.startUs, AV_TIME_BASE_Q, m_posTb));
     }
     pkt->duration = 0;
     if (!m_countKnown) {
@@ -629,7 +630,8 @@ ExtractionResult Extraction::Run() {
     m_offsetTb = av_rescale_q(m_rangeStartUs, AV_TIME_BASE_Q, m_tb);
     // AVI gives audio read after a seek the time of its byte count, which is off by part of a frame.
     // A range that starts near the beginning is decoded from there, which tells a stalled clock anyway.
-    const bool seeks = m_rangeStartUs - static_cast<int64_t>(kSeekBackSeconds[0] * AV_TIME_BASE) > containerStart;
+    const bool seeks =
+        m_rangeStartUs - static_cast<int64_t>(kSeekBackSeconds[0] * AV_TIME_BASE) > containerStart;
     m_counting = std::strcmp(m_fmt->iformat->name, "avi") == 0 || (seeks && ClockStallsAtStart());
     SetClock();
     m_dec->pkt_timebase = m_posTb;

@@ -35,8 +35,8 @@ struct AVFormatContext;
 struct AVPacket;
 
 struct MediaTimeline {
-    int64_t startUs = 0; // the container's start on the file's own clock, in AV_TIME_BASE units
-    double length = 0;   // seconds from time 0 to the end; 0 when the file does not tell it
+    int64_t startUs = 0;  // the container's start on the file's own clock, in AV_TIME_BASE units
+    double length = 0;    // seconds from time 0 to the end; 0 when the file does not tell it
     bool stalled = false; // the audio's timestamps do not advance (AudioClockStalls)
 
     double StartSeconds() const { return static_cast<double>(startUs) / 1e6; }

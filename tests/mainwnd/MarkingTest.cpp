@@ -227,8 +227,9 @@ protected:
     // ffprobe's start of the picture minus the file's start: where the picture begins on the timeline.
     double PictureStart(const std::string& path) {
         std::string out;
-        RunProgram("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries",
-                               "stream=start_time:format=start_time", "-of", "csv=p=0", path},
+        RunProgram("ffprobe",
+                   {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                    "stream=start_time:format=start_time", "-of", "csv=p=0", path},
                    &out);
         // The stream first (MPEG-TS lists it twice, under its program too), the file's start last.
         const QStringList lines = QString::fromStdString(out).split('\n', Qt::SkipEmptyParts);
@@ -246,8 +247,11 @@ TEST_P(TimelineTest, PictureWaveformAndMarksAgreeWithADecodeFromTheStart) {
                      "aevalsrc=between(t\\,2\\,4)*0.5*sin(2*PI*(200+300*t)*t)|"
                      "between(t\\,2\\,4)*0.4*sin(2*PI*(500+150*t)*t):s=44100:d=6"};
     if (!c.audioOnly)
-        make += {"-f", "lavfi", "-i", "color=black:s=64x48:r=10:d=6,format=yuv420p,geq=lum=16+N:cb=128:cr=128",
-                 "-c:v", "libx264", "-g", "50", "-pix_fmt", "yuv420p"};
+        make += {"-f",       "lavfi",
+                 "-i",       "color=black:s=64x48:r=10:d=6,format=yuv420p,geq=lum=16+N:cb=128:cr=128",
+                 "-c:v",     "libx264",
+                 "-g",       "50",
+                 "-pix_fmt", "yuv420p"};
     ASSERT_TRUE(RunFfmpeg(make + QString(c.args).split(' ') + QStringList{QString::fromStdString(source)}));
     const QStringList place{"-af", "aresample=async=1:first_pts=0"};
     ASSERT_TRUE(RunFfmpeg(QStringList{"-i", QString::fromStdString(source), "-vn"} +
@@ -282,7 +286,8 @@ TEST_P(TimelineTest, PictureWaveformAndMarksAgreeWithADecodeFromTheStart) {
     const double pictureStart = c.audioOnly ? 0 : PictureStart(source);
     // On whole milliseconds: whole samples of the 8 kHz source too, so its range starts where the
     // reference's does, not between two of its samples.
-    for (const double t : {std::round(loudFrom * 1000 - 500) / 1000, std::round(loudTo * 1000 + 500) / 1000}) {
+    for (const double t :
+         {std::round(loudFrom * 1000 - 500) / 1000, std::round(loudTo * 1000 + 500) / 1000}) {
         if (c.stampedZero) { // the preview cannot go there: typed
             ASSERT_EQ(messages.Count(), 1u);
             EXPECT_EQ(messages.Texts()[0].find("The timing of this file cannot be read"), 0u);
@@ -318,7 +323,8 @@ TEST_P(TimelineTest, PictureWaveformAndMarksAgreeWithADecodeFromTheStart) {
 INSTANTIATE_TEST_SUITE_P(
     Containers, TimelineTest,
     ::testing::Values(
-        Timeline{"Mp4StartingAt5s", "offset.mp4", "-c:a aac -movflags +faststart -output_ts_offset 5", false, 1},
+        Timeline{"Mp4StartingAt5s", "offset.mp4", "-c:a aac -movflags +faststart -output_ts_offset 5", false,
+                 1},
         Timeline{"MkvStartingAt30s", "cut.mkv", "-c:a libvorbis -output_ts_offset 30", false, 45},
         Timeline{"MkaStartingAt30s", "cut.mka", "-c:a flac -output_ts_offset 30", true, 45},
         // As recorders write it: starting near 1.4 s, a key frame every 5 s.
