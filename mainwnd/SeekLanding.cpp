@@ -3,8 +3,8 @@
 #include <algorithm>
 
 bool CSeekLanding::Late(double target, double landed, double frame) {
-    // The first picture at or after the target lies within a frame of it.
-    const bool late = landed > target + 1.5 * std::max(frame, 0.001) + 0.001;
+    // The first picture at or after the target lies within a frame of it (the rate may count fields).
+    const bool late = landed > target + std::max(1.5 * frame, 0.06);
     // Decoding from the very start of the file reaches every picture; a file whose pictures begin
     // after the target lands late whatever the lead.
     if (!late || m_retries >= kMaxRetries || m_lead >= std::min(target, kMaxLead)) {

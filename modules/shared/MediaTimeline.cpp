@@ -1,6 +1,5 @@
 #include "MediaTimeline.h"
 
-#include <cmath>
 #include <cstring>
 
 extern "C" {
@@ -20,10 +19,6 @@ bool DurationFromZero(const AVFormatContext* ctx) {
 
 double MediaTimeline::Seconds(int64_t ts, AVRational timeBase) const {
     return static_cast<double>(ts - av_rescale_q(startUs, AV_TIME_BASE_Q, timeBase)) * av_q2d(timeBase);
-}
-
-int64_t MediaTimeline::Timestamp(double seconds, AVRational timeBase) const {
-    return av_rescale_q(std::llround(seconds * AV_TIME_BASE) + startUs, AV_TIME_BASE_Q, timeBase);
 }
 
 MediaTimeline TimelineOf(const AVFormatContext* ctx) {

@@ -42,8 +42,6 @@ struct MediaTimeline {
     double StartSeconds() const { return static_cast<double>(startUs) / 1e6; }
     // A stream's timestamp as seconds on the timeline.
     double Seconds(int64_t ts, AVRational timeBase) const;
-    // A time on the timeline as a timestamp of a stream (rounded to the nearest).
-    int64_t Timestamp(double seconds, AVRational timeBase) const;
     // The player's position for a time on the timeline, and back.
     double PlayerSeconds(double seconds) const { return seconds + StartSeconds(); }
     double FromPlayerSeconds(double playerSeconds) const { return playerSeconds - StartSeconds(); }
