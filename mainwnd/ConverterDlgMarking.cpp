@@ -232,10 +232,11 @@ void CConverterDlg::OnSourceSet() {
 void CConverterDlg::TellUnreadableTiming() {
     if (m_player.HasReadableTiming())
         return;
-    ShowMessage("The timing of this file cannot be read: the preview plays it, but cannot show where it is "
-                "or go to a moment of it.\nTo convert a part of it, double-click the start and end times and "
-                "type them.",
-                MsgButtons::Ok, this, MsgIcon::Information);
+    ShowMessage(
+        "The timing of this file cannot be read: the preview plays it, but cannot show where it is "
+        "or go to a moment of it.\nTo convert a part of it, type its start and end times (Shift+I and "
+        "Shift+O, or double-click them).",
+        MsgButtons::Ok, this, MsgIcon::Information);
 }
 
 void CConverterDlg::ClearWaveform() {
