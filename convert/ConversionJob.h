@@ -25,6 +25,7 @@ public:
     std::string m_strOutputPath;
     std::string m_strTempWavPath;
     std::shared_ptr<CTempWavFile> m_tempWav; // the reservation behind m_strTempWavPath, if any
+    int m_nAudioTrack = 0;                   // AudioTracks.h numbering; 0 the default track
 
     void Start();
     // The confirmed Cancel: stops the extraction, asks the encoder to stop, ends the job.
@@ -60,6 +61,8 @@ private:
     int64_t m_nExpectedBytes = 0;
     int m_nFormat = 0;
     int m_nResult = 0;
+    bool m_bSourceSound = false;   // step 1 hands over the source's own sound (PcmFile.h)
+    double m_dSeconds = 0;         // of the range, 0 when its end is not known
     bool m_bOutputExisted = false; // an empty WAV output is removed only when the job created it
     CTimeLeftEstimator m_timeLeft;
     double m_dStep1Fraction = 0;

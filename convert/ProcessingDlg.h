@@ -34,6 +34,7 @@ public:
     std::string m_strSourcePath;
     std::string m_strTempWavPath;
     std::shared_ptr<CTempWavFile> m_tempWav;
+    int m_nAudioTrack = 0; // AudioTracks.h numbering; 0 the default track
 
     int exec() override;
     // After the run: whether the job failed (as opposed to being cancelled).

@@ -10,8 +10,10 @@
 // and the muxer writing through the file descriptor.
 class AvAudioStream : private FfmpegOutput {
 public:
+    AvAudioStream() = default;
+    ~AvAudioStream();
     AE_ERR Open(const AE_CONFIG& config, const AE_TAGS& tags, const char* path);
-    AE_ERR Write(const int16_t* values, uint32_t count);
+    AE_ERR Write(const void* values, uint32_t count);
     // Finishes the file (when nothing failed before) and closes it.
     AE_ERR Close();
 
@@ -20,8 +22,9 @@ public:
 private:
     AE_ERR OpenCodec(const AE_CONFIG& config);
     AE_ERR OpenMuxer(const AE_TAGS& tags);
+    AE_ERR WriteCover(const AE_TAGS& tags);
     AE_ERR Finish();
-    AE_ERR Convert(const int16_t* values, int frames);
+    AE_ERR Convert(const void* values, int frames);
     AE_ERR EncodeBuffered(bool last);
     AE_ERR Encode(AVFrame* frame);
     AE_ERR Fail(AE_ERR error);
@@ -34,8 +37,12 @@ private:
     uint32_t m_format = 0;
     int m_channels = 0;
     int m_inputRate = 0;
-    int16_t m_partial[2] = {};
+    AVSampleFormat m_inputFormat = AV_SAMPLE_FMT_S16;
+    AVChannelLayout m_inputLayout{}; // as the resampler takes it (side channels relabelled)
+    int m_valueBytes = 2;
+    uint8_t m_partial[AE_MAX_CHANNELS * 4] = {};
     uint32_t m_partialValues = 0;
+    int m_coverStream = -1;
     int64_t m_inputFrames = 0; // whole sample frames taken in
     int64_t m_endFrames = -1;  // the stream's length at the coded rate, once the input has ended
 };

@@ -20,13 +20,21 @@ FfmpegOutput::~FfmpegOutput() {
 }
 
 FfmpegError FfmpegOutput::PrepareBuffers(int inputChannels, int inputRate) {
+    AVChannelLayout layout;
+    av_channel_layout_default(&layout, inputChannels);
+    return PrepareBuffers(layout, AV_SAMPLE_FMT_S16, inputRate);
+}
+
+FfmpegError FfmpegOutput::PrepareBuffers(const AVChannelLayout& inputLayout, AVSampleFormat inputFormat,
+                                         int inputRate) {
     const AVSampleFormat format = m_codec->sample_fmt;
     const int rate = m_codec->sample_rate;
-    if (format != AV_SAMPLE_FMT_S16 || rate != inputRate || m_codec->ch_layout.nb_channels != inputChannels) {
-        AVChannelLayout inLayout;
-        av_channel_layout_default(&inLayout, inputChannels);
-        if (swr_alloc_set_opts2(&m_swr, &m_codec->ch_layout, format, rate, &inLayout, AV_SAMPLE_FMT_S16,
-                                inputRate, 0, nullptr) < 0 ||
+    if (format != inputFormat || rate != inputRate ||
+        av_channel_layout_compare(&m_codec->ch_layout, &inputLayout) != 0) {
+        // FFmpeg 5 takes the layouts through pointers to non-const.
+        auto* in = const_cast<AVChannelLayout*>(&inputLayout);
+        if (swr_alloc_set_opts2(&m_swr, &m_codec->ch_layout, format, rate, in, inputFormat, inputRate, 0,
+                                nullptr) < 0 ||
             swr_init(m_swr) < 0)
             return FfmpegError::Encoder;
     }

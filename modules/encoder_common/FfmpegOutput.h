@@ -2,6 +2,11 @@
 
 #include <cstdint>
 
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/samplefmt.h>
+}
+
 struct AVAudioFifo;
 struct AVCodecContext;
 struct AVDictionary;
@@ -15,9 +20,10 @@ struct SwrContext;
 // Failures as the FFmpeg-based writer modules see them; each module names them in its own codes.
 enum class FfmpegError { None, OutOfMemory, Encoder, WriteFault, DiskFull };
 
-// What the FFmpeg-based writer modules share: an opened encoder fed interleaved 16-bit input through a
-// resampler and a sample buffer, and a muxer writing straight to a file descriptor, so that a full disk
-// shows as the errno it is rather than as a generic I/O error.
+// What the FFmpeg-based writer modules share: an opened encoder fed interleaved input through a
+// resampler (where the input's format, rate or layout is not the codec's) and a sample buffer, and a muxer
+// writing straight to a file descriptor, so that a full disk shows as the errno it is rather than as a
+// generic I/O error.
 class FfmpegOutput {
 public:
     FfmpegOutput() = default;
@@ -27,7 +33,9 @@ public:
 
 protected:
     // For m_codec, opened: the resampler (none when the input is already what the codec takes), the
-    // sample buffer, one frame of the codec's size and the packet.
+    // sample buffer, one frame of the codec's size and the packet. The input is interleaved.
+    FfmpegError PrepareBuffers(const AVChannelLayout& inputLayout, AVSampleFormat inputFormat, int inputRate);
+    // The same for 16-bit input in the usual layout of its channel count.
     FfmpegError PrepareBuffers(int inputChannels, int inputRate);
     // The muxer over m_fd with one stream for m_codec; tags go in before WriteHeader.
     FfmpegError OpenMuxer(const AVOutputFormat* format, int ioBufferSize, int extraFlags);
