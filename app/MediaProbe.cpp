@@ -1,5 +1,7 @@
 #include "MediaProbe.h"
 
+#include "AudioTracks.h"
+
 #include <algorithm>
 
 extern "C" {
@@ -32,7 +34,7 @@ double ProbeMediaDuration(const std::string& path) {
         if (ctx->duration != AV_NOPTS_VALUE && ctx->duration > 0) {
             seconds = static_cast<double>(ctx->duration) / AV_TIME_BASE;
         } else {
-            const int audio = av_find_best_stream(ctx, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+            const int audio = AudioTrackStream(ctx, 0);
             if (audio >= 0 && ctx->streams[audio]->duration != AV_NOPTS_VALUE)
                 seconds = static_cast<double>(ctx->streams[audio]->duration) *
                           av_q2d(ctx->streams[audio]->time_base);
@@ -53,9 +55,7 @@ double ScanMediaDuration(const std::string& path, const std::atomic<bool>& stop)
         return 0;
     double seconds = 0;
     AVPacket* pkt = av_packet_alloc();
-    const int audio = avformat_find_stream_info(ctx, nullptr) >= 0
-                          ? av_find_best_stream(ctx, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0)
-                          : -1;
+    const int audio = avformat_find_stream_info(ctx, nullptr) >= 0 ? AudioTrackStream(ctx, 0) : -1;
     if (pkt && audio >= 0) {
         for (unsigned i = 0; i < ctx->nb_streams; ++i)
             ctx->streams[i]->discard = static_cast<int>(i) == audio ? AVDISCARD_DEFAULT : AVDISCARD_ALL;

@@ -19,8 +19,8 @@ constexpr size_t kHeadBytes = 4096;
 ssize_t ReadAt(int fd, void* buffer, size_t size, uint64_t offset) {
     size_t done = 0;
     while (done < size) {
-        const ssize_t n = pread(fd, static_cast<char*>(buffer) + done, size - done,
-                                static_cast<off_t>(offset + done));
+        const ssize_t n =
+            pread(fd, static_cast<char*>(buffer) + done, size - done, static_cast<off_t>(offset + done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -47,8 +47,8 @@ bool CPcmReader::Open(const std::string& path) {
     uint8_t head[kHeadBytes];
     const ssize_t got = ReadAt(m_fd, head, sizeof head, 0);
     std::string problem;
-    if (got < 0 || !ParseWavHeader(head, static_cast<size_t>(got), static_cast<uint64_t>(st.st_size), m_layout,
-                                   problem)) {
+    if (got < 0 || !ParseWavHeader(head, static_cast<size_t>(got), static_cast<uint64_t>(st.st_size),
+                                   m_layout, problem)) {
         m_error = got < 0 ? std::strerror(errno) : problem;
         Close();
         return false;

@@ -94,7 +94,8 @@ CConverterDlg::CConverterDlg(QWidget* parent)
       m_btnStartTime(QStringLiteral("Start Time"), this), m_btnEndTime(QStringLiteral("End Time"), this),
       m_btnClear(QStringLiteral("Clear"), this), m_labelPosition(this), m_labelStart(this), m_labelEnd(this),
       m_labelMarked(this), m_waveform(this), m_btnPlaySelection(QStringLiteral("Play Selection"), this),
-      m_editMark(this) {
+      m_editMark(this), m_labelTrack(QStringLiteral("Track :"), this), m_comboTrack(this),
+      m_trackChooser(this, m_labelTrack, m_comboTrack) {
     m_hIcon = QIcon(QStringLiteral(":/icons/128.svg"));
     if (m_hIcon.isNull())
         m_hIcon = QIcon(QStringLiteral(":/icons/128.png"));
@@ -175,16 +176,17 @@ void CConverterDlg::BuildControls() {
     auto label = [&](const char* text, int x, int y, int w) {
         auto* l = new QLabel(QString::fromLatin1(text), this);
         l->setGeometry(DluToPixels(font, x, y, w, 8));
+        return l;
     };
     label("Audio Format:", 259, 71, 52);
     m_comboFormat.setObjectName(QString::number(IDC_FORMAT));
     m_comboFormat.setGeometry(DluToPixels(font, 312, 68, 46, 13));
     for (const char* name : kFormatNames)
         m_comboFormat.addItem(QString::fromLatin1(name));
-    label("Artist:", 259, 91, 30);
-    label("Album :", 259, 112, 30);
-    label("Year  :", 259, 133, 30);
-    label("Genre :", 259, 154, 30);
+    m_tagLabels[0] = label("Artist:", 259, 91, 30);
+    m_tagLabels[1] = label("Album :", 259, 112, 30);
+    m_tagLabels[2] = label("Year  :", 259, 133, 30);
+    m_tagLabels[3] = label("Genre :", 259, 154, 30);
     struct Edit {
         QLineEdit* edit;
         int id;
@@ -388,6 +390,7 @@ void CConverterDlg::OpenSource(const std::string& path) {
     m_bFileLoaded = 0;
     m_bPlayerShown = 0;
     StartWaitIndicator("Opening the source file, please waiting");
+    LoadTracks();
     m_player.SetFileName(m_strSourcePath);
     OnSourceSet();
     m_dDuration = m_player.GetDuration();
@@ -543,6 +546,7 @@ void CConverterDlg::OnPlayStateChange(int, int newState) {
 void CConverterDlg::OnPlayerError() {
     StopWaitIndicator();
     ClearWaveform();
+    ClearTracks();
     m_bFileLoaded = 0;
     m_positionTimer.stop();
     SetLabel(m_labelPosition, " 00:00:00.0 / 00:00:00.0");
@@ -606,6 +610,7 @@ void CConverterDlg::OnConvert() {
     dlg.m_strOutputPath = MakeOutputPath(m_strSourcePath, format, g_settings.m_nOutputPathType, outputFolder);
     dlg.m_strTempWavPath = tempWav ? tempWav->Path() : tempFolder + CTempWavFile::kName;
     dlg.m_tempWav = tempWav;
+    dlg.m_nAudioTrack = m_trackChooser.Track();
     if (dlg.exec() == IDOK) {
         ShowMessage("Completed converting! \n\nThe output audio file has been save to:\n" +
                         dlg.m_strOutputPath,

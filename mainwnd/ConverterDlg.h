@@ -3,6 +3,7 @@
 #include "DrawnSliderCtrl.h"
 #include "ImageButton.h"
 #include "MediaPlayer2.h"
+#include "TrackChooser.h"
 #include "WaveformCtrl.h"
 #include "WaveformReader.h"
 
@@ -53,6 +54,7 @@ public:
         IDC_PLAY_SELECTION = 1028,
         IDC_WAVEFORM = 1029,
         IDC_MARK_EDIT = 1030,
+        IDC_AUDIO_TRACK = 1031,
     };
     static constexpr int kPositionTimerId = 999;
     static constexpr const char* kOpenFilter =
@@ -115,6 +117,10 @@ public:
     CWaveformCtrl m_waveform;
     QPushButton m_btnPlaySelection;
     QLineEdit m_editMark;
+    // The audio track chooser under the format, shown for sources of several audio tracks.
+    QLabel m_labelTrack;
+    QComboBox m_comboTrack;
+    CTrackChooser m_trackChooser;
 
 protected:
     void accept() override {} // Enter does nothing
@@ -173,6 +179,15 @@ private:
     void PlaceMarkEdit();
     void CommitMarkEdit();
     void EndMarkEdit();
+
+    // ConverterDlgTracks.cpp: the audio track chooser's part in the window.
+    void LoadTracks();
+    void ClearTracks();
+    void PlaceTagRows();
+    void OnTrackChosen(int track);
+    // Moves a control to a place given for the window's first size, as the resizing keeps it.
+    void MoveAnchored(QWidget* widget, const QRect& base);
+    QLabel* m_tagLabels[4] = {}; // "Artist:", "Album :", "Year  :", "Genre :"
 
     CWaveformReader m_waveformReader;
     struct Anchor {

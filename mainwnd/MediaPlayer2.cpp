@@ -153,6 +153,11 @@ void CMediaPlayer2::OnRenderUpdate(void* self) {
         });
 }
 
+void CMediaPlayer2::SetAudioTrack(int number) {
+    if (m_mpv)
+        mpv_set_property_string(m_mpv, "aid", number > 0 ? std::to_string(number).c_str() : "auto");
+}
+
 void CMediaPlayer2::SetFileName(const std::string& utf8Path) {
     // An absolute path never reads as a protocol ("av://", "concat:") to mpv or to libavformat.
     std::error_code ec;

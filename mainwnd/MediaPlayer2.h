@@ -55,6 +55,9 @@ public:
     bool IsSeeking() const { return m_seekPending; }
     // Width of the source's picture; 0 for audio, also when the only picture is embedded cover art.
     int GetPictureWidth() const;
+    // The audio track to play, by its number (AudioTracks.h numbering, which is mpv's "aid"); 0 lets the
+    // player choose. Taken at once while a file plays, and by the files opened after.
+    void SetAudioTrack(int number);
     // Play at the stopped end plays again from the start.
     void Play();
     void Pause();

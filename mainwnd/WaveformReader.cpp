@@ -1,5 +1,7 @@
 #include "WaveformReader.h"
 
+#include "AudioTracks.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -166,15 +168,15 @@ CWaveformReader::~CWaveformReader() {
     Stop();
 }
 
-void CWaveformReader::Start(const std::string& path, bool background) {
+void CWaveformReader::Start(const std::string& path, int track, bool background) {
     Stop();
     m_overview = std::make_shared<CPeakOverview>();
     m_stop = std::make_shared<std::atomic<bool>>(false);
-    m_thread = std::thread([overview = m_overview, stop = m_stop, path, background] {
+    m_thread = std::thread([overview = m_overview, stop = m_stop, path, track, background] {
         pthread_setname_np(pthread_self(), "quillet-peaks");
         if (background)
             setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10); // best effort
-        Read(path, *overview, *stop);
+        Read(path, track, *overview, *stop);
     });
 }
 
@@ -185,7 +187,8 @@ void CWaveformReader::Stop() {
         m_thread.join();
 }
 
-bool CWaveformReader::Read(const std::string& path, CPeakOverview& overview, const std::atomic<bool>& stop) {
+bool CWaveformReader::Read(const std::string& path, int track, CPeakOverview& overview,
+                           const std::atomic<bool>& stop) {
     av_log_set_level(AV_LOG_QUIET);
     Resources r;
     bool sawAudio = false;
@@ -217,9 +220,10 @@ bool CWaveformReader::Read(const std::string& path, CPeakOverview& overview, con
     }
     if (audioStreams != 1 || !complete || (r.fmt->ctx_flags & AVFMTCTX_NOHEADER))
         avformat_find_stream_info(r.fmt, nullptr);
-    const AVCodec* codec = nullptr;
-    const int audio = av_find_best_stream(r.fmt, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
-    if (audio < 0 || stop)
+    const int audio = AudioTrackStream(r.fmt, track);
+    const AVCodec* codec =
+        audio >= 0 ? avcodec_find_decoder(r.fmt->streams[audio]->codecpar->codec_id) : nullptr;
+    if (!codec || stop)
         return finish();
     for (unsigned i = 0; i < r.fmt->nb_streams; ++i)
         r.fmt->streams[i]->discard = static_cast<int>(i) == audio ? AVDISCARD_DEFAULT : AVDISCARD_ALL;

@@ -19,13 +19,17 @@ std::string CodecName(AVCodecID id) {
     static const struct {
         AVCodecID id;
         const char* name;
-    } kNames[] = {{AV_CODEC_ID_AAC, "AAC"},       {AV_CODEC_ID_AAC_LATM, "AAC"},   {AV_CODEC_ID_AC3, "AC-3"},
-                  {AV_CODEC_ID_EAC3, "E-AC-3"},   {AV_CODEC_ID_DTS, "DTS"},        {AV_CODEC_ID_TRUEHD, "TrueHD"},
-                  {AV_CODEC_ID_MP3, "MP3"},       {AV_CODEC_ID_MP2, "MP2"},        {AV_CODEC_ID_OPUS, "Opus"},
-                  {AV_CODEC_ID_VORBIS, "Vorbis"}, {AV_CODEC_ID_FLAC, "FLAC"},      {AV_CODEC_ID_ALAC, "ALAC"},
-                  {AV_CODEC_ID_WAVPACK, "WavPack"}, {AV_CODEC_ID_TTA, "TTA"},      {AV_CODEC_ID_WMAV1, "WMA"},
-                  {AV_CODEC_ID_WMAV2, "WMA"},     {AV_CODEC_ID_WMAPRO, "WMA Pro"}, {AV_CODEC_ID_WMALOSSLESS, "WMA Lossless"},
-                  {AV_CODEC_ID_COOK, "RealAudio"}, {AV_CODEC_ID_AMR_NB, "AMR"},    {AV_CODEC_ID_AMR_WB, "AMR-WB"}};
+    } kNames[] = {{AV_CODEC_ID_AAC, "AAC"},         {AV_CODEC_ID_AAC_LATM, "AAC"},
+                  {AV_CODEC_ID_AC3, "AC-3"},        {AV_CODEC_ID_EAC3, "E-AC-3"},
+                  {AV_CODEC_ID_DTS, "DTS"},         {AV_CODEC_ID_TRUEHD, "TrueHD"},
+                  {AV_CODEC_ID_MP3, "MP3"},         {AV_CODEC_ID_MP2, "MP2"},
+                  {AV_CODEC_ID_OPUS, "Opus"},       {AV_CODEC_ID_VORBIS, "Vorbis"},
+                  {AV_CODEC_ID_FLAC, "FLAC"},       {AV_CODEC_ID_ALAC, "ALAC"},
+                  {AV_CODEC_ID_WAVPACK, "WavPack"}, {AV_CODEC_ID_TTA, "TTA"},
+                  {AV_CODEC_ID_WMAV1, "WMA"},       {AV_CODEC_ID_WMAV2, "WMA"},
+                  {AV_CODEC_ID_WMAPRO, "WMA Pro"},  {AV_CODEC_ID_WMALOSSLESS, "WMA Lossless"},
+                  {AV_CODEC_ID_COOK, "RealAudio"},  {AV_CODEC_ID_AMR_NB, "AMR"},
+                  {AV_CODEC_ID_AMR_WB, "AMR-WB"}};
     for (const auto& n : kNames)
         if (n.id == id)
             return n.name;
@@ -47,7 +51,8 @@ std::string LayoutName(const AVChannelLayout& layout) {
     if (n == 2)
         return "stereo";
     char text[64] = {};
-    if (layout.order == AV_CHANNEL_ORDER_NATIVE && av_channel_layout_describe(&layout, text, sizeof text) > 0) {
+    if (layout.order == AV_CHANNEL_ORDER_NATIVE &&
+        av_channel_layout_describe(&layout, text, sizeof text) > 0) {
         std::string name = text;
         // "5.1(side)" and "5.1" are the same to a listener.
         if (const size_t paren = name.find('('); paren != std::string::npos)

@@ -19,16 +19,16 @@
 struct AVFormatContext;
 
 struct AudioTrack {
-    int number = 0;          // 1-based
-    int stream = -1;         // the stream's index in the file
-    bool isDefault = false;  // the file marks it as default
-    std::string language;    // as tagged ("deu"); empty when untagged or "und"
-    std::string title;       // the track's own name, one line of valid UTF-8; often empty
-    std::string codec;       // "AAC", "AC-3", "FLAC", ...
-    int sampleRate = 0;      // Hz, 0 when unknown
-    int channels = 0;        // 0 when unknown
-    std::string layout;      // "mono", "stereo", "5.1", "7.1", or "N ch"; empty when unknown
-    double duration = 0;     // seconds; 0 when unknown
+    int number = 0;         // 1-based
+    int stream = -1;        // the stream's index in the file
+    bool isDefault = false; // the file marks it as default
+    std::string language;   // as tagged ("deu"); empty when untagged or "und"
+    std::string title;      // the track's own name, one line of valid UTF-8; often empty
+    std::string codec;      // "AAC", "AC-3", "FLAC", ...
+    int sampleRate = 0;     // Hz, 0 when unknown
+    int channels = 0;       // 0 when unknown
+    std::string layout;     // "mono", "stereo", "5.1", "7.1", or "N ch"; empty when unknown
+    double duration = 0;    // seconds; 0 when unknown
 };
 
 std::vector<AudioTrack> ListAudioTracks(const AVFormatContext* fmt);

@@ -12,8 +12,8 @@
 //   offset 104 the samples, interleaved, little-endian, to the end of the data chunk
 //
 // Samples are 16, 24 or 32-bit integers or 32-bit floats (full scale +-1.0), in containers of their own
-// size (24-bit samples take 3 bytes). The channel mask names the channels in WAV order, which is FFmpeg's order
-// and FLAC's; 0 means the usual layout for the channel count.
+// size (24-bit samples take 3 bytes). The channel mask names the channels in WAV order, which is FFmpeg's
+// order and FLAC's; 0 means the usual layout for the channel count.
 //
 // The parser also reads other WAV files: the canonical 44-byte one of the design's temporary file,
 // WAVE_FORMAT_PCM or IEEE float, RIFF or RF64.
@@ -30,9 +30,7 @@ struct PcmFormat {
     uint32_t channelMask = 0; // WAV speaker bits; 0 when not told
     PcmSample sample = PcmSample::Int16;
 
-    int BytesPerSample() const {
-        return sample == PcmSample::Int16 ? 2 : sample == PcmSample::Int24 ? 3 : 4;
-    }
+    int BytesPerSample() const { return sample == PcmSample::Int16 ? 2 : sample == PcmSample::Int24 ? 3 : 4; }
     int BlockAlign() const { return channels * BytesPerSample(); }
     bool operator==(const PcmFormat&) const = default;
 };
