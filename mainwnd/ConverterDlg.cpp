@@ -311,8 +311,9 @@ void CConverterDlg::UpdateData(bool saveAndValidate) {
 
 void CConverterDlg::UpdateTagFields() {
     const int format = g_settings.m_nFormatIndex;
-    const bool allTags =
-        format == FORMAT_MP3 || format == FORMAT_FLAC || format == FORMAT_OPUS || format == FORMAT_M4A;
+    // WMA carries the texts in its header too.
+    const bool allTags = format == FORMAT_MP3 || format == FORMAT_WMA || format == FORMAT_FLAC ||
+                         format == FORMAT_OPUS || format == FORMAT_M4A;
     const bool artistAlbum = allTags || format == FORMAT_OGG;
     const bool yearGenre = allTags;
     m_editArtist.setEnabled(artistAlbum);
