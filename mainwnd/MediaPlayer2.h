@@ -58,6 +58,8 @@ public:
     // The audio track to play, by its number (AudioTracks.h numbering, which is mpv's "aid"); 0 lets the
     // player choose. Taken at once while a file plays, and by the files opened after.
     void SetAudioTrack(int number);
+    // The number of the audio track playing, 0 when none (or none chosen yet).
+    int GetAudioTrack() const;
     // Play at the stopped end plays again from the start.
     void Play();
     void Pause();
@@ -161,4 +163,5 @@ private:
 
     bool m_bAutoSize = false;
     bool m_bProperty1056 = false;
+    int m_audioTrack = 0; // for the files loaded next; 0 lets mpv choose
 };

@@ -95,8 +95,11 @@ std::string StreamSummary(const std::string& path) {
             if (modes.find(static_cast<char>('0' + frames[i].mode)) == std::string::npos)
                 modes += static_cast<char>('0' + frames[i].mode);
         }
-        const std::string head(file.begin(), file.begin() + 200);
-        const size_t tag = std::min(head.find("Xing"), head.find("Info")), q = tag + 116; // after the TOC
+        const size_t first = frames.empty() ? 0 : frames[0].offset; // after the ID3v2 tag
+        const std::string head(file.begin() + static_cast<long>(first),
+                               file.begin() + static_cast<long>(first) + 200);
+        const size_t tag = std::min(head.find("Xing"), head.find("Info")),
+                     q = first + tag + 116; // after the TOC
         return "mode " + modes + ", " + std::to_string(low) + ".." + std::to_string(high) + " kbps, " +
                head.substr(tag, 4) + " " +
                std::to_string(file.at(q) << 24 | file[q + 1] << 16 | file[q + 2] << 8 | file[q + 3]);
