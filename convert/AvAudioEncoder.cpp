@@ -42,6 +42,15 @@ uint32_t SampleFormat(PcmSample sample) {
                                           : AE_SAMPLE_S32;
 }
 
+// Cores borrowed for the job's extra encoder threads, returned on every way out.
+struct BorrowedCores {
+    explicit BorrowedCores(int wanted) : count(BorrowCores(wanted)) {}
+    ~BorrowedCores() { ReturnCores(count); }
+    BorrowedCores(const BorrowedCores&) = delete;
+    BorrowedCores& operator=(const BorrowedCores&) = delete;
+    const int count;
+};
+
 int AvEncode(uint32_t format) {
     CJobState& job = CurrentJob();
     void* module = LoadEncoderModule("AvAudioEnc.so");
@@ -72,6 +81,9 @@ int AvEncode(uint32_t format) {
     config.dwBitrate = static_cast<uint32_t>(format == AE_FORMAT_OPUS ? g_settings.GetOpusBitrate()
                                                                       : g_settings.GetAacBitrate());
     config.dwOpusApplication = g_settings.m_nOpusApplicationIndex == 1 ? AE_OPUS_VOIP : AE_OPUS_AUDIO;
+    // FLAC codes runs of frames on every core no other job is using.
+    const BorrowedCores cores(format == AE_FORMAT_FLAC ? CoreCount() - 1 : 0);
+    config.dwThreads = static_cast<uint32_t>(1 + cores.count);
     // The texts are read now, while the job's window keeps every other writer of the settings out.
     const std::string fileName = FileNameOf(job.m_strOutputPath);
     const OutputTags texts = JobOutputTags(fileName.substr(0, fileName.rfind('.')));

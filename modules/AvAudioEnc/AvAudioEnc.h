@@ -29,7 +29,9 @@
  *                   comment, as FFmpeg does), at compression level 0 (fastest) to 8 (smallest).
  *                   16-bit input gives a 16-bit stream, any other a 24-bit one (32-bit integers lose
  *                   their low 8 bits, floats are converted). Lossless: 16 and 24-bit input decodes
- *                   bit for bit. STREAMINFO carries the total sample count and the MD5.
+ *                   bit for bit. STREAMINFO carries the total sample count and the MD5. With
+ *                   dwThreads above 1, runs of frames are coded by that many encoders at once (FLAC
+ *                   frames stand on their own) and joined into the very file one encoder makes.
  *   AE_FORMAT_OPUS  libopus through FFmpeg in an Ogg Opus file at 48000 Hz (Opus codes nothing else):
  *                   the input is resampled once (not at all at 48000 Hz), and the stream holds exactly
  *                   round(frames x 48000 / input rate) samples. The header's pre-skip and the last
@@ -97,7 +99,7 @@ typedef uint32_t HAE_STREAM;
 
 /* Settings record, zeroed before use. */
 typedef struct AE_CONFIG {
-    uint32_t dwStructSize;      /* sizeof(AE_CONFIG) = 40 */
+    uint32_t dwStructSize;      /* sizeof(AE_CONFIG) = 44 */
     uint32_t dwFormat;          /* AE_FORMAT_... */
     uint32_t dwChannels;        /* of the input: 1 to 8 */
     uint32_t dwSampleRate;      /* of the input, Hz */
@@ -107,6 +109,7 @@ typedef struct AE_CONFIG {
     uint32_t dwSampleFormat;    /* AE_SAMPLE_... */
     uint32_t dwBitsPerSample;   /* AE_SAMPLE_S32: 24 or 32; otherwise not read */
     uint32_t dwChannelMask;     /* WAV speaker bits of the input's channels, or 0 */
+    uint32_t dwThreads;         /* FLAC: encoders working at once (0 or 1: one); otherwise not read */
 } AE_CONFIG;
 
 #pragma pack(pop)
@@ -133,7 +136,7 @@ typedef struct AE_TAGS {
 #else
 #define AE_STATIC_ASSERT _Static_assert
 #endif
-AE_STATIC_ASSERT(sizeof(AE_CONFIG) == 40, "AE_CONFIG is 40 bytes");
+AE_STATIC_ASSERT(sizeof(AE_CONFIG) == 44, "AE_CONFIG is 44 bytes");
 AE_STATIC_ASSERT(offsetof(AE_CONFIG, dwBitrate) == 20, "AE_CONFIG layout");
 AE_STATIC_ASSERT(offsetof(AE_TAGS, pCover) == 8 * sizeof(void*), "AE_TAGS layout");
 

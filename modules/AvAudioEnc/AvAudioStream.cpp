@@ -208,6 +208,12 @@ AE_ERR AvAudioStream::OpenCodec(const AE_CONFIG& config) {
         return opened == AVERROR(ENOMEM) ? AE_ERR_OUT_OF_MEMORY : AE_ERR_INVALID_PARAMETER;
     if (m_codec->frame_size <= 0)
         return AE_ERR_ENCODER_FAILED;
+    if (m_format == AE_FORMAT_FLAC && config.dwThreads > 1 && m_codec->extradata_size >= 34) {
+        m_runs =
+            std::make_unique<FlacRuns>(*m_codec, static_cast<int>(std::min<uint32_t>(config.dwThreads, 16)));
+        if (!m_runs->Ready())
+            m_runs.reset(); // one encoder, as without threads
+    }
     return ToResult(PrepareBuffers(m_inputLayout, m_inputFormat, m_inputRate));
 }
 
@@ -353,6 +359,8 @@ AE_ERR AvAudioStream::Convert(const void* values, int frames) {
 // Encodes every whole frame in the buffer; with last, the rest too, as a shorter last frame, up to
 // the end of the stream once that is known.
 AE_ERR AvAudioStream::EncodeBuffered(bool last) {
+    if (m_runs)
+        return EncodeRuns(); // whole runs now; the rest when the stream ends
     const int frameSize = m_codec->frame_size;
     while (av_audio_fifo_size(m_fifo) >= frameSize || (last && av_audio_fifo_size(m_fifo) > 0)) {
         int n = frameSize;
@@ -375,7 +383,61 @@ AE_ERR AvAudioStream::EncodeBuffered(bool last) {
 
 // Sends one frame (null: the end of the stream) and writes whatever packets come out.
 AE_ERR AvAudioStream::Encode(AVFrame* frame) {
+    if (m_runs)
+        return frame ? AE_ERR_SUCCESSFUL : FinishRuns();
     return Check(SendFrame(frame));
+}
+
+AE_ERR AvAudioStream::EncodeRuns() {
+    const size_t block = static_cast<size_t>(m_channels * av_get_bytes_per_sample(m_codec->sample_fmt));
+    while (av_audio_fifo_size(m_fifo) > 0) {
+        const int n = std::min(av_audio_fifo_size(m_fifo), kSliceFrames);
+        m_runInput.resize(static_cast<size_t>(n) * block);
+        void* planes[1] = {m_runInput.data()};
+        if (av_audio_fifo_read(m_fifo, planes, n) != n)
+            return Fail(AE_ERR_ENCODER_FAILED);
+        m_queuedFrames += n;
+        if (!m_runs->Add(m_runInput.data(), n, [this](const FlacRuns::Frame& f) { return WriteRunFrame(f); }))
+            return Fail(IoState() != FfmpegError::None ? ToResult(IoState()) : AE_ERR_ENCODER_FAILED);
+    }
+    return AE_ERR_SUCCESSFUL;
+}
+
+AE_ERR AvAudioStream::FinishRuns() {
+    if (AE_ERR err = EncodeRuns(); err != AE_ERR_SUCCESSFUL)
+        return err;
+    const bool done = m_runs->Finish([this](const FlacRuns::Frame& f) { return WriteRunFrame(f); });
+    if (!done)
+        return Fail(IoState() != FfmpegError::None ? ToResult(IoState()) : AE_ERR_ENCODER_FAILED);
+    // The last frame carries the STREAMINFO of the whole, which the muxer writes over its first one.
+    const std::vector<uint8_t> info = m_runs->StreamInfo(m_codec->extradata);
+    if (m_holding && !WriteRunFrame(FlacRuns::Frame{}, &info))
+        return Fail(IoState() != FfmpegError::None ? ToResult(IoState()) : AE_ERR_ENCODER_FAILED);
+    return AE_ERR_SUCCESSFUL;
+}
+
+bool AvAudioStream::WriteRunFrame(const FlacRuns::Frame& frame, const std::vector<uint8_t>* streamInfo) {
+    if (m_holding) {
+        AVPacket* packet = av_packet_alloc();
+        bool ok = packet && av_new_packet(packet, static_cast<int>(m_held.bytes.size())) >= 0;
+        if (ok) {
+            std::memcpy(packet->data, m_held.bytes.data(), m_held.bytes.size());
+            if (streamInfo) {
+                uint8_t* side =
+                    av_packet_new_side_data(packet, AV_PKT_DATA_NEW_EXTRADATA, streamInfo->size());
+                ok = side != nullptr;
+                if (ok)
+                    std::memcpy(side, streamInfo->data(), streamInfo->size());
+            }
+        }
+        ok = ok && WriteCoded(packet, m_held.samples) == FfmpegError::None;
+        av_packet_free(&packet);
+        if (!ok)
+            return false;
+    }
+    m_held = frame;
+    m_holding = !streamInfo;
+    return true;
 }
 
 AE_ERR AvAudioStream::Close() {
@@ -399,7 +461,8 @@ AE_ERR AvAudioStream::Finish() {
     m_endFrames =
         (m_inputFrames * m_codec->sample_rate + m_inputRate / 2) / static_cast<int64_t>(m_inputRate);
     const int frameSize = m_codec->frame_size;
-    for (int64_t missing = m_endFrames - m_sentFrames - av_audio_fifo_size(m_fifo); missing > 0;) {
+    const int64_t coded = m_runs ? m_queuedFrames : m_sentFrames;
+    for (int64_t missing = m_endFrames - coded - av_audio_fifo_size(m_fifo); missing > 0;) {
         const int n = static_cast<int>(std::min<int64_t>(missing, frameSize));
         m_frame->nb_samples = frameSize;
         if (av_frame_make_writable(m_frame) < 0)

@@ -2,9 +2,12 @@
 
 #include "../encoder_common/FfmpegOutput.h"
 #include "AvAudioEnc.h"
+#include "FlacRuns.h"
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
+#include <vector>
 
 // One output file: the encoder, the resampler where the codec needs another sample format or rate,
 // and the muxer writing through the file descriptor.
@@ -28,6 +31,10 @@ private:
     AE_ERR EncodeBuffered(bool last);
     AE_ERR Encode(AVFrame* frame);
     AE_ERR Fail(AE_ERR error);
+    // FLAC on several threads.
+    AE_ERR EncodeRuns();
+    AE_ERR FinishRuns();
+    bool WriteRunFrame(const FlacRuns::Frame& frame, const std::vector<uint8_t>* streamInfo = nullptr);
     // Success for FfmpegError::None; otherwise the failure, kept as the stream's.
     AE_ERR Check(FfmpegError error);
 
@@ -43,6 +50,13 @@ private:
     uint8_t m_partial[AE_MAX_CHANNELS * 4] = {};
     uint32_t m_partialValues = 0;
     int m_coverStream = -1;
+
+    std::unique_ptr<FlacRuns> m_runs;
+    FlacRuns::Frame
+        m_held; // the last frame out, written once the next one is known (STREAMINFO rides on the last)
+    bool m_holding = false;
+    int64_t m_queuedFrames = 0; // samples handed to the runs
+    std::vector<uint8_t> m_runInput;
     int64_t m_inputFrames = 0; // whole sample frames taken in
     int64_t m_endFrames = -1;  // the stream's length at the coded rate, once the input has ended
 };

@@ -147,6 +147,18 @@ FfmpegError FfmpegOutput::SendFrame(AVFrame* frame) {
     }
 }
 
+FfmpegError FfmpegOutput::WriteCoded(AVPacket* packet, int samples) {
+    packet->stream_index = 0;
+    packet->pts = packet->dts = m_sentFrames;
+    packet->duration = samples;
+    m_sentFrames += samples;
+    av_packet_rescale_ts(packet, m_codec->time_base, m_mux->streams[0]->time_base);
+    const int ret = av_write_frame(m_mux, packet);
+    if (const FfmpegError io = IoState(); io != FfmpegError::None)
+        return io;
+    return ret < 0 ? FfmpegError::Encoder : FfmpegError::None;
+}
+
 FfmpegError FfmpegOutput::IoState() const {
     if (m_ioErrno == ENOSPC || m_ioErrno == EFBIG || m_ioErrno == EDQUOT)
         return FfmpegError::DiskFull;

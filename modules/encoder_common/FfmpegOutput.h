@@ -46,6 +46,8 @@ protected:
     // Sends one frame (null: the end of the stream), stamped after the ones before, and writes whatever
     // packets come out.
     FfmpegError SendFrame(AVFrame* frame);
+    // Writes a packet coded elsewhere (of `samples` samples), stamped after the ones before.
+    FfmpegError WriteCoded(AVPacket* packet, int samples);
     FfmpegError IoState() const;
     void FreeCodec();
     // False when the file was open and closing it reported an error (data may be lost).
