@@ -39,8 +39,7 @@ void PutCodedNumber(std::vector<uint8_t>& out, uint32_t n) {
 } // namespace
 
 FlacRuns::FlacRuns(const AVCodecContext& settings, int threads)
-    : m_channels(settings.ch_layout.nb_channels),
-      m_bytes(settings.sample_fmt == AV_SAMPLE_FMT_S16 ? 2 : 4),
+    : m_channels(settings.ch_layout.nb_channels), m_bytes(settings.sample_fmt == AV_SAMPLE_FMT_S16 ? 2 : 4),
       m_bits(settings.sample_fmt == AV_SAMPLE_FMT_S16 ? 16 : 24), m_frameSize(settings.frame_size),
       m_runFrames(RunFrames(settings.frame_size, settings.ch_layout.nb_channels)) {
     m_md5 = av_md5_alloc();
@@ -182,7 +181,8 @@ bool FlacRuns::Add(const uint8_t* samples, int frames, const Sink& sink) {
         if (m_filling.samples.empty())
             m_filling.samples.reserve(static_cast<size_t>(m_runFrames) * block);
         const int take = std::min(frames, m_runFrames - m_filling.frames);
-        m_filling.samples.insert(m_filling.samples.end(), samples, samples + static_cast<size_t>(take) * block);
+        m_filling.samples.insert(m_filling.samples.end(), samples,
+                                 samples + static_cast<size_t>(take) * block);
         m_filling.frames += take;
         samples += static_cast<size_t>(take) * block;
         frames -= take;
@@ -278,8 +278,12 @@ bool FlacRuns::Renumber(const std::vector<uint8_t>& in, uint32_t number, std::ve
             return false;
     }
     const int blockCode = in[2] >> 4, rateCode = in[2] & 0x0F;
-    const size_t extra = (blockCode == 6 ? 1 : blockCode == 7 ? 2 : 0) +
-                         (rateCode == 12 ? 1 : rateCode == 13 || rateCode == 14 ? 2 : 0);
+    const size_t extra = (blockCode == 6   ? 1
+                          : blockCode == 7 ? 2
+                                           : 0) +
+                         (rateCode == 12                     ? 1
+                          : rateCode == 13 || rateCode == 14 ? 2
+                                                             : 0);
     const size_t headerEnd = 4 + static_cast<size_t>(numberBytes) + extra; // where the CRC-8 is
     if (headerEnd + 3 > in.size())
         return false;
@@ -289,8 +293,8 @@ bool FlacRuns::Renumber(const std::vector<uint8_t>& in, uint32_t number, std::ve
                in.begin() + static_cast<ptrdiff_t>(headerEnd));
     out.push_back(static_cast<uint8_t>(av_crc(av_crc_get_table(AV_CRC_8_ATM), 0, out.data(), out.size())));
     out.insert(out.end(), in.begin() + static_cast<ptrdiff_t>(headerEnd + 1), in.end() - 2);
-    const uint16_t crc =
-        static_cast<uint16_t>(av_bswap16(static_cast<uint16_t>(av_crc(av_crc_get_table(AV_CRC_16_ANSI), 0, out.data(), out.size()))));
+    const uint16_t crc = static_cast<uint16_t>(av_bswap16(
+        static_cast<uint16_t>(av_crc(av_crc_get_table(AV_CRC_16_ANSI), 0, out.data(), out.size()))));
     out.push_back(static_cast<uint8_t>(crc >> 8));
     out.push_back(static_cast<uint8_t>(crc));
     return true;

@@ -61,8 +61,8 @@ private:
     void UpdateMd5(const uint8_t* samples, int frames);
 
     const int m_channels;
-    const int m_bytes;    // per sample in the encoder's format
-    const int m_bits;     // 16 or 24
+    const int m_bytes;     // per sample in the encoder's format
+    const int m_bits;      // 16 or 24
     const int m_frameSize; // samples per FLAC frame
     const int m_runFrames; // samples per run: whole FLAC frames
     bool m_ready = false;

@@ -141,8 +141,7 @@ std::string DescribeAudioTrack(const AudioTrack& track) {
     return text;
 }
 
-bool ProbeAudioTracks(const std::string& path, std::vector<AudioTrack>& tracks) {
-    tracks.clear();
+AVFormatContext* OpenMediaFile(const std::string& path) {
     av_log_set_level(AV_LOG_QUIET);
     AVFormatContext* fmt = nullptr;
     AVDictionary* options = nullptr;
@@ -151,10 +150,16 @@ bool ProbeAudioTracks(const std::string& path, std::vector<AudioTrack>& tracks) 
     const int opened = avformat_open_input(&fmt, ("file:" + path).c_str(), nullptr, &options);
     av_dict_free(&options);
     if (opened < 0)
-        return false;
-    const bool ok = avformat_find_stream_info(fmt, nullptr) >= 0 || fmt->nb_streams > 0;
-    if (ok)
-        tracks = ListAudioTracks(fmt);
+        return nullptr;
+    if (avformat_find_stream_info(fmt, nullptr) < 0 && fmt->nb_streams == 0)
+        avformat_close_input(&fmt);
+    return fmt;
+}
+
+bool ProbeAudioTracks(const std::string& path, std::vector<AudioTrack>& tracks) {
+    AVFormatContext* fmt = OpenMediaFile(path);
+    tracks = ListAudioTracks(fmt);
+    const bool ok = fmt != nullptr;
     avformat_close_input(&fmt);
     return ok;
 }

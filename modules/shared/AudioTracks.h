@@ -42,5 +42,10 @@ int AudioTrackStream(const AVFormatContext* fmt, int number);
 // The track as its users know it: "2: deu, AAC stereo, Commentary".
 std::string DescribeAudioTrack(const AudioTrack& track);
 
+// Opens a local file as media (no other protocol, not even through a playlist posing as a video) and finds
+// its streams as the numbering counts them. Null when it cannot be read as media; the caller closes it
+// with avformat_close_input.
+AVFormatContext* OpenMediaFile(const std::string& path);
+
 // Opens a local file and lists its audio tracks. False when the file cannot be read as media.
 bool ProbeAudioTracks(const std::string& path, std::vector<AudioTrack>& tracks);

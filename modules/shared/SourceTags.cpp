@@ -181,18 +181,9 @@ SourceTags ReadSourceTags(const AVFormatContext* fmt, int audioStream) {
 }
 
 bool ReadSourceTags(const std::string& path, int track, SourceTags& tags) {
-    tags = SourceTags{};
-    av_log_set_level(AV_LOG_QUIET);
-    AVFormatContext* fmt = nullptr;
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    const int opened = avformat_open_input(&fmt, ("file:" + path).c_str(), nullptr, &options);
-    av_dict_free(&options);
-    if (opened < 0)
-        return false;
-    // The streams as the track numbering sees them.
-    avformat_find_stream_info(fmt, nullptr);
+    AVFormatContext* fmt = OpenMediaFile(path);
     tags = ReadSourceTags(fmt, AudioTrackStream(fmt, track));
+    const bool ok = fmt != nullptr;
     avformat_close_input(&fmt);
-    return true;
+    return ok;
 }

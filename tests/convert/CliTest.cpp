@@ -86,43 +86,11 @@ TEST_F(CliTest, AFailedSourceDoesNotStopTheOthersAndBadArgumentsAreRefused) {
               (std::vector<std::string>{"bad.avi", "good.wav", "good_OUTPUT.mp3", "settings.ini"}));
 }
 
-// A film with a video, an English track and a German commentary marked as the default, made with -map
-// as tools make them: listed as users know them, and the track asked for is the one converted.
+// A film with a video, an English track and a German commentary marked as the default: listed as users
+// know them, and the track asked for is the one converted.
 TEST_F(CliTest, ListsAudioTracksAndConvertsTheOneAskedFor) {
     const std::string film = dir.File("film.mkv");
-    ASSERT_TRUE(RunFfmpeg({"-f",
-                           "lavfi",
-                           "-i",
-                           "testsrc=s=64x48:d=2",
-                           "-f",
-                           "lavfi",
-                           "-i",
-                           ChirpSource(44100, 2),
-                           "-f",
-                           "lavfi",
-                           "-i",
-                           "sine=f=880:r=48000:d=2",
-                           "-map",
-                           "0:v",
-                           "-map",
-                           "1:a",
-                           "-map",
-                           "2:a",
-                           "-c:a:0",
-                           "flac",
-                           "-c:a:1",
-                           "aac",
-                           "-metadata:s:a:0",
-                           "language=eng",
-                           "-metadata:s:a:1",
-                           "language=deu",
-                           "-metadata:s:a:1",
-                           "title=Kommentar für alle",
-                           "-disposition:a:0",
-                           "0",
-                           "-disposition:a:1",
-                           "default",
-                           QString::fromStdString(film)}));
+    ASSERT_TRUE(MakeTwoTrackFilm(film, 2, "aac", "Kommentar für alle"));
     ASSERT_EQ(Run({"--list-tracks", film}), 0) << err;
     EXPECT_EQ(out, film + ":\n1\teng\t-\tFLAC\t44100 Hz\t2 ch (stereo)\t00:00:02.0\n" +
                        "2\tdeu\tKommentar für alle\tAAC\t48000 Hz\t1 ch (mono)\t00:00:02.0\tdefault\n");

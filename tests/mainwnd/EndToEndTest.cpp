@@ -203,37 +203,7 @@ TEST_F(EndToEndTest, CustomFolderCancelAndFailure) {
 TEST_F(EndToEndTest, AudioTrackChooserDrivesPreviewWaveformAndConvert) {
     const std::string tone = media.File("tone.wav"), film = media.File("film.mkv");
     ASSERT_TRUE(MakeTestSource(tone, 2.0));
-    ASSERT_TRUE(RunFfmpeg({"-f",
-                           "lavfi",
-                           "-i",
-                           "testsrc=s=64x48:d=6",
-                           "-f",
-                           "lavfi",
-                           "-i",
-                           ChirpSource(44100, 6),
-                           "-f",
-                           "lavfi",
-                           "-i",
-                           "sine=f=880:r=48000:d=6",
-                           "-map",
-                           "0:v",
-                           "-map",
-                           "1:a",
-                           "-map",
-                           "2:a",
-                           "-c:a",
-                           "flac",
-                           "-metadata:s:a:0",
-                           "language=eng",
-                           "-metadata:s:a:1",
-                           "language=deu",
-                           "-metadata:s:a:1",
-                           "title=Commentary",
-                           "-disposition:a:0",
-                           "0",
-                           "-disposition:a:1",
-                           "default",
-                           QString::fromStdString(film)}));
+    ASSERT_TRUE(MakeTwoTrackFilm(film, 6, "flac", "Commentary"));
     CConverterDlg dlg;
     dlg.show();
     Open(dlg, tone);

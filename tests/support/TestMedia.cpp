@@ -34,6 +34,44 @@ bool MakeTestSource(const std::string& path, double seconds, bool withVideo) {
     return RunFfmpeg(args);
 }
 
+bool MakeTwoTrackFilm(const std::string& path, double seconds, const QString& secondCodec,
+                      const QString& title) {
+    const QString d = QString::number(seconds);
+    return RunFfmpeg({"-f",
+                      "lavfi",
+                      "-i",
+                      "testsrc=s=64x48:d=" + d,
+                      "-f",
+                      "lavfi",
+                      "-i",
+                      ChirpSource(44100, seconds),
+                      "-f",
+                      "lavfi",
+                      "-i",
+                      "sine=f=880:r=48000:d=" + d,
+                      "-map",
+                      "0:v",
+                      "-map",
+                      "1:a",
+                      "-map",
+                      "2:a",
+                      "-c:a:0",
+                      "flac",
+                      "-c:a:1",
+                      secondCodec,
+                      "-metadata:s:a:0",
+                      "language=eng",
+                      "-metadata:s:a:1",
+                      "language=deu",
+                      "-metadata:s:a:1",
+                      "title=" + title,
+                      "-disposition:a:0",
+                      "0",
+                      "-disposition:a:1",
+                      "default",
+                      QString::fromStdString(path)});
+}
+
 std::map<std::string, std::string> ProbeFile(const std::string& path) {
     std::string out;
     const bool ok = RunProgram("ffprobe",

@@ -16,6 +16,12 @@ bool RunFfmpeg(const QStringList& args);
 // extension names (video sources get a small test picture).
 bool MakeTestSource(const std::string& path, double seconds, bool withVideo = false);
 
+// A film as tools make one with -map: a small video, an English track (a stereo chirp at 44.1 kHz, FLAC)
+// and a German mono track (a sine at 48 kHz) titled `title`, coded as `secondCodec` and marked as the
+// default track.
+bool MakeTwoTrackFilm(const std::string& path, double seconds, const QString& secondCodec,
+                      const QString& title);
+
 // ffprobe's view of the first audio stream (codec_name, sample_rate, channels, bit_rate, ...) and
 // every tag of the file, as "TAG:key" entries (keys as the file spells them); empty when ffprobe fails.
 std::map<std::string, std::string> ProbeFile(const std::string& path);
