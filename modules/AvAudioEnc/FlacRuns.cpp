@@ -104,7 +104,8 @@ void FlacRuns::Work(AVCodecContext* codec) {
         const bool ok = Code(codec, run, frames);
         {
             std::lock_guard lock(m_mutex);
-            m_failed = m_failed || !ok;
+            if (!ok)
+                m_failed = true;
             m_done[run.index] = std::move(frames);
         }
         m_changed.notify_all();

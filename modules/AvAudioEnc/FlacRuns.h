@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -73,7 +74,7 @@ private:
     std::deque<Run> m_queue;
     std::map<int64_t, std::vector<Frame>> m_done;
     bool m_stop = false;
-    bool m_failed = false;
+    std::atomic<bool> m_failed{false};
 
     Run m_filling;
     int64_t m_nextRun = 0;
