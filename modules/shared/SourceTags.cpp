@@ -133,6 +133,19 @@ const char* PictureMime(const uint8_t* data, size_t size) {
     return "";
 }
 
+const AVStream* FrontCoverStream(const AVFormatContext* fmt) {
+    const AVStream* best = nullptr;
+    for (unsigned i = 0; fmt && i < fmt->nb_streams; ++i) {
+        const AVStream* st = fmt->streams[i];
+        if (!(st->disposition & AV_DISPOSITION_ATTACHED_PIC) || st->attached_pic.size <= 0 ||
+            !st->attached_pic.data)
+            continue;
+        if (!best || CoverRank(st) < CoverRank(best))
+            best = st;
+    }
+    return best;
+}
+
 SourceTags ReadSourceTags(const AVFormatContext* fmt, int audioStream) {
     SourceTags tags;
     if (!fmt)
@@ -159,17 +172,10 @@ SourceTags ReadSourceTags(const AVFormatContext* fmt, int audioStream) {
     read(tags.track, {"track"}, true);
     read(tags.comment, {"comment", "description"}, true, true);
 
-    const AVStream* best = nullptr;
-    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
-        const AVStream* st = fmt->streams[i];
-        const AVPacket& pic = st->attached_pic;
-        if (!(st->disposition & AV_DISPOSITION_ATTACHED_PIC) || pic.size <= 0 || !pic.data ||
-            static_cast<size_t>(pic.size) > kMaxCoverBytes ||
-            !*PictureMime(pic.data, static_cast<size_t>(pic.size)))
-            continue;
-        if (!best || CoverRank(st) < CoverRank(best))
-            best = st;
-    }
+    const AVStream* best = FrontCoverStream(fmt);
+    if (best && (static_cast<size_t>(best->attached_pic.size) > kMaxCoverBytes ||
+                 !*PictureMime(best->attached_pic.data, static_cast<size_t>(best->attached_pic.size))))
+        best = nullptr; // not a picture the outputs can carry
     if (best) {
         const AVPacket& pic = best->attached_pic;
         tags.cover.data.assign(pic.data, pic.data + pic.size);

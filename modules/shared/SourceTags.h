@@ -21,6 +21,7 @@
 #include <vector>
 
 struct AVFormatContext;
+struct AVStream;
 
 struct SourceCover {
     std::vector<uint8_t> data; // empty when the source has no usable cover
@@ -42,6 +43,11 @@ SourceTags ReadSourceTags(const AVFormatContext* fmt, int audioStream);
 // Opens a local file and reads the tags that go with audio track `track` (0: the default). False when
 // the file cannot be read as media; tags is then empty.
 bool ReadSourceTags(const std::string& path, int track, SourceTags& tags);
+
+// The attached picture that stands for the file's front cover: the one the file marks "Cover (front)",
+// else one named as a cover, else the first; null when there is none. The one choice of the preview's
+// picture and of the outputs' covers.
+const AVStream* FrontCoverStream(const AVFormatContext* fmt);
 
 // Text as the outputs take it: valid UTF-8 (Latin-1 where the bytes are not UTF-8), without control
 // characters (line breaks kept when multiLine, else made blanks), trimmed and cut to maxChars.
