@@ -4,6 +4,7 @@
 #include "Encoders.h"
 #include "MessageService.h"
 #include "PcmFile.h"
+#include "PcmReader.h"
 #include "SystemHelpers.h"
 
 #include <algorithm>
@@ -26,6 +27,31 @@ double NowSeconds() {
 const char* const kStep1Text = "[Step 1] - Extract WAV audio from source file.  ";
 const char* const kNoAudioInRange = "There is no audio to convert in the marked range.";
 constexpr int64_t kWavDataOffset = 44;
+// Containers often tell a length a little beyond the end of their audio (the picture runs on for a
+// frame, the last audio frame is padded); only a shortfall beyond that says the source gave out.
+constexpr double kShortTolerance = 0.5;
+
+// The data size a WAV header gives, or -1.
+int64_t WavDataBytes(const std::string& path) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return -1;
+    unsigned char b[4];
+    const bool ok = std::fseek(f, 40, SEEK_SET) == 0 && std::fread(b, 1, 4, f) == 4;
+    std::fclose(f);
+    return ok ? int64_t{b[0]} | int64_t{b[1]} << 8 | int64_t{b[2]} << 16 | int64_t{b[3]} << 24 : -1;
+}
+
+// A source cut shorter (truncated, or rewritten from the start) or put in another file's place while it
+// was read gives an output that silently misses what the user chose.
+bool SourceChanged(const std::string& path, const struct stat& before, bool outputShort) {
+    struct stat now;
+    if (stat(path.c_str(), &now) != 0 || now.st_dev != before.st_dev || now.st_ino != before.st_ino)
+        return true;
+    const bool rewritten =
+        now.st_mtim.tv_sec != before.st_mtim.tv_sec || now.st_mtim.tv_nsec != before.st_mtim.tv_nsec;
+    return now.st_size < before.st_size || (rewritten && outputShort);
+}
 
 struct Step2 {
     const char* text;
@@ -98,15 +124,24 @@ std::string CConversionJob::CurrentWavPath() const {
 
 void CConversionJob::Start() {
     m_nFormat = g_settings.m_nFormatIndex;
-    struct stat st;
-    m_bOutputExisted = lstat(m_strOutputPath.c_str(), &st) == 0;
+    std::string refusal;
+    if (!m_output)
+        m_output = COutputClaim::ClaimExact(m_strOutputPath, m_strSourcePath, true, &refusal);
+    m_state->m_output = m_output;
     m_state->m_strOutputPath = m_strOutputPath;
     m_state->m_strTempWavPath = m_strTempWavPath;
     m_state->m_tempWav = m_tempWav;
     m_state->m_strSourcePath = m_strSourcePath;
     m_state->m_nAudioTrack = m_nAudioTrack;
     m_state->AttachView(&m_view);
+    if (!m_output) {
+        ShowMessage(refusal, MsgButtons::Ok, nullptr, MsgIcon::Warning);
+        m_state->m_bConvertFailed = 1;
+        End(IDCANCEL);
+        return;
+    }
 
+    stat(m_strSourcePath.c_str(), &m_sourceAtStart);
     m_videoEdit.ResetExtraction();
     m_videoEdit.SetSourceRange(m_strSourcePath, m_dStartTime, m_dEndTime);
     m_videoEdit.SetAudioTrack(m_nAudioTrack);
@@ -179,6 +214,27 @@ void CConversionJob::OnExtractionFinished() {
     m_view.SetProgressRange(0, 1000);
     m_videoEdit.StopExtraction();
 
+    const int bytesPerSecond =
+        m_nFormat == FORMAT_WAV
+            ? g_settings.GetWavSampleRate() * g_settings.GetWavBytesPerSample() * g_settings.GetWavChannels()
+            : kTempBytesPerSecond;
+    CPcmReader handedOver; // in the source's own rate and depth
+    if (!m_bSourceSound)
+        m_dWrittenSeconds = static_cast<double>(WavDataBytes(CurrentWavPath())) / bytesPerSecond;
+    else if (handedOver.Open(CurrentWavPath()) && handedOver.Format().sampleRate > 0)
+        m_dWrittenSeconds = static_cast<double>(handedOver.Frames()) / handedOver.Format().sampleRate;
+    if (SourceChanged(m_strSourcePath, m_sourceAtStart, IsShort())) {
+        m_timer.stop();
+        ShowMessage("The source file " + m_strSourcePath +
+                        " was changed while it was read (cut shorter, rewritten or replaced); what was "
+                        "read of it is not the range that was asked for.",
+                    MsgButtons::Ok, nullptr, MsgIcon::Warning);
+        m_state->m_bConvertFailed = 1;
+        m_state->RemoveTempWav();
+        End(IDCANCEL);
+        return;
+    }
+
     // A range of zero length, or one that lies wholly past the end of the audio, gives a WAV without
     // a single sample: an "output" of it would be a file that plays nothing, or none at all.
     if (GetFileSize64(CurrentWavPath()) <=
@@ -187,11 +243,6 @@ void CConversionJob::OnExtractionFinished() {
         ShowMessage(kNoAudioInRange, MsgButtons::Ok, nullptr, MsgIcon::Warning);
         m_state->m_bConvertFailed = 1;
         m_state->RemoveTempWav();
-        // A WAV output of no samples is no part of anything: it goes, unless it was there before.
-        struct stat st;
-        if (m_nFormat == FORMAT_WAV && !m_bOutputExisted && lstat(m_strOutputPath.c_str(), &st) == 0 &&
-            S_ISREG(st.st_mode))
-            unlink(m_strOutputPath.c_str());
         End(IDCANCEL);
         return;
     }
@@ -205,6 +256,17 @@ void CConversionJob::OnExtractionFinished() {
     m_view.SetStep(step2.text);
     m_timeLeft.StartStep(2, NowSeconds());
     m_pEncoderThread = CEncoderThread::Start(m_state, step2.proc);
+}
+
+bool CConversionJob::IsShort() const {
+    return m_dWrittenSeconds >= 0 && std::isfinite(m_dEndTime) &&
+           m_dWrittenSeconds < m_dEndTime - m_dStartTime - kShortTolerance;
+}
+
+std::string CConversionJob::ShortWarning() const {
+    return "Warning: the source ended before the range did. The output holds " +
+           FormatTime(std::max(m_dWrittenSeconds, 0.0)) + " of the " + FormatTime(m_dEndTime - m_dStartTime) +
+           " asked for.";
 }
 
 void CConversionJob::OnExtractionFailed(const QString& message) {
@@ -252,6 +314,10 @@ void CConversionJob::End(int result) {
     m_timer.stop();
     m_state->AttachView(nullptr);
     // What a failed or cancelled job wrote stays: a long conversion that breaks off near its end keeps
-    // the part it finished.
+    // the part it finished. A WAV output without a single sample is no part of anything, and an output
+    // that step 2 never wrote is removed when the claim is let go.
+    if (result != IDOK && m_nFormat == FORMAT_WAV && m_output && m_output->Created() &&
+        GetFileSize64(m_strOutputPath) <= kWavDataOffset)
+        m_output->Remove();
     emit Ended(result);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "JobFrame.h"
+#include "OutputClaim.h"
 #include "TimeLeft.h"
 #include "VideoEdit.h"
 
@@ -9,6 +10,7 @@
 #include <QTimer>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 
 // One conversion from source to output: step 1 through the extraction stage, then for every format
 // but WAV step 2 on an encoder thread. It reports through an IJobView and ends with Ended().
@@ -26,6 +28,9 @@ public:
     std::string m_strTempWavPath;
     std::shared_ptr<CTempWavFile> m_tempWav; // the reservation behind m_strTempWavPath, if any
     int m_nAudioTrack = 0;                   // AudioTracks.h numbering; 0 the default track
+    // The claim behind m_strOutputPath. Without one, Start claims the path as it is (an existing file
+    // is written over, but never the source).
+    std::shared_ptr<COutputClaim> m_output;
 
     void Start();
     // The confirmed Cancel: stops the extraction, asks the encoder to stop, ends the job.
@@ -37,6 +42,12 @@ public:
     bool IsCancelRequested() const { return m_state->m_bCancelRequested.load() == 1; }
 
     static const char* CaptionPrefix(int format);
+
+    // Once step 1 has ended: whether the source gave out before the range did (the audio written is
+    // more than half a second shorter than the range asked for; a range that runs to the end of a
+    // source of unknown length is never short), and the warning that says how much was written.
+    bool IsShort() const;
+    std::string ShortWarning() const;
 
 signals:
     void Ended(int result);
@@ -61,9 +72,10 @@ private:
     int64_t m_nExpectedBytes = 0;
     int m_nFormat = 0;
     int m_nResult = 0;
-    bool m_bSourceSound = false;   // step 1 hands over the source's own sound (PcmFile.h)
-    double m_dSeconds = 0;         // of the range, 0 when its end is not known
-    bool m_bOutputExisted = false; // an empty WAV output is removed only when the job created it
+    bool m_bSourceSound = false; // step 1 hands over the source's own sound (PcmFile.h)
+    double m_dSeconds = 0;       // of the range, 0 when its end is not known
     CTimeLeftEstimator m_timeLeft;
     double m_dStep1Fraction = 0;
+    double m_dWrittenSeconds = -1; // the audio step 1 wrote, once it has ended
+    struct stat m_sourceAtStart = {};
 };

@@ -12,6 +12,7 @@ extern "C" {
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <iterator>
@@ -55,12 +56,22 @@ bool IsSameGuid(const WMGUID& a, const WMGUID& b) {
     return std::memcmp(&a, &b, sizeof(WMGUID)) == 0;
 }
 
-// UTF-32 to UTF-8; false for surrogates and values beyond Unicode.
+// Plain storage: a thread-local with a destructor would keep the module from ever being unloaded.
+thread_local char t_errorText[256];
+
+void KeepErrorText(const std::string& text) {
+    std::snprintf(t_errorText, sizeof t_errorText, "%s", text.c_str());
+}
+
+// UTF-32 to UTF-8, with U+DC80..U+DCFF back to the bytes they stand for; false for other surrogates
+// and values beyond Unicode.
 bool WideToUtf8(const wchar_t* text, std::string& out) {
     out.clear();
     for (; *text; ++text) {
         uint32_t c = static_cast<uint32_t>(*text);
-        if (c < 0x80) {
+        if (c >= 0xDC80 && c <= 0xDCFF) {
+            out += static_cast<char>(c - 0xDC00);
+        } else if (c < 0x80) {
             out += static_cast<char>(c);
         } else if (c < 0x800) {
             out += static_cast<char>(0xC0 | (c >> 6));
@@ -158,6 +169,7 @@ WMRESULT CAudioWriter::Create(const std::string& path, CAudioWriter** writer) {
     self->m_createdFile = stat(path.c_str(), &st) != 0 && errno == ENOENT;
     self->m_fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (self->m_fd < 0) {
+        KeepErrorText(std::strerror(errno));
         delete self;
         return WM_E_CANNOT_CREATE;
     }
@@ -273,6 +285,7 @@ WMRESULT CAudioWriter::Start(const Profile& profile) {
         return r;
     if (m_tags && av_dict_copy(&m_mux->metadata, m_tags, 0) < 0)
         return WM_E_OUTOFMEMORY;
+    m_flushEachPacket = true; // the header's duration counts what ASF was given, not what was written
     if (WMRESULT r = ToResult(WriteHeader(nullptr)); r < 0)
         return r;
 
@@ -362,6 +375,7 @@ WMRESULT CAudioWriter::Check(FfmpegError error) {
 WMRESULT CAudioWriter::Fail(WMRESULT result) {
     if (m_error >= 0)
         m_error = result;
+    KeepErrorText(ErrorText());
     return m_error;
 }
 
@@ -380,6 +394,8 @@ WMRESULT CAudioWriter::Finish() {
             Check(WriteTrailer());
         }
     }
+    if (m_error == WM_E_DISK_FULL || m_error == WM_E_WRITE_FAULT)
+        FinishAfterWriteError(); // so that what was written plays
     FreeCodec();
     if (!CloseFile())
         Fail(WM_E_WRITE_FAULT);
@@ -389,7 +405,12 @@ WMRESULT CAudioWriter::Finish() {
 
 } // namespace
 
+WMAUDSDK_API const char* WMAudioErrorText() {
+    return t_errorText;
+}
+
 WMAUDSDK_API long WMAudioCreateWriter(const wchar_t* path, IWMAudioWriter** writer) {
+    t_errorText[0] = '\0';
     if (!path || !writer)
         return WM_E_POINTER;
     *writer = nullptr;
