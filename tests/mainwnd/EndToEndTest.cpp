@@ -11,6 +11,7 @@
 #include "TestSupport.h"
 
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -232,6 +233,14 @@ TEST_F(EndToEndTest, AudioTrackChooserDrivesPreviewWaveformAndConvert) {
     QTest::keyClick(&dlg, Qt::Key_T);
     EXPECT_TRUE(dlg.m_comboTrack.view()->isVisible());
     dlg.m_comboTrack.hidePopup();
+    // Tab reaches it after the format, and a screen reader knows it by name.
+    dlg.m_comboFormat.setFocus(Qt::TabFocusReason);
+    QTest::keyClick(&dlg.m_comboFormat, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), &dlg.m_comboTrack);
+    const auto labels =
+        QAccessible::queryAccessibleInterface(&dlg.m_comboTrack)->relations(QAccessible::Label);
+    ASSERT_FALSE(labels.isEmpty());
+    EXPECT_EQ(labels.front().first->text(QAccessible::Name), "Track :");
     dlg.m_comboTrack.setCurrentIndex(0);
     EXPECT_TRUE(WaitFor([&] { return dlg.m_player.GetAudioTrack() == 1; }));
     ASSERT_TRUE(WaitFor([&] { return level() > 12000; }, 30000));
