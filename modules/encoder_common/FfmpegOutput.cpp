@@ -177,30 +177,24 @@ FfmpegError FfmpegOutput::SendFrame(AVFrame* frame) {
             return FfmpegError::Encoder;
         }
         const int64_t samplesEnd = m_packet->pts + m_packet->duration; // in the codec's time base
-        m_packet->stream_index = 0;
-        av_packet_rescale_ts(m_packet, m_codec->time_base, m_mux->streams[0]->time_base);
-        ret = av_write_frame(m_mux, m_packet);
+        const FfmpegError written = Mux(m_packet, samplesEnd);
         av_packet_unref(m_packet);
-        if (const FfmpegError io = IoState(); io != FfmpegError::None)
-            return io;
-        if (ret < 0) {
-            NoteError(ret);
-            return FfmpegError::Encoder;
-        }
-        if (m_flushEachPacket) {
-            avio_flush(m_io);
-            if (const FfmpegError io = IoState(); io != FfmpegError::None)
-                return io;
-        }
-        m_packetEnds.push_back({avio_tell(m_io), samplesEnd});
+        if (written != FfmpegError::None)
+            return written;
     }
 }
 
 FfmpegError FfmpegOutput::WriteCoded(AVPacket* packet, int samples) {
-    packet->stream_index = 0;
     packet->pts = packet->dts = m_sentFrames;
     packet->duration = samples;
     m_sentFrames += samples;
+    return Mux(packet, m_sentFrames);
+}
+
+// Hands a coded packet (stamped in the codec's time base) to the muxer and notes where it ends in the
+// file, so that a write error can cut back to whole packets.
+FfmpegError FfmpegOutput::Mux(AVPacket* packet, int64_t samplesEnd) {
+    packet->stream_index = 0;
     av_packet_rescale_ts(packet, m_codec->time_base, m_mux->streams[0]->time_base);
     const int ret = av_write_frame(m_mux, packet);
     if (const FfmpegError io = IoState(); io != FfmpegError::None)
@@ -214,7 +208,7 @@ FfmpegError FfmpegOutput::WriteCoded(AVPacket* packet, int samples) {
         if (const FfmpegError io = IoState(); io != FfmpegError::None)
             return io;
     }
-    m_packetEnds.push_back({avio_tell(m_io), m_sentFrames});
+    m_packetEnds.push_back({avio_tell(m_io), samplesEnd});
     return FfmpegError::None;
 }
 

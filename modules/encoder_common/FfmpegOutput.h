@@ -82,6 +82,7 @@ protected:
     AVIOContext* m_io = nullptr;
 
 private:
+    FfmpegError Mux(AVPacket* packet, int64_t samplesEnd);
     static int WritePacket(void* opaque, uint8_t* buffer, int size);
     static int64_t Seek(void* opaque, int64_t offset, int whence);
 
