@@ -32,8 +32,7 @@ public:
     size_t ChunkFrames() const override { return 8192; }
 
     std::string Encode(const void* frames, size_t count) override {
-        const AE_ERR err = m_api.write(m_stream, static_cast<uint32_t>(count * m_channels),
-                                       static_cast<const int16_t*>(frames));
+        const AE_ERR err = m_api.write(m_stream, static_cast<uint32_t>(count * m_channels), frames);
         return err == AE_ERR_SUCCESSFUL ? "" : m_failure(err);
     }
 

@@ -27,6 +27,7 @@ public:
     std::string m_strOutputPath;
     std::string m_strTempWavPath;
     std::shared_ptr<CTempWavFile> m_tempWav; // the reservation behind m_strTempWavPath, if any
+    int m_nAudioTrack = 0;                   // AudioTracks.h numbering; 0 the default track
     // The claim behind m_strOutputPath. Without one, Start claims the path as it is (an existing file
     // is written over, but never the source).
     std::shared_ptr<COutputClaim> m_output;
@@ -71,6 +72,8 @@ private:
     int64_t m_nExpectedBytes = 0;
     int m_nFormat = 0;
     int m_nResult = 0;
+    bool m_bSourceSound = false; // step 1 hands over the source's own sound (PcmFile.h)
+    double m_dSeconds = 0;       // of the range, 0 when its end is not known
     CTimeLeftEstimator m_timeLeft;
     double m_dStep1Fraction = 0;
     double m_dWrittenSeconds = -1; // the audio step 1 wrote, once it has ended

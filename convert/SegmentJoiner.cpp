@@ -1,4 +1,5 @@
 #include "SegmentJoiner.h"
+#include "PcmReader.h"
 
 #include "EncoderLibrary.h"
 
@@ -138,6 +139,56 @@ std::unique_ptr<ISegmentInput> OpenTempWavInput(const std::string& path, int cha
     if (!probe.Open(path))
         return nullptr;
     return std::make_unique<TempWavInput>(path, channels, bytesPerSample, probe.FileSize());
+}
+
+namespace {
+
+class PcmInput : public ISegmentInput {
+public:
+    PcmInput(std::string path, const CPcmReader& probe)
+        : m_path(std::move(path)), m_frames(probe.Frames()), m_rate(probe.Format().sampleRate),
+          m_frameBytes(static_cast<size_t>(probe.DeliveredBytesPerFrame())) {}
+    int64_t Frames() const override { return m_frames; }
+    int Rate() const override { return m_rate; }
+    size_t FrameBytes() const override { return m_frameBytes; }
+    int64_t ProgressBytes() const override { return m_frames * static_cast<int64_t>(m_frameBytes); }
+    std::unique_ptr<Reader> OpenAt(int64_t frame) const override {
+        auto reader = std::make_unique<PcmReader>();
+        if (!reader->source.Open(m_path) || !reader->source.Seek(frame))
+            return nullptr;
+        return reader;
+    }
+
+private:
+    struct PcmReader : Reader {
+        size_t Read(void* buffer, size_t frames) override {
+            // Whole frames only: a short read is completed unless the file ends.
+            const auto frameBytes = static_cast<size_t>(source.DeliveredBytesPerFrame());
+            size_t got = 0;
+            while (got < frames) {
+                const size_t n = source.Read(static_cast<char*>(buffer) + got * frameBytes, frames - got);
+                if (n == 0)
+                    break;
+                got += n;
+            }
+            return got;
+        }
+        CPcmReader source;
+    };
+
+    std::string m_path;
+    int64_t m_frames;
+    int m_rate;
+    size_t m_frameBytes;
+};
+
+} // namespace
+
+std::unique_ptr<ISegmentInput> OpenPcmInput(const std::string& path) {
+    CPcmReader probe;
+    if (!probe.Open(path))
+        return nullptr;
+    return std::make_unique<PcmInput>(path, probe);
 }
 
 std::vector<SegmentSpan> PlanSegments(const SegmentGrid& grid, int64_t frames, int count, int64_t minFrames) {

@@ -94,6 +94,8 @@ public:
 
 // The design's temporary WAV: a 44-byte header, then interleaved frames of the given layout.
 std::unique_ptr<ISegmentInput> OpenTempWavInput(const std::string& path, int channels, int bytesPerSample);
+// The hand-over file in the source's own sound (CPcmReader): frames as the reader delivers them.
+std::unique_ptr<ISegmentInput> OpenPcmInput(const std::string& path);
 
 // One segment's encoder.
 class ISegmentEncoder {

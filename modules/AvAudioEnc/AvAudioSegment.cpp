@@ -7,6 +7,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -62,7 +63,9 @@ struct AvAudioStream::Segment {
 };
 
 AvAudioStream::AvAudioStream() = default;
-AvAudioStream::~AvAudioStream() = default;
+AvAudioStream::~AvAudioStream() {
+    av_channel_layout_uninit(&m_inputLayout);
+}
 
 AE_ERR AvAudioStream::OpenSegment(const AE_CONFIG& config, const AE_TAGS& tags, const char* path,
                                   const AE_SEGMENT& segment, int scratchFd) {
@@ -198,6 +201,11 @@ AE_ERR SegmentGridFor(const AE_CONFIG& config, AE_SEGMENT_GRID* grid) {
         grid->qwWarmup = 3 * rate;
         grid->qwMinFrames = 30 * rate;
     } else if (config.dwFormat == AE_FORMAT_AAC) {
+        // The frame grid is the input's only where AAC codes the input's rate as it is.
+        static const uint32_t kAacRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
+                                             22050, 16000, 12000, 11025, 8000,  7350};
+        if (std::find(std::begin(kAacRates), std::end(kAacRates), config.dwSampleRate) == std::end(kAacRates))
+            return AE_ERR_INVALID_CONFIG;
         grid->qwStep = 1024;
         // FFmpeg's AAC encoder steers its bit reservoir and rate over tens of seconds: a stream started later
         // codes alike only after about half a minute.

@@ -32,6 +32,7 @@ struct VideoEditInstance {
     double end = 0;
     bool sourceSet = false;
     std::string rangeProblem;
+    int track = 0;
 
     std::thread worker;
     std::atomic<std::thread::id> workerId{};
@@ -74,6 +75,32 @@ void StopLocked(VideoEditInstance* ve) {
     }
     ve->workerId.store(std::thread::id{});
     ve->stop.store(false);
+}
+
+// Starts the job on the extraction thread; the caller holds ve->mutex.
+int StartLocked(VideoEditInstance* ve, ExtractionJob job) {
+    StopLocked(ve);
+    job.sourcePath = ve->source;
+    job.start = ve->start;
+    job.end = ve->end;
+    job.track = ve->track;
+    if (!ve->sourceSet)
+        job.presetError = "No source file was chosen for the extraction.";
+    else if (!ve->rangeProblem.empty())
+        job.presetError = ve->rangeProblem;
+    else
+        job.presetError = videoedit::ValidateJob(job);
+    const bool workable = job.presetError.empty();
+    try {
+        // Even an unworkable job runs, only to report its failure the way every other failure arrives.
+        ve->worker = std::thread(Work, ve, std::move(job));
+        ve->workerId.store(ve->worker.get_id());
+    } catch (const std::exception&) {
+        if (ve->proc)
+            ve->proc(ve->user, VE_EVENT_EXTRACTION_FAILED, 0, 0, "Cannot start the extraction thread.");
+        return 0;
+    }
+    return workable ? 1 : 0;
 }
 
 } // namespace
@@ -121,6 +148,15 @@ VE_API void veResetExtraction(VideoEditInstance* ve) {
     ve->start = ve->end = 0;
     ve->sourceSet = false;
     ve->rangeProblem.clear();
+    ve->track = 0;
+}
+
+VE_API int veSetAudioTrack(VideoEditInstance* ve, int32_t track) {
+    if (!ve || OnWorker(ve) || track < 0)
+        return 0;
+    std::lock_guard lock(ve->mutex);
+    ve->track = track;
+    return 1;
 }
 
 VE_API int veSetSourceRange(VideoEditInstance* ve, const char* sourcePath, double startSeconds,
@@ -146,32 +182,22 @@ VE_API int veExtractToWav(VideoEditInstance* ve, const char* wavPath, int16_t ch
     if (!ve || OnWorker(ve))
         return 0;
     std::lock_guard lock(ve->mutex);
-    StopLocked(ve);
     ExtractionJob job;
-    job.sourcePath = ve->source;
-    job.start = ve->start;
-    job.end = ve->end;
     job.wavPath = wavPath ? wavPath : "";
     job.channels = channels;
     job.sampleRate = sampleRate;
     job.bytesPerSample = bytesPerSample;
-    if (!ve->sourceSet)
-        job.presetError = "No source file was chosen for the extraction.";
-    else if (!ve->rangeProblem.empty())
-        job.presetError = ve->rangeProblem;
-    else
-        job.presetError = videoedit::ValidateJob(job);
-    const bool workable = job.presetError.empty();
-    try {
-        // Even an unworkable job runs, only to report its failure the way every other failure arrives.
-        ve->worker = std::thread(Work, ve, std::move(job));
-        ve->workerId.store(ve->worker.get_id());
-    } catch (const std::exception&) {
-        if (ve->proc)
-            ve->proc(ve->user, VE_EVENT_EXTRACTION_FAILED, 0, 0, "Cannot start the extraction thread.");
+    return StartLocked(ve, std::move(job));
+}
+
+VE_API int veExtractToSourceWav(VideoEditInstance* ve, const char* wavPath) {
+    if (!ve || OnWorker(ve))
         return 0;
-    }
-    return workable ? 1 : 0;
+    std::lock_guard lock(ve->mutex);
+    ExtractionJob job;
+    job.wavPath = wavPath ? wavPath : "";
+    job.sourceFormat = true;
+    return StartLocked(ve, std::move(job));
 }
 
 VE_API long DllRegisterServer(void) {

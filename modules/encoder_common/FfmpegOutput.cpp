@@ -22,13 +22,21 @@ FfmpegOutput::~FfmpegOutput() {
 }
 
 FfmpegError FfmpegOutput::PrepareBuffers(int inputChannels, int inputRate) {
+    AVChannelLayout layout;
+    av_channel_layout_default(&layout, inputChannels);
+    return PrepareBuffers(layout, AV_SAMPLE_FMT_S16, inputRate);
+}
+
+FfmpegError FfmpegOutput::PrepareBuffers(const AVChannelLayout& inputLayout, AVSampleFormat inputFormat,
+                                         int inputRate) {
     const AVSampleFormat format = m_codec->sample_fmt;
     const int rate = m_codec->sample_rate;
-    if (format != AV_SAMPLE_FMT_S16 || rate != inputRate || m_codec->ch_layout.nb_channels != inputChannels) {
-        AVChannelLayout inLayout;
-        av_channel_layout_default(&inLayout, inputChannels);
-        if (swr_alloc_set_opts2(&m_swr, &m_codec->ch_layout, format, rate, &inLayout, AV_SAMPLE_FMT_S16,
-                                inputRate, 0, nullptr) < 0 ||
+    if (format != inputFormat || rate != inputRate ||
+        av_channel_layout_compare(&m_codec->ch_layout, &inputLayout) != 0) {
+        // FFmpeg 5 takes the layouts through pointers to non-const.
+        auto* in = const_cast<AVChannelLayout*>(&inputLayout);
+        if (swr_alloc_set_opts2(&m_swr, &m_codec->ch_layout, format, rate, in, inputFormat, inputRate, 0,
+                                nullptr) < 0 ||
             swr_init(m_swr) < 0)
             return FfmpegError::Encoder;
     }
@@ -180,7 +188,19 @@ FfmpegError FfmpegOutput::TakePacket(AVPacket* packet) {
 }
 
 FfmpegError FfmpegOutput::WriteToMuxer(AVPacket* packet) {
-    const int64_t samplesEnd = packet->pts + packet->duration; // in the codec's time base
+    return Mux(packet, packet->pts + packet->duration); // in the codec's time base
+}
+
+FfmpegError FfmpegOutput::WriteCoded(AVPacket* packet, int samples) {
+    packet->pts = packet->dts = m_sentFrames;
+    packet->duration = samples;
+    m_sentFrames += samples;
+    return Mux(packet, m_sentFrames);
+}
+
+// Hands a coded packet (stamped in the codec's time base) to the muxer and notes where it ends in the
+// file, so that a write error can cut back to whole packets.
+FfmpegError FfmpegOutput::Mux(AVPacket* packet, int64_t samplesEnd) {
     packet->stream_index = 0;
     av_packet_rescale_ts(packet, m_codec->time_base, m_mux->streams[0]->time_base);
     const int ret = av_write_frame(m_mux, packet);

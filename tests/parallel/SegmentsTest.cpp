@@ -47,9 +47,20 @@ public:
     std::set<std::thread::id> threads;
 };
 
-// The temporary WAV as step 1 leaves it: samples from byte 44 on (the header is not read).
+// The temporary WAV as step 1 leaves it: a 44-byte header (44100 Hz, stereo, 16-bit), then the samples.
 void WriteTempWav(const std::string& path, const std::vector<int16_t>& pcm) {
-    std::string bytes(44, '\0');
+    const auto data = static_cast<uint32_t>(pcm.size() * 2);
+    std::string bytes;
+    auto le = [&](uint32_t v, int n) {
+        for (int i = 0; i < n; ++i)
+            bytes += static_cast<char>(v >> (8 * i));
+    };
+    bytes += "RIFF";
+    le(36 + data, 4);
+    bytes += "WAVEfmt ";
+    le(16, 4), le(1, 2), le(2, 2), le(kRate, 4), le(kRate * 4, 4), le(4, 2), le(16, 2);
+    bytes += "data";
+    le(data, 4);
     bytes.append(reinterpret_cast<const char*>(pcm.data()), pcm.size() * 2);
     WriteFileText(path, bytes);
 }
@@ -228,7 +239,7 @@ void CheckMp3IsOneEncoders(const std::string& joined, const std::string& single,
     for (size_t f = 1; f < frames.size(); ++f)
         musicCrc = Crc16(musicCrc, &a[frames[f].offset], frames[f].length);
     EXPECT_EQ(be32(xing + 8), frames.size() - 1);
-    EXPECT_EQ(be32(xing + 12), a.size() - 128); // the frames, then only the ID3v1 tag
+    EXPECT_EQ(be32(xing + 12), a.size() - 128 - frames[0].offset); // between the ID3v2 and ID3v1 tags
     EXPECT_EQ(be16(lameTag + 32), musicCrc);
     EXPECT_EQ(be16(lameTag + 34), Crc16(0, &a[frames[0].offset], lameTag + 34 - frames[0].offset));
 }
