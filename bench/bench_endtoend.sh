@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # End to end, from the one-hour video: quillet-cli (step 1 to a temporary WAV, then the encoder) against
 # ffmpeg's single pass at the same settings, for Ogg Vorbis (managed 128 kbps) and WMA (128 kbps). Goal:
-# at most 1.10x each (MP3, on every core and on one, is bench_mp3_cores.sh). Then the Ogg encode step alone:
+# at most 1.10x each (every lossy format on every core and on one: bench_cores.sh). Then the Ogg encode step alone:
 # Vorbis.so fed as the program feeds it against oggenc on the same WAV. Goal: at most 1.05x.
 set -euo pipefail
 build="$(cd "${1:-build}" && pwd)"

@@ -4,6 +4,7 @@
 
 #include "AudioSettings.h"
 #include "AvAudioEnc/AvAudioEnc.h"
+#include "AvSegments.h"
 #include "ChunkLoop.h"
 #include "EncoderLibrary.h"
 #include "Encoders.h"
@@ -115,6 +116,42 @@ int AvEncode(uint32_t format) {
         tags.dwCoverHeight = static_cast<uint32_t>(texts.cover.height);
     }
 
+    // Long inputs are encoded in segments on several cores (AAC and Opus); otherwise by one stream.
+    // Read right after the call that failed, while the module's reason is the thread's own.
+    bool removed = false;
+    const auto failure = [&](AE_ERR err) {
+        const std::string reason = Reason(errorText, err);
+        // Closed as far as it got: a file that cannot be finished would not play.
+        if (err == AE_ERR_UNFINISHED) {
+            removed = removed || RemoveOutput();
+            return "Output file write error" + reason + (removed ? kUnfinishedRemoved : "");
+        }
+        return err == AE_ERR_ENCODER_FAILED || err == AE_ERR_INVALID_PARAMETER
+                   ? Format("aeEncWrite() failed (%lu)", static_cast<unsigned long>(err)) + reason
+                   : OpenFailure(err, reason, format, job.m_strOutputPath);
+    };
+    if (auto segments = format != AE_FORMAT_FLAC
+                            ? MakeAvSegmentFormat(module, config, tags, job.m_strOutputPath, failure)
+                            : nullptr) {
+        std::string error;
+        const auto input = OpenPcmInput(job.m_strTempWavPath);
+        switch (input ? EncodeInSegments(*segments, *input, &error) : SegmentsEnd::NotTried) {
+        case SegmentsEnd::All:
+            source.Close();
+            return FinishJob();
+        case SegmentsEnd::Cancelled:
+            source.Close();
+            return CancelJob();
+        case SegmentsEnd::Failed:
+            source.Close();
+            // The first failure is the one told; the output may have gone after it, as it was closed.
+            if (removed && !error.ends_with(kUnfinishedRemoved))
+                error += kUnfinishedRemoved;
+            return FailJob(error);
+        case SegmentsEnd::NotTried:
+            break;
+        }
+    }
     HAE_STREAM stream = 0;
     if (const AE_ERR err = open(&config, &tags, job.m_strOutputPath.c_str(), &stream);
         err != AE_ERR_SUCCESSFUL) {

@@ -8,10 +8,19 @@
 #include "OutputTags.h"
 
 #include <cstring>
+#include <functional>
 #include <new>
 #include <vector>
 
 namespace {
+
+enum class Mp3Written {
+    All,      // every frame is in the output file; the stream is closed
+    Ended,    // failed or cancelled: the job has ended, its files are closed
+    NotTried, // segments not worth it: encode with one stream
+};
+
+using Mp3Fail = std::function<int(const std::string&)>;
 
 // One stream over the whole WAV, chunk by chunk.
 Mp3Written EncodeMp3Whole(const Mp3Entries& api, const BE_CONFIG& config, CTempWavSource& source,
@@ -142,7 +151,26 @@ int Mp3EncodeProc() {
     // Long inputs are encoded in segments on several cores; otherwise, or without the module's
     // extension, by one stream as designed.
     Mp3Entries entries{module, init, encode, deinit, closeStream};
-    Mp3Written done = EncodeMp3InSegments(entries, config, source, file, fail);
+    Mp3Written done = Mp3Written::NotTried;
+    if (auto format = MakeMp3SegmentFormat(entries, config, file)) {
+        if (auto input = OpenTempWavInput(job.m_strTempWavPath, 2, 2)) {
+            std::string error;
+            switch (EncodeInSegments(*format, *input, &error)) {
+            case SegmentsEnd::All:
+                done = Mp3Written::All;
+                break;
+            case SegmentsEnd::Cancelled:
+                // The longest run of segments from the start, not flushed and without a tag.
+                source.Close();
+                CloseOutput(file);
+                return CancelJob();
+            case SegmentsEnd::Failed:
+                return fail(error);
+            case SegmentsEnd::NotTried:
+                break;
+            }
+        }
+    }
     if (done == Mp3Written::NotTried)
         done = EncodeMp3Whole(entries, config, source, file, fail);
     if (done != Mp3Written::All)

@@ -2,6 +2,7 @@
 #include "ChunkLoop.h"
 #include "EncoderLibrary.h"
 #include "Encoders.h"
+#include "OggSegments.h"
 #include "OutputTags.h"
 #include "Vorbis/Vorbis.h"
 
@@ -96,6 +97,31 @@ int OggEncodeProc() {
         return false;
     };
 
+    // Long inputs are encoded in segments on several cores; otherwise by the one stream opened above.
+    if (auto segments = MakeOggSegmentFormat(module, config, tags, file)) {
+        std::string error;
+        const auto input = OpenTempWavInput(job.m_strTempWavPath, 2, 2);
+        switch (input ? EncodeInSegments(*segments, *input, &error) : SegmentsEnd::NotTried) {
+        case SegmentsEnd::All:
+            release();
+            source.Close();
+            if (!CloseOutput(file)) {
+                fail("Output file write error." + SystemReason());
+                return -1;
+            }
+            return FinishJob();
+        case SegmentsEnd::Cancelled:
+            release();
+            source.Close();
+            CloseOutput(file);
+            return CancelJob();
+        case SegmentsEnd::Failed:
+            fail(error);
+            return -1;
+        case SegmentsEnd::NotTried:
+            break;
+        }
+    }
     const ChunkLoopEnd end = RunChunkLoop(
         source, 2, [&] { return source.Read(input.data(), input.size()); },
         [&](size_t n) {

@@ -42,28 +42,34 @@ AE_ERR Result(AE_ERR err, const AvAudioStream* stream) {
     return err;
 }
 
-} // namespace
-
-AE_EXPORT const char* aeEncErrorText(void) {
-    return t_errorText;
+AE_ERR CheckConfig(const AE_CONFIG* pConfig) {
+    if (pConfig == nullptr)
+        return AE_ERR_INVALID_PARAMETER;
+    if (pConfig->dwStructSize != sizeof(AE_CONFIG) || pConfig->dwFormat < AE_FORMAT_FLAC ||
+        pConfig->dwFormat > AE_FORMAT_AAC)
+        return AE_ERR_INVALID_CONFIG;
+    return ConfigInRange(*pConfig) ? AE_ERR_SUCCESSFUL : AE_ERR_INVALID_PARAMETER;
 }
 
-AE_EXPORT AE_ERR aeEncOpen(const AE_CONFIG* pConfig, const AE_TAGS* pTags, const char* pszPath,
-                           HAE_STREAM* phStream) {
-    if (pConfig == nullptr || pTags == nullptr || pszPath == nullptr || *pszPath == '\0' ||
-        phStream == nullptr)
+// aeEncOpen, or aeEncOpenSegment when a segment is given.
+AE_ERR OpenStream(const AE_CONFIG* pConfig, const AE_TAGS* pTags, const char* pszPath,
+                  const AE_SEGMENT* segment, int scratchFd, HAE_STREAM* phStream) {
+    if (pTags == nullptr || phStream == nullptr)
         return AE_ERR_INVALID_PARAMETER;
     *phStream = 0;
-    if (pConfig->dwStructSize != sizeof(AE_CONFIG) || pTags->dwStructSize != sizeof(AE_TAGS) ||
-        pConfig->dwFormat < AE_FORMAT_FLAC || pConfig->dwFormat > AE_FORMAT_AAC)
-        return AE_ERR_INVALID_CONFIG;
-    if (!ConfigInRange(*pConfig))
+    const bool writesFile = segment == nullptr || segment->qwOwnFrom == 0;
+    if (writesFile && (pszPath == nullptr || *pszPath == '\0'))
         return AE_ERR_INVALID_PARAMETER;
+    if (const AE_ERR err = CheckConfig(pConfig); err != AE_ERR_SUCCESSFUL)
+        return err;
+    if (pTags->dwStructSize != sizeof(AE_TAGS))
+        return AE_ERR_INVALID_CONFIG;
     // FFmpeg's diagnostics would reach the user's terminal; failures are told by the result codes.
     av_log_set_level(AV_LOG_QUIET);
     try {
         auto stream = std::make_shared<AvAudioStream>();
-        const AE_ERR err = stream->Open(*pConfig, *pTags, pszPath);
+        const AE_ERR err = segment ? stream->OpenSegment(*pConfig, *pTags, pszPath, *segment, scratchFd)
+                                   : stream->Open(*pConfig, *pTags, pszPath);
         if (err != AE_ERR_SUCCESSFUL)
             return Result(err, stream.get());
         const HAE_STREAM handle = Streams().Add(stream);
@@ -76,6 +82,17 @@ AE_EXPORT AE_ERR aeEncOpen(const AE_CONFIG* pConfig, const AE_TAGS* pTags, const
     } catch (const std::bad_alloc&) {
         return AE_ERR_OUT_OF_MEMORY;
     }
+}
+
+} // namespace
+
+AE_EXPORT const char* aeEncErrorText(void) {
+    return t_errorText;
+}
+
+AE_EXPORT AE_ERR aeEncOpen(const AE_CONFIG* pConfig, const AE_TAGS* pTags, const char* pszPath,
+                           HAE_STREAM* phStream) {
+    return OpenStream(pConfig, pTags, pszPath, nullptr, -1, phStream);
 }
 
 AE_EXPORT AE_ERR aeEncWrite(HAE_STREAM hStream, uint32_t nValues, const void* pValues) {
@@ -94,4 +111,53 @@ AE_EXPORT AE_ERR aeEncClose(HAE_STREAM hStream) {
         return AE_ERR_INVALID_HANDLE;
     std::lock_guard lock(stream->m_mutex);
     return Result(stream->Close(), stream.get());
+}
+
+AE_EXPORT AE_ERR aeSegmentGrid(const AE_CONFIG* pConfig, AE_SEGMENT_GRID* pGrid) {
+    if (pGrid == nullptr)
+        return AE_ERR_INVALID_PARAMETER;
+    *pGrid = AE_SEGMENT_GRID{};
+    const AE_ERR err = CheckConfig(pConfig);
+    return err != AE_ERR_SUCCESSFUL ? err : SegmentGridFor(*pConfig, pGrid);
+}
+
+AE_EXPORT AE_ERR aeEncOpenSegment(const AE_CONFIG* pConfig, const AE_TAGS* pTags, const char* pszPath,
+                                  const AE_SEGMENT* pSegment, int nScratchFd, HAE_STREAM* phStream) {
+    if (pSegment == nullptr)
+        return AE_ERR_INVALID_PARAMETER;
+    AE_SEGMENT_GRID grid;
+    if (const AE_ERR err = aeSegmentGrid(pConfig, &grid); err != AE_ERR_SUCCESSFUL)
+        return err;
+    return OpenStream(pConfig, pTags, pszPath, pSegment, nScratchFd, phStream);
+}
+
+AE_EXPORT AE_ERR aeEncEndSegment(HAE_STREAM hStream) {
+    auto stream = Streams().Find(hStream);
+    if (!stream)
+        return AE_ERR_INVALID_HANDLE;
+    std::lock_guard lock(stream->m_mutex);
+    try {
+        return Result(stream->EndSegment(), stream.get());
+    } catch (const std::bad_alloc&) {
+        return AE_ERR_OUT_OF_MEMORY;
+    }
+}
+
+AE_EXPORT AE_ERR aeEncJoinSegment(HAE_STREAM hOutput, HAE_STREAM hLast, HAE_STREAM hNext, uint32_t* pbMet) {
+    if (pbMet == nullptr)
+        return AE_ERR_INVALID_PARAMETER;
+    *pbMet = 0;
+    try {
+        SegmentJoinStreams<AvAudioStream> streams(Streams(), hOutput, hLast, hNext);
+        if (streams.found != SegmentJoinStreams<AvAudioStream>::Found::Yes)
+            return streams.found == SegmentJoinStreams<AvAudioStream>::Found::Repeated
+                       ? AE_ERR_INVALID_PARAMETER
+                       : AE_ERR_INVALID_HANDLE;
+        bool met = false;
+        const AE_ERR err = streams.Output().JoinSegment(streams.Last(), streams.Next(), &met);
+        *pbMet = met ? 1 : 0;
+        return Result(err, &streams.Output());
+    } catch (const std::bad_alloc&) {
+        return AE_ERR_OUT_OF_MEMORY;
+    }
 }

@@ -61,6 +61,31 @@
  * ©nam, ©ART, ©alb, ©day, ©gen, trkn and ©cmt (AAC); a null pointer or an empty text adds nothing.
  * A cover (JPEG or PNG bytes) becomes a PICTURE block of type 3, front cover (FLAC), a
  * METADATA_BLOCK_PICTURE comment (Opus) or the covr item (AAC); other bytes are left out.
+ *
+ * Extension: one file in segments, encoded at the same time (AAC and Opus). Not part of the three entry
+ * points above: a caller resolves these like the others and, when they are missing, encodes with one stream.
+ * Positions count sample frames of the input.
+ *   aeSegmentGrid     -> for a configuration: where segments may start, the warm-up a segment's stream runs
+ *                        before its own part (its encoder's state then is near one encoder's), the tail it
+ *                        runs past it (where the next one may meet it), the shortest part worth a segment.
+ *                        AE_ERR_INVALID_CONFIG when the format is not joined (FLAC), or not at these settings
+ *                        (Opus below 64 kbit/s per stereo pair, or for VoIP: its speech modes carry a state
+ *                        from frame to frame that a join would break).
+ *   aeEncOpenSegment  -> a stream for one segment, fed its input from qwReadFrom on with aeEncWrite. The
+ *                        first segment (qwOwnFrom 0) creates the file at pszPath as aeEncOpen does; the
+ * others write their packets to nScratchFd (the caller's file, open for reading and writing, empty, kept open
+ * until the stream is closed). Each drops the packets of its warm-up and holds those past qwOwnTo for the
+ * join. aeEncEndSegment   -> the stream's input reached the end of the whole input: encodes what is buffered
+ * and ends the stream (the last packet's duration ends it exactly). aeEncJoinSegment  -> after hLast and
+ * hNext stopped encoding: appends hNext's packets to the file of hOutput (the first segment's stream), whose
+ * last segment so far is hLast (hOutput at first). The two meet at the first frame, from hLast's qwOwnTo on,
+ * that both coded alike (AAC: the same window sequence; Opus: the same mode, CELT), so the decoder's overlap
+ * stays that of one stream, and timestamps run on as in one stream. *pbMet 1: joined, hNext is now the last.
+ * 0: they do not meet in what hLast has encoded; feed hLast more input and join again (its packets that
+ * cannot be the meet go to the file meanwhile). hNext 0 appends what hLast holds: the end of a file whose
+ * last segment ended early (a cancelled job) or was fed to the end of the input. aeEncClose        -> on
+ * hOutput: finishes the file (its index, the edit list or the last page). On another segment's stream:
+ * releases it.
  */
 #ifndef QUILLET_AVAUDIOENC_H
 #define QUILLET_AVAUDIOENC_H
@@ -163,9 +188,34 @@ AE_EXPORT AE_ERR aeEncClose(HAE_STREAM hStream);
  * device", FFmpeg's text), "" when it has none. Valid until the thread's next call into the module. */
 AE_EXPORT const char* aeEncErrorText(void);
 
+/* Extension: segments (see above). */
+typedef struct AE_SEGMENT {
+    uint64_t qwReadFrom; /* the first input frame fed to the stream */
+    uint64_t qwOwnFrom;  /* its packets are kept from here: 0 for the first segment */
+    uint64_t qwOwnTo;    /* and held from here, for the join with the next: 0 for the last segment */
+} AE_SEGMENT;
+
+typedef struct AE_SEGMENT_GRID {
+    uint64_t qwStep;      /* qwReadFrom and qwOwnFrom are multiples of this */
+    uint64_t qwWarmup;    /* input frames fed before a segment's own part */
+    uint64_t qwTail;      /* input frames fed after it */
+    uint64_t qwMinFrames; /* the shortest own part worth a segment */
+} AE_SEGMENT_GRID;
+
+AE_EXPORT AE_ERR aeSegmentGrid(const AE_CONFIG* pConfig, AE_SEGMENT_GRID* pGrid);
+AE_EXPORT AE_ERR aeEncOpenSegment(const AE_CONFIG* pConfig, const AE_TAGS* pTags, const char* pszPath,
+                                  const AE_SEGMENT* pSegment, int nScratchFd, HAE_STREAM* phStream);
+AE_EXPORT AE_ERR aeEncEndSegment(HAE_STREAM hStream);
+AE_EXPORT AE_ERR aeEncJoinSegment(HAE_STREAM hOutput, HAE_STREAM hLast, HAE_STREAM hNext, uint32_t* pbMet);
+
 typedef AE_ERR (*AEENCOPEN)(const AE_CONFIG*, const AE_TAGS*, const char*, HAE_STREAM*);
 typedef AE_ERR (*AEENCWRITE)(HAE_STREAM, uint32_t, const void*);
 typedef AE_ERR (*AEENCCLOSE)(HAE_STREAM);
+typedef AE_ERR (*AESEGMENTGRID)(const AE_CONFIG*, AE_SEGMENT_GRID*);
+typedef AE_ERR (*AEENCOPENSEGMENT)(const AE_CONFIG*, const AE_TAGS*, const char*, const AE_SEGMENT*, int,
+                                   HAE_STREAM*);
+typedef AE_ERR (*AEENCENDSEGMENT)(HAE_STREAM);
+typedef AE_ERR (*AEENCJOINSEGMENT)(HAE_STREAM, HAE_STREAM, HAE_STREAM, uint32_t*);
 typedef const char* (*AEENCERRORTEXT)(void);
 
 #endif /* QUILLET_AVAUDIOENC_H */

@@ -43,6 +43,12 @@ FormatChoice ChoiceFor(uint32_t format) {
     }
 }
 
+bool HasText(const char* text) {
+    return text && *text;
+}
+
+} // namespace
+
 AE_ERR ToResult(FfmpegError error) {
     switch (error) {
     case FfmpegError::None:
@@ -58,9 +64,7 @@ AE_ERR ToResult(FfmpegError error) {
     }
 }
 
-bool HasText(const char* text) {
-    return text && *text;
-}
+namespace {
 
 AVSampleFormat InputFormat(const AE_CONFIG& c) {
     return c.dwSampleFormat == AE_SAMPLE_S32     ? AV_SAMPLE_FMT_S32
@@ -140,10 +144,6 @@ AE_ERR AvAudioStream::Open(const AE_CONFIG& config, const AE_TAGS& tags, const c
             unlink(path);
     }
     return err;
-}
-
-AvAudioStream::~AvAudioStream() {
-    av_channel_layout_uninit(&m_inputLayout);
 }
 
 AE_ERR AvAudioStream::OpenCodec(const AE_CONFIG& config) {
@@ -447,8 +447,9 @@ AE_ERR AvAudioStream::Close() {
         return AE_ERR_INVALID_HANDLE;
     m_closed = true;
     AE_ERR result = AE_ERR_SUCCESSFUL;
+    // A segmented file's packets are in the muxer already: only its end is missing.
     if (m_error == AE_ERR_SUCCESSFUL && m_mux)
-        Finish();
+        m_segment ? Check(WriteTrailer()) : Finish();
     if ((m_error == AE_ERR_DISK_FULL || m_error == AE_ERR_WRITE_FAULT) && m_mux)
         result = FinishAfterFailure();
     FreeCodec();
@@ -480,6 +481,12 @@ AE_ERR AvAudioStream::FinishAfterFailure() {
 }
 
 AE_ERR AvAudioStream::Finish() {
+    if (Drain() != AE_ERR_SUCCESSFUL)
+        return m_error;
+    return Check(WriteTrailer());
+}
+
+AE_ERR AvAudioStream::Drain() {
     m_partialValues = 0; // half a sample frame cannot be played
     if (m_swr && Convert(nullptr, 0) != AE_ERR_SUCCESSFUL)
         return m_error;
@@ -501,7 +508,7 @@ AE_ERR AvAudioStream::Finish() {
     }
     if (EncodeBuffered(true) != AE_ERR_SUCCESSFUL || Encode(nullptr) != AE_ERR_SUCCESSFUL)
         return m_error;
-    return Check(WriteTrailer());
+    return AE_ERR_SUCCESSFUL;
 }
 
 AE_ERR AvAudioStream::Check(FfmpegError error) {

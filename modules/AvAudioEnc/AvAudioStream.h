@@ -1,6 +1,7 @@
 #pragma once
 
 #include "../encoder_common/FfmpegOutput.h"
+#include "../encoder_common/SegmentPackets.h"
 #include "AvAudioEnc.h"
 #include "FlacRuns.h"
 
@@ -13,8 +14,11 @@
 // and the muxer writing through the file descriptor.
 class AvAudioStream : private FfmpegOutput {
 public:
-    AvAudioStream() = default;
-    ~AvAudioStream();
+    AvAudioStream();
+    ~AvAudioStream() override;
+    AvAudioStream(const AvAudioStream&) = delete;
+    AvAudioStream& operator=(const AvAudioStream&) = delete;
+
     AE_ERR Open(const AE_CONFIG& config, const AE_TAGS& tags, const char* path);
     AE_ERR Write(const void* values, uint32_t count);
     // Finishes the file and closes it; after a write error as far as it got (AE_ERR_UNFINISHED when
@@ -22,9 +26,20 @@ public:
     AE_ERR Close();
     using FfmpegOutput::ErrorText;
 
+    // A stream for one segment (see aeEncOpenSegment); its parts are in AvAudioSegment.cpp.
+    AE_ERR OpenSegment(const AE_CONFIG& config, const AE_TAGS& tags, const char* path,
+                       const AE_SEGMENT& segment, int scratchFd);
+    AE_ERR EndSegment();
+    // On the output stream: appends `next` (null: nothing more) after `last`, its last segment so far.
+    AE_ERR JoinSegment(AvAudioStream& last, AvAudioStream* next, bool* met);
+
     std::mutex m_mutex; // serialises the calls on this stream
 
 private:
+    struct Segment;
+    FfmpegError TakePacket(AVPacket* packet) override;
+    // Encodes the rest of the input and ends the stream, without writing the end of the file.
+    AE_ERR Drain();
     AE_ERR OpenCodec(const AE_CONFIG& config);
     AE_ERR OpenMuxer(const AE_TAGS& tags);
     AE_ERR WriteCover(const AE_TAGS& tags);
@@ -62,4 +77,12 @@ private:
     std::vector<uint8_t> m_runInput;
     int64_t m_inputFrames = 0; // whole sample frames taken in
     int64_t m_endFrames = -1;  // the stream's length at the coded rate, once the input has ended
+
+    std::unique_ptr<Segment> m_segment; // null: the whole input in one stream
 };
+
+// The module's code for a failure of the FFmpeg core.
+AE_ERR ToResult(FfmpegError error);
+
+// aeSegmentGrid for a configuration that was checked.
+AE_ERR SegmentGridFor(const AE_CONFIG& config, AE_SEGMENT_GRID* grid);

@@ -46,6 +46,32 @@
  * Comments: artist, album, title, comment and track number texts become the Vorbis comments ARTIST,
  * ALBUM, TITLE, COMMENT and TRACKNUMBER; a null pointer or an empty text adds nothing. Texts that are not
  * valid UTF-8 are taken as Latin-1 and converted. The vendor string is libvorbis's own.
+ *
+ * Extension: one file in segments, encoded at the same time. Not part of the four entry points above: a
+ * caller resolves these like the others and, when they are missing, encodes with one stream. Positions count
+ * sample frames of the input. Streams of one setup share their codebooks, so one set of headers serves the
+ * joined stream; a join has to keep the block sizes and their overlap: two segments meet at a packet that
+ * both streams coded for the same block (the same place, the same block size and the same next one), so the
+ * decoder's overlap there is that of one stream. A segment's stream learns the block sizes from before its
+ * start by running libvorbis's block decisions alone (cheap) over a stretch before it (libvorbis decides from
+ * the signal of the last moments only, so after any transient in that stretch the sizes fall where one stream
+ * puts them), then encodes from a few seconds before its own part, for the encoder's state.
+ *   vbSegmentGrid     -> where segments may start; how far before its own part a segment's stream is fed
+ *                        (qwWarmup), the encoded part of that (qwEncodeWarmup), the tail it runs past its
+ * part (where the next one may meet it), the shortest part worth a segment. vbEncOpenSegment  -> a stream for
+ * one segment, fed its input from qwReadFrom with vbEncWrite. The first segment (qwOwnFrom 0) hands out the
+ * file's bytes as vbEncOpen's stream does; the others hand out nothing and write their packets to nScratchFd
+ * (the caller's file, open for reading and writing, empty, kept open until the stream is closed). Each holds
+ * its packets past qwOwnTo for the join. vbEncEndSegment   -> the stream's input reached the end of the whole
+ * input: it ends the stream. vbEncJoinSegment  -> after the streams stopped encoding: appends hNext's
+ * packets, paged with the granule positions of one stream, after the file of hOutput (the first segment's
+ *                        stream), whose last segment so far is hLast (hOutput at first). The pages go to
+ *                        nOutputFd at its position (the caller has written out every byte handed to it).
+ *                        *pbMet 1: joined, hNext is now the last. 0: they do not meet in what hLast has
+ *                        encoded; feed hLast more input and join again (its packets that cannot be the meet
+ * go to the file meanwhile). hNext 0 appends what hLast holds and the last page: the end of the file (without
+ * the end-of-stream mark when the last segment did not end it). vbEncClose        -> on a segment's stream
+ * (the first one's too) releases it; its bytes are 0.
  */
 #ifndef QUILLET_VORBIS_H
 #define QUILLET_VORBIS_H
@@ -74,6 +100,7 @@ typedef uint32_t HVB_STREAM;
 #define VB_ERR_ENCODER_FAILED 8u  /* libvorbis or libogg failed inside a stream */
 #define VB_ERR_OUT_OF_MEMORY 9u
 #define VB_ERR_BUFFER_TOO_SMALL 10u /* vbEncClose: the end of the stream does not fit the buffer */
+#define VB_ERR_WRITE_FAULT 11u      /* a segment's scratch file or the joined file could not be written */
 
 #define VB_CONFIG_VORBIS 1024u
 
@@ -156,9 +183,38 @@ VB_EXPORT VB_ERR vbEncClose(HVB_STREAM hStream, uint8_t* pOutput, uint32_t* pdwO
 
 VB_EXPORT VB_ERR vbVersion(VB_VERSION* pVersion);
 
+/* Extension: segments (see above). */
+typedef struct VB_SEGMENT {
+    uint64_t qwReadFrom;   /* the first input frame fed to the stream */
+    uint64_t qwEncodeFrom; /* encoded from here on; before it, only the block sizes are worked out */
+    uint64_t qwOwnFrom;    /* its packets are kept from here: 0 for the first segment */
+    uint64_t qwOwnTo;      /* and held from here, for the join with the next: 0 for the last segment */
+} VB_SEGMENT;
+
+typedef struct VB_SEGMENT_GRID {
+    uint64_t qwStep;         /* qwReadFrom is a multiple of this */
+    uint64_t qwWarmup;       /* input frames fed before a segment's own part */
+    uint64_t qwEncodeWarmup; /* of which the last ones are encoded */
+    uint64_t qwTail;         /* input frames fed after it */
+    uint64_t qwMinFrames;    /* the shortest own part worth a segment */
+} VB_SEGMENT_GRID;
+
+VB_EXPORT VB_ERR vbSegmentGrid(const VB_CONFIG* pConfig, VB_SEGMENT_GRID* pGrid);
+VB_EXPORT VB_ERR vbEncOpenSegment(const VB_CONFIG* pConfig, const VB_COMMENT* pComment,
+                                  const VB_SEGMENT* pSegment, int nScratchFd, uint32_t* pdwSamples,
+                                  uint32_t* pdwBufferSize, HVB_STREAM* phStream);
+VB_EXPORT VB_ERR vbEncEndSegment(HVB_STREAM hStream);
+VB_EXPORT VB_ERR vbEncJoinSegment(HVB_STREAM hOutput, HVB_STREAM hLast, HVB_STREAM hNext, int nOutputFd,
+                                  uint32_t* pbMet);
+
 typedef VB_ERR (*VBENCOPEN)(const VB_CONFIG*, const VB_COMMENT*, uint32_t*, uint32_t*, HVB_STREAM*);
 typedef VB_ERR (*VBENCWRITE)(HVB_STREAM, uint32_t, const int16_t*, uint8_t*, uint32_t*);
 typedef VB_ERR (*VBENCCLOSE)(HVB_STREAM, uint8_t*, uint32_t*);
 typedef VB_ERR (*VBVERSION)(VB_VERSION*);
+typedef VB_ERR (*VBSEGMENTGRID)(const VB_CONFIG*, VB_SEGMENT_GRID*);
+typedef VB_ERR (*VBENCOPENSEGMENT)(const VB_CONFIG*, const VB_COMMENT*, const VB_SEGMENT*, int, uint32_t*,
+                                   uint32_t*, HVB_STREAM*);
+typedef VB_ERR (*VBENCENDSEGMENT)(HVB_STREAM);
+typedef VB_ERR (*VBENCJOINSEGMENT)(HVB_STREAM, HVB_STREAM, HVB_STREAM, int, uint32_t*);
 
 #endif /* QUILLET_VORBIS_H */

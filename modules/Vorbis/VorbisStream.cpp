@@ -125,6 +125,8 @@ VorbisRatePlan PlanVorbisRates(long channels, long rate, uint32_t minBitrate, ui
     return plan;
 }
 
+VorbisStream::VorbisStream() = default;
+
 VorbisStream::~VorbisStream() {
     if (m_oggReady)
         ogg_stream_clear(&m_ogg);
@@ -193,6 +195,7 @@ VB_ERR VorbisStream::Open(const VB_CONFIG& config, const VB_COMMENT& comment) {
     ogg_packet ident, comments, codebooks;
     if (vorbis_analysis_headerout(&m_dsp, &m_comment, &ident, &comments, &codebooks) != 0)
         return VB_ERR_ENCODER_FAILED;
+    m_setup.assign(codebooks.packet, codebooks.packet + codebooks.bytes);
     ogg_stream_packetin(&m_ogg, &ident);
     ogg_stream_packetin(&m_ogg, &comments);
     ogg_stream_packetin(&m_ogg, &codebooks);
@@ -238,7 +241,7 @@ VB_ERR VorbisStream::Write(uint32_t nValues, const int16_t* values, uint8_t* out
     m_partialFrame.insert(m_partialFrame.end(), values + frames * channels, values + nValues);
     if (!Drain(false)) {
         m_failed = true;
-        return VB_ERR_ENCODER_FAILED;
+        return DrainFailure();
     }
     *written = Deliver(out);
     return VB_ERR_SUCCESSFUL;
@@ -251,6 +254,8 @@ VB_ERR VorbisStream::Close(uint8_t* out, uint32_t* written) {
     m_finished = true;
     if (m_failed)
         return VB_ERR_ENCODER_FAILED;
+    if (m_segment)
+        return VB_ERR_SUCCESSFUL; // its packets went to the joined file, or nowhere
     // Without audio, libvorbis ends the stream with one empty packet at granule position 0: FFmpeg and
     // libvorbisfile read that as 0 samples, while a stream of headers alone is refused by FFmpeg.
     if (!Drain(true))
@@ -281,27 +286,36 @@ bool VorbisStream::Drain(bool endOfStream) {
             return false;
         if (block == 0)
             break;
+        if (m_segment && !EncodesBlock())
+            continue;
         if (vorbis_analysis(&m_block, nullptr) != 0 || vorbis_bitrate_addblock(&m_block) != 0)
             return false;
         int flushed;
         while ((flushed = vorbis_bitrate_flushpacket(&m_dsp, &packet)) == 1) {
-            if (ogg_stream_packetin(&m_ogg, &packet) != 0)
+            if (!(m_segment ? TakeSegmentPacket(packet) : PagePacket(packet)))
                 return false;
-            // The first audio packet gets a page of its own: a stream whose first audio page is also
-            // its last one loses samples in some decoders (FFmpeg's start-time guess needs a page that
-            // is not the end of the stream).
-            if (m_audioPackets++ == 0)
-                while (ogg_stream_flush(&m_ogg, &page) != 0)
-                    AppendPage(page);
-            while (ogg_stream_pageout(&m_ogg, &page) != 0)
-                AppendPage(page);
         }
         if (flushed < 0)
             return false;
     }
-    if (endOfStream)
+    if (endOfStream && !m_segment)
         while (ogg_stream_flush(&m_ogg, &page) != 0)
             AppendPage(page);
+    return true;
+}
+
+bool VorbisStream::PagePacket(ogg_packet& packet) {
+    ogg_page page;
+    if (ogg_stream_packetin(&m_ogg, &packet) != 0)
+        return false;
+    // The first audio packet gets a page of its own: a stream whose first audio page is also its last one
+    // loses samples in some decoders (FFmpeg's start-time guess needs a page that is not the end of the
+    // stream).
+    if (m_audioPackets++ == 0)
+        while (ogg_stream_flush(&m_ogg, &page) != 0)
+            AppendPage(page);
+    while (ogg_stream_pageout(&m_ogg, &page) != 0)
+        AppendPage(page);
     return true;
 }
 

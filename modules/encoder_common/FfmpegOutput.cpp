@@ -169,19 +169,26 @@ FfmpegError FfmpegOutput::SendFrame(AVFrame* frame) {
         return FfmpegError::Encoder;
     }
     for (;;) {
-        int ret = avcodec_receive_packet(m_codec, m_packet);
+        const int ret = avcodec_receive_packet(m_codec, m_packet);
         if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
             return FfmpegError::None;
         if (ret < 0) {
             NoteError(ret);
             return FfmpegError::Encoder;
         }
-        const int64_t samplesEnd = m_packet->pts + m_packet->duration; // in the codec's time base
-        const FfmpegError written = Mux(m_packet, samplesEnd);
+        const FfmpegError taken = TakePacket(m_packet);
         av_packet_unref(m_packet);
-        if (written != FfmpegError::None)
-            return written;
+        if (taken != FfmpegError::None)
+            return taken;
     }
+}
+
+FfmpegError FfmpegOutput::TakePacket(AVPacket* packet) {
+    return WriteToMuxer(packet);
+}
+
+FfmpegError FfmpegOutput::WriteToMuxer(AVPacket* packet) {
+    return Mux(packet, packet->pts + packet->duration); // in the codec's time base
 }
 
 FfmpegError FfmpegOutput::WriteCoded(AVPacket* packet, int samples) {

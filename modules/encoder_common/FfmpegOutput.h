@@ -29,7 +29,7 @@ enum class FfmpegError { None, OutOfMemory, Encoder, WriteFault, DiskFull };
 class FfmpegOutput {
 public:
     FfmpegOutput() = default;
-    ~FfmpegOutput();
+    virtual ~FfmpegOutput();
     FfmpegOutput(const FfmpegOutput&) = delete;
     FfmpegOutput& operator=(const FfmpegOutput&) = delete;
 
@@ -45,9 +45,13 @@ protected:
     FfmpegError WriteTrailer();
     // Frames of input into the sample buffer; data null drains the resampler.
     FfmpegError Resample(const void* data, int frames);
-    // Sends one frame (null: the end of the stream), stamped after the ones before, and writes whatever
-    // packets come out.
+    // Sends one frame (null: the end of the stream), stamped after the ones before, and hands whatever
+    // packets come out to TakePacket.
     FfmpegError SendFrame(AVFrame* frame);
+    // A packet from the encoder, in the codec's time base; by default it goes to the muxer.
+    virtual FfmpegError TakePacket(AVPacket* packet);
+    // Writes the packet (codec time base) to the muxer's stream.
+    FfmpegError WriteToMuxer(AVPacket* packet);
     // Writes a packet coded elsewhere (of `samples` samples), stamped after the ones before.
     FfmpegError WriteCoded(AVPacket* packet, int samples);
     FfmpegError IoState() const;

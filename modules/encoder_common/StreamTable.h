@@ -58,3 +58,38 @@ private:
     std::unordered_map<uint32_t, std::shared_ptr<Stream>> m_streams;
     uint32_t m_next = 1;
 };
+
+// The streams of a segment join, found and locked: the output (the first segment's stream), its last segment
+// so far (maybe the output itself) and the next one (handle 0: none). They stopped encoding; the locks are
+// taken in one order, the output's first, so two joins never wait for each other in a circle.
+template <typename Stream> class SegmentJoinStreams {
+public:
+    enum class Found { Yes, UnknownHandle, Repeated };
+
+    SegmentJoinStreams(const StreamTable<Stream>& table, uint32_t output, uint32_t last, uint32_t next)
+        : m_output(table.Find(output)), m_last(table.Find(last)),
+          m_next(next != 0 ? table.Find(next) : nullptr) {
+        if (!m_output || !m_last || (next != 0 && !m_next)) {
+            found = Found::UnknownHandle;
+            return;
+        }
+        if (m_next == m_output || m_next == m_last) {
+            found = Found::Repeated;
+            return;
+        }
+        m_outputLock = std::unique_lock(m_output->m_mutex);
+        if (m_last != m_output)
+            m_lastLock = std::unique_lock(m_last->m_mutex);
+        if (m_next)
+            m_nextLock = std::unique_lock(m_next->m_mutex);
+    }
+
+    Found found = Found::Yes;
+    Stream& Output() const { return *m_output; }
+    Stream& Last() const { return *m_last; }
+    Stream* Next() const { return m_next.get(); }
+
+private:
+    std::shared_ptr<Stream> m_output, m_last, m_next;
+    std::unique_lock<std::mutex> m_outputLock, m_lastLock, m_nextLock;
+};
