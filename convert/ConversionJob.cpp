@@ -1,10 +1,14 @@
 #include "ConversionJob.h"
 
 #include "AudioSettings.h"
+#include "EncoderLibrary.h"
 #include "Encoders.h"
+#include "Genres.h"
 #include "MessageService.h"
 #include "SystemHelpers.h"
 
+#include <QStringDecoder>
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cmath>
@@ -22,6 +26,7 @@ double NowSeconds() {
 }
 
 const char* const kStep1Text = "[Step 1] - Extract WAV audio from source file.  ";
+const char* const kCopyText = "[Step 1] - Copy the original audio from source file.  ";
 const char* const kNoAudioInRange = "There is no audio to convert in the marked range.";
 constexpr int64_t kWavDataOffset = 44;
 
@@ -85,6 +90,8 @@ const char* CConversionJob::CaptionPrefix(int format) {
         return "Convert to Opus : ";
     case FORMAT_M4A:
         return "Convert to M4a : ";
+    case FORMAT_ORIGINAL:
+        return "Copy Original Audio : ";
     default:
         return "Convert to Wma : ";
     }
@@ -92,6 +99,26 @@ const char* CConversionJob::CaptionPrefix(int format) {
 
 std::string CConversionJob::CurrentWavPath() const {
     return m_nFormat == FORMAT_WAV ? m_strOutputPath : m_strTempWavPath;
+}
+
+// Tags are UTF-8; a text that is not (an old settings file, a file name in Latin-1) is taken as Latin-1.
+static std::string TagText(const std::string& text) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString decoded = utf8(QByteArray::fromStdString(text));
+    return (utf8.hasError() ? QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())) : decoded)
+        .toStdString();
+}
+
+void CConversionJob::StartCopy() {
+    // The window's fields, read now while the job's window keeps every other writer of the settings out.
+    const std::string fileName = FileNameOf(m_strOutputPath);
+    CCopyTags tags;
+    tags.title = TagText(fileName.substr(0, fileName.rfind('.')));
+    tags.artist = TagText(g_settings.m_szArtist.str());
+    tags.album = TagText(g_settings.m_szAlbum.str());
+    tags.year = TagText(g_settings.m_szYear.str());
+    tags.genre = kGenreNames[g_settings.m_nGenreIndex];
+    m_videoEdit.CopyRange(m_strOutputPath, m_nTrack, tags);
 }
 
 void CConversionJob::Start() {
@@ -107,7 +134,10 @@ void CConversionJob::Start() {
     m_videoEdit.SetSourceRange(m_strSourcePath, m_dStartTime, m_dEndTime);
     // A range that runs to the end of a source of unknown length has no expected size.
     const double seconds = std::isfinite(m_dEndTime) ? m_dEndTime - m_dStartTime : 0;
-    if (m_nFormat == FORMAT_WAV) {
+    if (m_nFormat == FORMAT_ORIGINAL) {
+        StartCopy();
+        m_nExpectedBytes = 0;
+    } else if (m_nFormat == FORMAT_WAV) {
         const int channels = g_settings.GetWavChannels();
         const int rate = g_settings.GetWavSampleRate();
         const int bytes = g_settings.GetWavBytesPerSample();
@@ -119,17 +149,26 @@ void CConversionJob::Start() {
         m_nExpectedBytes = static_cast<int64_t>(seconds * kTempBytesPerSecond);
     }
     m_view.SetCaption(CaptionPrefix(m_nFormat) + m_strOutputPath);
-    m_view.SetStep(kStep1Text);
+    m_view.SetStep(m_nFormat == FORMAT_ORIGINAL ? kCopyText : kStep1Text);
+    if (m_nFormat == FORMAT_ORIGINAL)
+        m_view.SetProgressRange(0, 1000);
     m_dwStartTick = GetTickCount32();
-    m_timeLeft.Begin(m_nFormat == FORMAT_WAV ? 1 : 2, seconds, ExpectedStep2Pace(m_nFormat), NowSeconds());
+    const bool oneStep = m_nFormat == FORMAT_WAV || m_nFormat == FORMAT_ORIGINAL;
+    m_timeLeft.Begin(oneStep ? 1 : 2, seconds, ExpectedStep2Pace(m_nFormat), NowSeconds());
     m_state->m_bConvertDone = 0;
     m_state->m_bConvertFailed = 0;
     m_timer.start();
 }
 
-void CConversionJob::OnExtractionProgress(double, double) {
+void CConversionJob::OnExtractionProgress(double seconds, double total) {
     if (IsEnded())
         return;
+    if (m_nFormat == FORMAT_ORIGINAL) {
+        // The copy counts seconds of the range; its output's size says nothing of that.
+        m_dStep1Fraction = total > 0 ? std::clamp(seconds / total, 0.0, 1.0) : 0;
+        m_view.SetProgressPos(static_cast<int>(m_dStep1Fraction * 1000));
+        return;
+    }
     const int shift = Step1Shift();
     m_view.SetProgressRange(0, static_cast<int>(m_nExpectedBytes >> shift));
     const int64_t written = GetFileSize64(CurrentWavPath()) - kWavHeaderBytes;
@@ -147,9 +186,17 @@ int CConversionJob::Step1Shift() const {
     return shift;
 }
 
-void CConversionJob::OnExtractionFinished() {
+void CConversionJob::OnExtractionFinished(const QString& note) {
     if (IsEnded())
         return;
+    if (m_nFormat == FORMAT_ORIGINAL) {
+        // The copy is the whole job; a range without audio has failed in the module already.
+        m_view.SetProgressPos(1000);
+        m_videoEdit.StopExtraction();
+        m_strClosingNote = note.toStdString();
+        End(IDOK);
+        return;
+    }
     m_view.SetProgressPos(static_cast<int>(m_nExpectedBytes >> Step1Shift()));
     if (m_pEncoderThread) {
         if (m_pEncoderThread->IsRunning())

@@ -11,7 +11,8 @@
 #include <string>
 
 // One conversion from source to output: step 1 through the extraction stage, then for every format
-// but WAV step 2 on an encoder thread. It reports through an IJobView and ends with Ended().
+// but WAV step 2 on an encoder thread; the "original" format is one step, the copy stage of the
+// extraction module, without a temporary WAV. It reports through an IJobView and ends with Ended().
 class CConversionJob : public QObject {
     Q_OBJECT
 public:
@@ -25,6 +26,7 @@ public:
     std::string m_strOutputPath;
     std::string m_strTempWavPath;
     std::shared_ptr<CTempWavFile> m_tempWav; // the reservation behind m_strTempWavPath, if any
+    int m_nTrack = 0;                        // the audio track: 1-based, 0 the default one
 
     void Start();
     // The confirmed Cancel: stops the extraction, asks the encoder to stop, ends the job.
@@ -36,13 +38,16 @@ public:
     bool IsCancelRequested() const { return m_state->m_bCancelRequested.load() == 1; }
 
     static const char* CaptionPrefix(int format);
+    // After a job that ended with IDOK: what the user should know of the output beyond its name ("whole
+    // frames: ..." for a copy that is not exact to the sample), else "".
+    const std::string& ClosingNote() const { return m_strClosingNote; }
 
 signals:
     void Ended(int result);
 
 private slots:
     void OnExtractionProgress(double written, double total);
-    void OnExtractionFinished();
+    void OnExtractionFinished(const QString& note);
     void OnExtractionFailed(const QString& message);
     void OnTimer();
 
@@ -50,6 +55,7 @@ private:
     void End(int result);
     std::string CurrentWavPath() const;
     int Step1Shift() const;
+    void StartCopy();
 
     IJobView& m_view;
     CVideoEdit m_videoEdit;
@@ -63,4 +69,5 @@ private:
     bool m_bOutputExisted = false; // an empty WAV output is removed only when the job created it
     CTimeLeftEstimator m_timeLeft;
     double m_dStep1Fraction = 0;
+    std::string m_strClosingNote;
 };

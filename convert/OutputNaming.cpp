@@ -1,7 +1,9 @@
 #include "OutputNaming.h"
 
 #include "JobFrame.h"
+#include "AudioSettings.h"
 #include "SystemHelpers.h"
+#include "VideoEdit.h"
 
 #include <iterator>
 #include <sys/stat.h>
@@ -17,7 +19,11 @@ bool NameTaken(const std::string& path) {
 
 } // namespace
 
-const char* OutputExtension(int format) {
+std::string OutputExtension(int format, const std::string& sourcePath, int track) {
+    if (format == FORMAT_ORIGINAL) {
+        CCopyInfo info;
+        return CVideoEdit::DescribeCopy(sourcePath, track, &info) ? info.extension : ".mka";
+    }
     static const char* const kExtensions[] = {".mp3", ".wav", ".ogg", ".wma", ".flac", ".opus", ".m4a"};
     return format >= 0 && format < static_cast<int>(std::size(kExtensions)) ? kExtensions[format]
                                                                             : kExtensions[0];
@@ -31,13 +37,13 @@ std::string SourceBaseName(const std::string& sourcePath) {
 
 std::string MakeOutputPath(const std::string& sourcePath, int format, int outputPathType,
                            const std::string& customFolder,
-                           const std::function<bool(const std::string&)>& alsoTaken) {
+                           const std::function<bool(const std::string&)>& alsoTaken, int track) {
     const std::string folder =
         outputPathType == 1 ? customFolder : sourcePath.substr(0, sourcePath.rfind('/') + 1);
     const std::string base = SourceBaseName(sourcePath);
-    const char* ext = OutputExtension(format);
+    const std::string ext = OutputExtension(format, sourcePath, track);
     std::string candidate = folder + base + "_OUTPUT" + ext;
     for (int n = 1; NameTaken(candidate) || (alsoTaken && alsoTaken(candidate)); ++n)
-        candidate = Format("%s%s_OUTPUT%d%s", folder.c_str(), base.c_str(), n, ext);
+        candidate = Format("%s%s_OUTPUT%d%s", folder.c_str(), base.c_str(), n, ext.c_str());
     return candidate;
 }

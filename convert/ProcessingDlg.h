@@ -38,6 +38,8 @@ public:
     int exec() override;
     // After the run: whether the job failed (as opposed to being cancelled).
     bool IsFailed() const { return m_job && m_job->IsFailed(); }
+    // After a run that ended with IDOK: a note for the closing message, or "" (CConversionJob::ClosingNote).
+    std::string ClosingNote() const { return m_job ? m_job->ClosingNote() : std::string(); }
 
     CPercentProgressCtrl m_progress;
 

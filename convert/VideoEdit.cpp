@@ -24,7 +24,8 @@ CVideoEdit::CVideoEdit(QObject* parent) : QObject(parent) {
                           Resolve(m_library, "veResetExtraction", m_reset) &&
                           Resolve(m_library, "veSetSourceRange", m_setSourceRange) &&
                           Resolve(m_library, "veExtractToWav", m_extractToWav) &&
-                          Resolve(m_library, "veStopExtraction", m_stop);
+                          Resolve(m_library, "veStopExtraction", m_stop) &&
+                          Resolve(m_library, "veCopyRange", m_copyRange);
     if (complete)
         m_instance = m_create(&CVideoEdit::EventProc, this);
     if (!m_instance) {
@@ -55,6 +56,20 @@ bool CVideoEdit::SetSourceRange(const std::string& path, double start, double en
 
 bool CVideoEdit::ExtractToWav(const std::string& wavPath, short channels, int sampleRate,
                               short bytesPerSample) {
+    if (!NextRun())
+        return false;
+    return m_extractToWav(m_instance, wavPath.c_str(), channels, sampleRate, bytesPerSample) != 0;
+}
+
+bool CVideoEdit::CopyRange(const std::string& outputPath, int track, const CCopyTags& tags) {
+    if (!NextRun())
+        return false;
+    VE_COPY_TAGS t{sizeof(VE_COPY_TAGS), tags.title.c_str(), tags.artist.c_str(), tags.album.c_str(),
+                   tags.year.c_str(),    tags.genre.c_str()};
+    return m_copyRange(m_instance, outputPath.c_str(), track, &t) != 0;
+}
+
+bool CVideoEdit::NextRun() {
     if (!m_instance) {
         NextGeneration();
         const quint64 generation = m_generation.load();
@@ -68,7 +83,33 @@ bool CVideoEdit::ExtractToWav(const std::string& wavPath, short channels, int sa
     // new run's.
     m_stop(m_instance);
     NextGeneration();
-    return m_extractToWav(m_instance, wavPath.c_str(), channels, sampleRate, bytesPerSample) != 0;
+    return true;
+}
+
+bool CVideoEdit::DescribeCopy(const std::string& sourcePath, int track, CCopyInfo* info, std::string* message) {
+    void* library = dlopen((GetAppDirectory() + "VideoEdit.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+    decltype(&veDescribeCopy) describe = nullptr;
+    if (!library || !Resolve(library, "veDescribeCopy", describe)) {
+        if (library)
+            dlclose(library);
+        if (message)
+            *message = "Error loading VideoEdit.so";
+        return false;
+    }
+    VE_COPY_INFO out{};
+    out.dwStructSize = sizeof out;
+    char text[1024] = {};
+    const bool ok = describe(sourcePath.c_str(), track, &out, text, sizeof text) != 0;
+    dlclose(library);
+    if (message)
+        *message = text;
+    if (ok && info) {
+        info->exact = out.nExact != 0;
+        info->frameSeconds = out.dFrameSeconds;
+        info->extension = out.szExtension;
+        info->codec = out.szCodec;
+    }
+    return ok;
 }
 
 void CVideoEdit::StopExtraction() {
@@ -93,7 +134,7 @@ void CVideoEdit::Deliver(quint64 generation, int event, double a, double b, cons
         emit ExtractionProgress(a, b);
         break;
     case VE_EVENT_EXTRACTION_FINISHED:
-        emit ExtractionFinished();
+        emit ExtractionFinished(message);
         break;
     case VE_EVENT_EXTRACTION_FAILED:
         emit ExtractionFailed(message);

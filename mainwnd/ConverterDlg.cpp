@@ -3,6 +3,7 @@
 #include "AboutDlg.h"
 #include "AppConfig.h"
 #include "AudioSettings.h"
+#include "CopyHint.h"
 #include "DialogUnits.h"
 #include "FileDialogEx.h"
 #include "Genres.h"
@@ -22,6 +23,7 @@
 #include <QGroupBox>
 #include <QMimeData>
 #include <QRegularExpressionValidator>
+#include <QToolTip>
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -63,7 +65,7 @@ const ToolbarButton kToolbar[] = {
     {&CConverterDlg::m_btnExit, CConverterDlg::IDC_EXIT, "Exit", 136, "Exit", {322, 1, 42, 42}},
 };
 
-const char* const kFormatNames[] = {"mp3", "wav", "ogg", "wma", "flac", "opus", "m4a"};
+const char* const kFormatNames[] = {"mp3", "wav", "ogg", "wma", "flac", "opus", "m4a", "original"};
 
 constexpr const char* kZeroPosition = " 00:00:00.0 / 00:00:00.0 ";
 constexpr const char* kZeroStart = " Start Time: 00:00:00.0";
@@ -178,9 +180,11 @@ void CConverterDlg::BuildControls() {
     };
     label("Audio Format:", 259, 71, 52);
     m_comboFormat.setObjectName(QString::number(IDC_FORMAT));
-    m_comboFormat.setGeometry(DluToPixels(font, 312, 68, 46, 13));
+    // Wider than the first layout's 46 units, so "original" shows whole.
+    m_comboFormat.setGeometry(DluToPixels(font, 308, 68, 54, 13));
     for (const char* name : kFormatNames)
         m_comboFormat.addItem(QString::fromLatin1(name));
+    m_comboFormat.setItemData(FORMAT_ORIGINAL, DescribeCopyHint("", 0).text, Qt::ToolTipRole);
     label("Artist:", 259, 91, 30);
     label("Album :", 259, 112, 30);
     label("Year  :", 259, 133, 30);
@@ -284,6 +288,7 @@ bool CConverterDlg::OnInitDialog() {
     m_strYear = QString::fromStdString(g_settings.m_szYear.str());
     m_comboGenre.setCurrentIndex(g_settings.m_nGenreIndex);
     UpdateTagFields();
+    ShowCopyHint(false);
     UpdateData(false);
 
     // Connected only now, so filling the controls writes nothing back.
@@ -309,8 +314,8 @@ void CConverterDlg::UpdateData(bool saveAndValidate) {
 
 void CConverterDlg::UpdateTagFields() {
     const int format = g_settings.m_nFormatIndex;
-    const bool allTags =
-        format == FORMAT_MP3 || format == FORMAT_FLAC || format == FORMAT_OPUS || format == FORMAT_M4A;
+    const bool allTags = format == FORMAT_MP3 || format == FORMAT_FLAC || format == FORMAT_OPUS ||
+                         format == FORMAT_M4A || format == FORMAT_ORIGINAL;
     const bool artistAlbum = allTags || format == FORMAT_OGG;
     const bool yearGenre = allTags;
     m_editArtist.setEnabled(artistAlbum);
@@ -329,6 +334,18 @@ void CConverterDlg::OnFormatChange(int index) {
     }
     g_settings.m_nFormatIndex = index;
     UpdateTagFields();
+    ShowCopyHint(true);
+}
+
+void CConverterDlg::ShowCopyHint(bool popUp) {
+    if (g_settings.m_nFormatIndex != FORMAT_ORIGINAL) {
+        m_comboFormat.setToolTip(QString());
+        return;
+    }
+    const CCopyHint hint = DescribeCopyHint(m_strSourcePath, 0);
+    m_comboFormat.setToolTip(hint.text);
+    if (popUp && hint.warning && isVisible())
+        QToolTip::showText(m_comboFormat.mapToGlobal(QPoint(0, m_comboFormat.height())), hint.text, &m_comboFormat);
 }
 
 void CConverterDlg::OnGenreChange(int index) {
@@ -583,10 +600,10 @@ void CConverterDlg::OnConvert() {
             MsgButtons::Ok, this, MsgIcon::Warning);
         return;
     }
-    // The temporary WAV is reserved only where step 2 needs it; WAV output never touches it.
+    // The temporary WAV is reserved only where step 2 needs it; WAV output and copies never touch it.
     const int format = g_settings.m_nFormatIndex;
     std::shared_ptr<CTempWavFile> tempWav;
-    if (format != FORMAT_WAV) {
+    if (format != FORMAT_WAV && format != FORMAT_ORIGINAL) {
         tempWav = CTempWavFile::Reserve(tempFolder);
         if (!tempWav) {
             ShowMessage(kTempFolderFailed, MsgButtons::Ok, this, MsgIcon::Warning);
@@ -607,8 +624,9 @@ void CConverterDlg::OnConvert() {
     dlg.m_strTempWavPath = tempWav ? tempWav->Path() : tempFolder + CTempWavFile::kName;
     dlg.m_tempWav = tempWav;
     if (dlg.exec() == IDOK) {
-        ShowMessage("Completed converting! \n\nThe output audio file has been save to:\n" +
-                        dlg.m_strOutputPath,
+        const std::string note = dlg.ClosingNote();
+        ShowMessage("Completed converting! \n\nThe output audio file has been save to:\n" + dlg.m_strOutputPath +
+                        (note.empty() ? "" : "\n\n" + note),
                     MsgButtons::Ok, this);
         return;
     }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <deque>
@@ -154,6 +155,29 @@ std::string ChooseTrack(const AVFormatContext* fmt, const std::string& path, int
         return "The audio of " + Quoted(path) + " (" + avcodec_get_name(par->codec_id) +
                ") cannot be put into any file on its own; choose another output format.";
     return "";
+}
+
+// The codec's name as people know it.
+std::string CodecName(AVCodecID id) {
+    switch (id) {
+    case AV_CODEC_ID_AC3:
+        return "AC-3";
+    case AV_CODEC_ID_EAC3:
+        return "E-AC-3";
+    case AV_CODEC_ID_OPUS:
+        return "Opus";
+    case AV_CODEC_ID_VORBIS:
+        return "Vorbis";
+    default:
+        break;
+    }
+    const std::string name = avcodec_get_name(id);
+    if (name.rfind("pcm_", 0) == 0)
+        return "PCM";
+    std::string upper;
+    for (char c : name)
+        upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return upper;
 }
 
 double FrameSeconds(const AVCodecParameters* par) {
@@ -770,7 +794,7 @@ std::string DescribeCopy(const std::string& path, int track, CopyDescription* ou
     if (problem.empty()) {
         const AVCodecParameters* par = fmt->streams[index]->codecpar;
         out->extension = plan.extension;
-        out->codec = avcodec_get_name(par->codec_id);
+        out->codec = CodecName(par->codec_id);
         out->exact = plan.kind != CopyKind::WholeFrames;
         out->frameSeconds = FrameSeconds(par);
     }

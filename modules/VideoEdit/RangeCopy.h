@@ -24,7 +24,7 @@ struct CopyJob {
 // range or whole frames around it.
 struct CopyDescription {
     std::string extension; // ".m4a", ".mp3", ".opus", ".ogg", ".flac", ".wav", ".ac3", ...
-    std::string codec;     // FFmpeg's name of the track's codec
+    std::string codec;     // the codec's name as people know it: "AAC", "MP3", "AC-3", "PCM", ...
     bool exact = false;
     double frameSeconds = 0; // the track's frame length: at most this much more at each end when not exact
 };
