@@ -1,7 +1,7 @@
 #include "OutputNaming.h"
 
-#include "JobFrame.h"
 #include "AudioSettings.h"
+#include "JobFrame.h"
 #include "SystemHelpers.h"
 #include "VideoEdit.h"
 

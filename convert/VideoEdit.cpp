@@ -19,13 +19,12 @@ CVideoEdit::CVideoEdit(QObject* parent) : QObject(parent) {
     m_library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!m_library)
         return;
-    const bool complete = Resolve(m_library, "veCreate", m_create) &&
-                          Resolve(m_library, "veDestroy", m_destroy) &&
-                          Resolve(m_library, "veResetExtraction", m_reset) &&
-                          Resolve(m_library, "veSetSourceRange", m_setSourceRange) &&
-                          Resolve(m_library, "veExtractToWav", m_extractToWav) &&
-                          Resolve(m_library, "veStopExtraction", m_stop) &&
-                          Resolve(m_library, "veCopyRange", m_copyRange);
+    const bool complete =
+        Resolve(m_library, "veCreate", m_create) && Resolve(m_library, "veDestroy", m_destroy) &&
+        Resolve(m_library, "veResetExtraction", m_reset) &&
+        Resolve(m_library, "veSetSourceRange", m_setSourceRange) &&
+        Resolve(m_library, "veExtractToWav", m_extractToWav) &&
+        Resolve(m_library, "veStopExtraction", m_stop) && Resolve(m_library, "veCopyRange", m_copyRange);
     if (complete)
         m_instance = m_create(&CVideoEdit::EventProc, this);
     if (!m_instance) {
@@ -64,8 +63,8 @@ bool CVideoEdit::ExtractToWav(const std::string& wavPath, short channels, int sa
 bool CVideoEdit::CopyRange(const std::string& outputPath, int track, const CCopyTags& tags) {
     if (!NextRun())
         return false;
-    VE_COPY_TAGS t{sizeof(VE_COPY_TAGS), tags.title.c_str(), tags.artist.c_str(), tags.album.c_str(),
-                   tags.year.c_str(),    tags.genre.c_str()};
+    VE_COPY_TAGS t{sizeof(VE_COPY_TAGS), tags.title.c_str(), tags.artist.c_str(),
+                   tags.album.c_str(),   tags.year.c_str(),  tags.genre.c_str()};
     return m_copyRange(m_instance, outputPath.c_str(), track, &t) != 0;
 }
 
@@ -86,7 +85,8 @@ bool CVideoEdit::NextRun() {
     return true;
 }
 
-bool CVideoEdit::DescribeCopy(const std::string& sourcePath, int track, CCopyInfo* info, std::string* message) {
+bool CVideoEdit::DescribeCopy(const std::string& sourcePath, int track, CCopyInfo* info,
+                              std::string* message) {
     void* library = dlopen((GetAppDirectory() + "VideoEdit.so").c_str(), RTLD_NOW | RTLD_LOCAL);
     decltype(&veDescribeCopy) describe = nullptr;
     if (!library || !Resolve(library, "veDescribeCopy", describe)) {

@@ -345,7 +345,8 @@ void CConverterDlg::ShowCopyHint(bool popUp) {
     const CCopyHint hint = DescribeCopyHint(m_strSourcePath, 0);
     m_comboFormat.setToolTip(hint.text);
     if (popUp && hint.warning && isVisible())
-        QToolTip::showText(m_comboFormat.mapToGlobal(QPoint(0, m_comboFormat.height())), hint.text, &m_comboFormat);
+        QToolTip::showText(m_comboFormat.mapToGlobal(QPoint(0, m_comboFormat.height())), hint.text,
+                           &m_comboFormat);
 }
 
 void CConverterDlg::OnGenreChange(int index) {
@@ -625,8 +626,8 @@ void CConverterDlg::OnConvert() {
     dlg.m_tempWav = tempWav;
     if (dlg.exec() == IDOK) {
         const std::string note = dlg.ClosingNote();
-        ShowMessage("Completed converting! \n\nThe output audio file has been save to:\n" + dlg.m_strOutputPath +
-                        (note.empty() ? "" : "\n\n" + note),
+        ShowMessage("Completed converting! \n\nThe output audio file has been save to:\n" +
+                        dlg.m_strOutputPath + (note.empty() ? "" : "\n\n" + note),
                     MsgButtons::Ok, this);
         return;
     }

@@ -6,10 +6,11 @@
 
 CCopyHint DescribeCopyHint(const std::string& sourcePath, int track) {
     if (sourcePath.empty())
-        return {QStringLiteral("original: the source's own audio, not re-encoded. Exact to the sample for AAC, "
-                               "ALAC, MP3, Opus, Vorbis, FLAC and PCM; AC-3, E-AC-3, DTS, MP2 and other codecs "
-                               "in whole frames: up to 32 ms more at each end."),
-                false};
+        return {
+            QStringLiteral("original: the source's own audio, not re-encoded. Exact to the sample for AAC, "
+                           "ALAC, MP3, Opus, Vorbis, FLAC and PCM; AC-3, E-AC-3, DTS, MP2 and other codecs "
+                           "in whole frames: up to 32 ms more at each end."),
+            false};
     CCopyInfo info;
     std::string message;
     if (!CVideoEdit::DescribeCopy(sourcePath, track, &info, &message))

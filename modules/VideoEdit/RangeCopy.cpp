@@ -4,8 +4,8 @@
 #include "Text.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cctype>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <deque>

@@ -107,7 +107,7 @@ typedef struct VE_COPY_INFO {
     int32_t nExact;        /* 1: players play exactly the range; 0: whole frames around it */
     double dFrameSeconds; /* the track's frame length: the most a copy holds beyond each end when not exact */
     char szExtension[16]; /* the output's extension with its dot: ".m4a", ".mp3", ... */
-    char szCodec[32];     /* FFmpeg's name of the track's codec */
+    char szCodec[32];     /* the codec's name as people know it: "AAC", "MP3", "AC-3", "PCM", ... */
 } VE_COPY_INFO;
 
 /* What a copy of the track (1-based over the file's audio streams, 0 the default one) gives. Reads the
