@@ -701,8 +701,11 @@ bool PlanCopy(const AVCodecParameters* par, CopyPlan* plan) {
         *plan = {CopyKind::Lossless, "wav", ".wav"};
         return true;
     }
+    // Matroska takes its own codecs, and the others that have a WAVE format tag (as ACM audio).
     const AVOutputFormat* mka = av_guess_format("matroska", nullptr, nullptr);
-    if (!mka || avformat_query_codec(mka, par->codec_id, FF_COMPLIANCE_NORMAL) != 1)
+    const AVCodecTag* const riff[] = {avformat_get_riff_audio_tags(), nullptr};
+    if (!mka || (avformat_query_codec(mka, par->codec_id, FF_COMPLIANCE_NORMAL) != 1 &&
+                 av_codec_get_tag(riff, par->codec_id) == 0))
         return false;
     *plan = {CopyKind::WholeFrames, "matroska", ".mka"};
     return true;
