@@ -490,17 +490,22 @@ TEST(ExtractionFailures, UnreadableSourcesAndUnworkableRequestsFailWithTheReason
         double start, end;
         int channels, rate, bytes;
         std::string expected;
+        bool copy = false; // the "original" output instead
     };
     for (const Case& c :
          {Case{dir.File("missing clip.avi"), 0, 2, 2, 44100, 2, ""}, Case{garbage, 0, 2, 2, 44100, 2, ""},
           Case{silentFilm, 0, 2, 2, 44100, 2, ""}, Case{folder, 0, 2, 2, 44100, 2, ""},
           Case{clip, 2, 1, 2, 44100, 2, "is not valid"}, Case{clip, 0, 1, 6, 44100, 2, "channels"},
-          Case{clip, 0, 1, 2, 12, 2, "Hz"}, Case{clip, 0, 1, 2, 44100, 3, "bytes per sample"}}) {
+          Case{clip, 0, 1, 2, 12, 2, "Hz"}, Case{clip, 0, 1, 2, 44100, 3, "bytes per sample"},
+          Case{clip, 5, 6, 0, 0, 0, "There is no audio to convert in the marked range.", true}}) {
         const std::string expected = c.expected.empty() ? "\"" + c.source + "\"" : c.expected;
         SCOPED_TRACE(expected);
         const std::string wav = dir.File("out.wav");
         ModuleRun run;
-        run.Start(c.source, c.start, c.end, wav, c.channels, c.rate, c.bytes);
+        if (c.copy)
+            run.StartCopy(c.source, c.start, c.end, wav);
+        else
+            run.Start(c.source, c.start, c.end, wav, c.channels, c.rate, c.bytes);
         ASSERT_TRUE(run.WaitForEnd());
         EXPECT_EQ(run.Failed(), 1);
         EXPECT_EQ(run.Finished(), 0);
@@ -638,6 +643,24 @@ TEST(Stopping, EveryWayOfEndingARunEndsItAtOnce) {
             EXPECT_EQ(run.Message(), "No source file was chosen for the extraction.");
         }
     }
+}
+
+// A copy stopped in its middle is a file that plays up to where it got: the MP4's index is written.
+TEST(Stopping, AStoppedCopyPlaysAsFarAsItGot) {
+    TempDir dir;
+    const std::string source = MakeLongSource(dir.Path()), copy = dir.File("copy.m4a");
+    ModuleRun run;
+    run.HoldAtFirstProgress();
+    EXPECT_EQ(run.StartCopy(source, 0, 3600, copy), 1);
+    ASSERT_TRUE(run.WaitForProgress());
+    run.Stop();
+    EXPECT_EQ(run.Finished() + run.Failed(), 0);
+    EXPECT_FALSE(ProcessHoldsOpen(copy));
+    const DecodedAudio decoded = DecodeWithFfmpeg(copy);
+    ASSERT_TRUE(decoded.ok) << decoded.error;
+    EXPECT_GT(decoded.frames, 0);
+    EXPECT_LT(decoded.frames, Frames(3600, 48000));
+    EXPECT_EQ(Probed(copy, "stream=duration_ts"), decoded.frames) << "the length the file states";
 }
 
 // ---------------------------------------------------------------------------------------------------

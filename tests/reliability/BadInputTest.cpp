@@ -41,6 +41,9 @@ std::string SharedMedia(const std::string& name) {
         std::string wav("RIFF\0\0\0\0WAVEfmt \x10\0\0\0\x01\0\x02\0", 24);
         wav.append(reinterpret_cast<const char*>(fields), sizeof fields);
         WriteFileText(path, wav + std::string(40000, '\x01'));
+    } else if (name == "adpcm.mov") {
+        RunFfmpeg(
+            {"-f", "lavfi", "-i", "sine=duration=1", "-c:a", "adpcm_ima_qt", QString::fromStdString(path)});
     } else if (name == "silent film.mkv") {
         RunFfmpeg(
             {"-f", "lavfi", "-i", "testsrc=size=64x48:rate=10:duration=1", QString::fromStdString(path)});
@@ -97,6 +100,8 @@ const Row kRows[] = {
      [](Context& c) { c.as = "%s%n%99999999d.avi"; }},
     {"video without audio", "-f mp3", "silent film.mkv", 1, "Converting task failed!"},
     {"impossible sample rate", "-f wav -e 1", "damaged.wav", 1, "claims a sample rate of 1163280727 Hz"},
+    {"original: a codec no file type takes on its own", "-f original", "adpcm.mov", 1,
+     "(adpcm_ima_qt) cannot be put into any file on its own"},
     {"range past the end", "-f wav -s 10 -e 20", "clip.mkv", 1,
      "There is no audio to convert in the marked range."},
     {"read-only output folder", "-f mp3", "tone.wav", 1, "Error opening",
