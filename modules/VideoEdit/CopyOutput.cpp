@@ -823,6 +823,8 @@ std::string CopyOutput::Open(const std::string& path, const std::string& sourceP
     if (avformat_alloc_output_context2(&m_mux, nullptr, m_muxer, nullptr) < 0 || !m_mux)
         return "The " + std::string(m_muxer) + " writer is missing from this system's FFmpeg libraries.";
     m_mux->pb = m_io;
+    // Whole buffers to the file: by default a custom output is flushed after every packet.
+    m_mux->flush_packets = 0;
     m_stream = avformat_new_stream(m_mux, nullptr);
     if (!m_stream)
         return "Out of memory while copying the audio.";
