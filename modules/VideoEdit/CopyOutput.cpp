@@ -30,14 +30,6 @@ bool IsPcm(AVCodecID id) {
     return d && std::strncmp(d->name, "pcm_", 4) == 0;
 }
 
-// A packet's data without the source's side data (its trimming is the source's, not the copy's).
-AVPacket* CloneData(const AVPacket* source) {
-    AVPacket* pkt = av_packet_clone(source);
-    if (pkt)
-        av_packet_free_side_data(pkt);
-    return pkt;
-}
-
 void SetSkipSamples(AVPacket* pkt, int64_t skipStart, int64_t discardEnd) {
     uint8_t* side = av_packet_new_side_data(pkt, AV_PKT_DATA_SKIP_SAMPLES, 10);
     if (!side)
@@ -284,16 +276,9 @@ protected:
             if (!problem.empty())
                 return problem;
         }
-        AVPacket* pkt = CloneData(packet.pkt);
-        if (!pkt)
-            return "Out of memory while copying the audio.";
-        pkt->pts = pkt->dts = packet.pos - m_start;
-        pkt->duration = packet.dur;
-        if (last && end < packet.End())
-            SetSkipSamples(pkt, 0, packet.End() - end);
-        const std::string problem = Mux(pkt);
-        av_packet_free(&pkt);
-        return problem;
+        // The last frame states its padding even when it has none to drop: decoders take the tag's
+        // padding as including their own delay.
+        return MuxAt(packet, packet.pos - m_start, packet.dur, last ? packet.End() - end : -1);
     }
 
 public:
@@ -416,15 +401,9 @@ protected:
     std::string Stamp(const PlacedPacket& packet, bool last, int64_t end) override {
         if (m_firstLength < 0)
             return CopyOutput::Copy(packet, last, end);
-        AVPacket* pkt = CloneData(packet.pkt);
-        if (!pkt)
-            return "Out of memory while copying the audio.";
-        pkt->duration = m_firstLength;
-        pkt->pts = pkt->dts = packet.End() - m_start - m_firstLength;
+        const int length = m_firstLength;
         m_firstLength = -1;
-        const std::string problem = Mux(pkt);
-        av_packet_free(&pkt);
-        return problem;
+        return MuxAt(packet, packet.End() - m_start - length, length);
     }
 
 private:
@@ -647,15 +626,8 @@ protected:
         return CopyOutput::SetUpStream(first, history);
     }
     std::string Copy(const PlacedPacket& packet, bool, int64_t) override {
-        AVPacket* pkt = CloneData(packet.pkt);
-        if (!pkt)
-            return "Out of memory while copying the audio.";
         // The file starts with its first frame; nothing is trimmed.
-        pkt->pts = pkt->dts = packet.pos - m_first;
-        pkt->duration = packet.dur;
-        const std::string problem = Mux(pkt);
-        av_packet_free(&pkt);
-        return problem;
+        return MuxAt(packet, packet.pos - m_first, packet.dur);
     }
 
 private:
@@ -874,11 +846,19 @@ std::string CopyOutput::Write(const PlacedPacket& packet, bool last, int64_t end
 }
 
 std::string CopyOutput::Copy(const PlacedPacket& packet, bool last, int64_t end) {
-    AVPacket* pkt = CloneData(packet.pkt);
+    return MuxAt(packet, packet.pos - m_start, last ? end - packet.pos : packet.dur);
+}
+
+std::string CopyOutput::MuxAt(const PlacedPacket& packet, int64_t pts, int64_t duration, int64_t discardEnd) {
+    // The data without the source's side data: its trimming is the source's, not the copy's.
+    AVPacket* pkt = av_packet_clone(packet.pkt);
     if (!pkt)
         return "Out of memory while copying the audio.";
-    pkt->pts = pkt->dts = packet.pos - m_start;
-    pkt->duration = last ? end - packet.pos : packet.dur;
+    av_packet_free_side_data(pkt);
+    pkt->pts = pkt->dts = pts;
+    pkt->duration = duration;
+    if (discardEnd >= 0)
+        SetSkipSamples(pkt, 0, discardEnd);
     const std::string problem = Mux(pkt);
     av_packet_free(&pkt);
     return problem;

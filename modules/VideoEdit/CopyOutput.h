@@ -92,6 +92,8 @@ protected:
 
     // Writes a packet whose times are on the clock relative to the range's start, in samples.
     std::string Mux(AVPacket* pkt);
+    // Writes the packet's data with these times, and the samples to drop at its end (none: -1).
+    std::string MuxAt(const PlacedPacket& packet, int64_t pts, int64_t duration, int64_t discardEnd = -1);
     std::string WriteError(int averror) const;
 
     const AVStream* m_source = nullptr;
