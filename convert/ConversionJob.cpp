@@ -118,7 +118,7 @@ void CConversionJob::StartCopy() {
     tags.album = TagText(g_settings.m_szAlbum.str());
     tags.year = TagText(g_settings.m_szYear.str());
     tags.genre = kGenreNames[g_settings.m_nGenreIndex];
-    m_videoEdit.CopyRange(m_strOutputPath, m_nTrack, tags);
+    m_videoEdit.CopyRange(m_strOutputPath, m_nAudioTrack, tags);
 }
 
 void CConversionJob::Start() {

@@ -26,7 +26,7 @@ public:
     std::string m_strOutputPath;
     std::string m_strTempWavPath;
     std::shared_ptr<CTempWavFile> m_tempWav; // the reservation behind m_strTempWavPath, if any
-    int m_nTrack = 0;                        // the audio track: 1-based, 0 the default one
+    int m_nAudioTrack = 0;                   // AudioTracks.h numbering; 0 the default track
 
     void Start();
     // The confirmed Cancel: stops the extraction, asks the encoder to stop, ends the job.
