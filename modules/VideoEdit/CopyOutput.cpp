@@ -302,15 +302,12 @@ private:
             mainData.insert(mainData.end(), p->pkt->data + skip, p->pkt->data + p->pkt->size);
         }
         const size_t reservoir = std::min<size_t>(mainData.size(), h.mpeg1 ? 511 : 255);
-        int index = 14, length = 0;
-        for (int i = 1; i <= 14; ++i) {
-            length = (h.mpeg1 ? 144 : 72) * (h.mpeg1 ? kMpeg1Kbps : kMpeg2Kbps)[i] * 1000 / h.rate;
-            if (length - 4 - h.sideInfo >= static_cast<int>(reservoir)) {
-                index = i;
-                break;
-            }
-        }
-        length = (h.mpeg1 ? 144 : 72) * (h.mpeg1 ? kMpeg1Kbps : kMpeg2Kbps)[index] * 1000 / h.rate;
+        const int* kbps = h.mpeg1 ? kMpeg1Kbps : kMpeg2Kbps;
+        auto bytes = [&](int index) { return (h.mpeg1 ? 144 : 72) * kbps[index] * 1000 / h.rate; };
+        int index = 1;
+        while (index < 14 && bytes(index) - 4 - h.sideInfo < static_cast<int>(reservoir))
+            ++index;
+        const int length = bytes(index);
         m_reservoir = av_packet_alloc();
         if (!m_reservoir || av_new_packet(m_reservoir, length) < 0)
             return false;
