@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QThread>
 #include <atomic>
 #include <cstdio>
@@ -16,7 +17,8 @@ MessageHandler g_handler;
 std::atomic<bool> g_noBoxes{false};
 
 int ShowBox(const MessageRequest& req) {
-    QMessageBox box(req.owner);
+    QWidget* owner = req.owner ? req.owner->window() : DefaultMessageOwner();
+    QMessageBox box(owner && owner->isVisible() ? owner : nullptr);
     box.setWindowTitle(QStringLiteral("Quillet"));
     // Texts carry file names; one that looks like markup must show as typed, not as rich text.
     box.setTextFormat(Qt::PlainText);
@@ -30,8 +32,12 @@ int ShowBox(const MessageRequest& req) {
         return box.exec() == QMessageBox::Yes ? IDYES : IDNO;
     }
     box.setStandardButtons(QMessageBox::Ok);
+    box.setDefaultButton(QMessageBox::Ok);
+    QPushButton* show = req.buttons == MsgButtons::OkShowFolder
+                            ? box.addButton(QStringLiteral("Show in Folder"), QMessageBox::ActionRole)
+                            : nullptr;
     box.exec();
-    return IDOK;
+    return show && box.clickedButton() == show ? IDSHOWFOLDER : IDOK;
 }
 
 int DefaultHandler(const MessageRequest& req) {
@@ -49,6 +55,21 @@ int DefaultHandler(const MessageRequest& req) {
 }
 
 } // namespace
+
+QWidget* DefaultMessageOwner() {
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
+        return nullptr;
+    if (QWidget* modal = QApplication::activeModalWidget())
+        return modal;
+    if (QWidget* active = QApplication::activeWindow())
+        return active;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w->isVisible() && (w->windowType() == Qt::Window || w->windowType() == Qt::Dialog) &&
+            !w->testAttribute(Qt::WA_ShowWithoutActivating))
+            return w;
+    }
+    return nullptr;
+}
 
 int ShowMessage(const std::string& text, MsgButtons buttons, QWidget* owner, MsgIcon icon) {
     MessageHandler handler;

@@ -6,13 +6,16 @@
 class QWidget;
 
 // Every message box of the program goes through ShowMessage. It may be called from any thread: the
-// box itself is always shown on the GUI thread, and the caller waits for the answer.
+// box itself is always shown on the GUI thread, and the caller waits for the answer. A box without an
+// owner opens over the window the user works in (the modal dialog or the active window, else the
+// program's visible window), so that it stays attached to it on every desktop, Wayland included.
 
-enum class MsgButtons { Ok, YesNo };
+// OkShowFolder: "OK" and "Show in Folder", for a message about a file just written.
+enum class MsgButtons { Ok, YesNo, OkShowFolder };
 enum class MsgIcon { Information, Warning, Question };
 
 // The button pressed, with the values the dialogs' results use.
-enum MsgResult { IDOK = 1, IDCANCEL = 2, IDYES = 6, IDNO = 7 };
+enum MsgResult { IDOK = 1, IDCANCEL = 2, IDYES = 6, IDNO = 7, IDSHOWFOLDER = 100 };
 
 struct MessageRequest {
     std::string text; // exactly as given, trailing blanks and line breaks included
@@ -25,6 +28,9 @@ using MessageHandler = std::function<int(const MessageRequest&)>;
 
 int ShowMessage(const std::string& text, MsgButtons buttons = MsgButtons::Ok, QWidget* owner = nullptr,
                 MsgIcon icon = MsgIcon::Information);
+
+// The window a box without owner opens over; null when the program shows none.
+QWidget* DefaultMessageOwner();
 
 // For a program closing on a signal, where no one may be there to answer: from now on the default
 // handler shows no box, prints the text and answers No (or Ok).

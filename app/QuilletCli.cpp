@@ -277,7 +277,7 @@ int main(int argc, char** argv) {
         g_settings.m_nFormatIndex = format;
     }
     if (g_settings.m_nFormatIndex == FORMAT_WMA && !SupportsWmaOutput()) {
-        Error("WMA output needs WmAudSDK.so in the program directory and FFmpeg's WMA encoder");
+        Error(WmaOutputMissing());
         return kExitFailed;
     }
 

@@ -78,7 +78,8 @@ void CQuitSignals::Quit() {
             processing->CancelWithoutAsking();
         else if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible())
             box->done(QMessageBox::No);
-        else if (auto* dialog = qobject_cast<QDialog*>(widget); dialog && dialog != &m_dlg && dialog->isVisible())
+        else if (auto* dialog = qobject_cast<QDialog*>(widget);
+                 dialog && dialog != &m_dlg && dialog->isVisible())
             dialog->reject();
     }
     m_dlg.OnExit();

@@ -122,7 +122,7 @@ int GetDirectXVersion() {
     const unsigned format = avformat_version(), codec = avcodec_version(), util = avutil_version(),
                    resample = swresample_version();
     if (format == 0 || codec == 0 || util == 0 || resample == 0) {
-        ShowMessage("Fail to read register!  ");
+        ShowMessage("Failed to read the versions of the FFmpeg libraries!  ");
         return -1;
     }
     // A runtime of other major versions has another ABI than the one the program was built for.
@@ -145,6 +145,25 @@ bool IsRealPlayerInstalled() {
 }
 
 bool SupportsWmaOutput() {
-    return FileExists(GetAppDirectory() + "WmAudSDK.so") && avcodec_find_encoder(AV_CODEC_ID_WMAV2) &&
-           av_guess_format("asf", nullptr, nullptr);
+    return WmaOutputMissing().empty();
+}
+
+std::string FfmpegPackages() {
+    const std::string codec = std::to_string(LIBAVCODEC_VERSION_MAJOR);
+    return "libavformat" + std::to_string(LIBAVFORMAT_VERSION_MAJOR) + ", libavcodec" + codec +
+           " (or libavcodec-extra" + codec + "), libavutil" + std::to_string(LIBAVUTIL_VERSION_MAJOR) +
+           " and libswresample" + std::to_string(LIBSWRESAMPLE_VERSION_MAJOR);
+}
+
+std::string WmaOutputMissing() {
+    const std::string module = GetAppDirectory() + "WmAudSDK.so";
+    if (!FileExists(module))
+        return "Sorry, WMA output is not available: the WMA module " + module +
+               " is missing.\nPlease reinstall Quillet.";
+    if (!avcodec_find_encoder(AV_CODEC_ID_WMAV2) || !av_guess_format("asf", nullptr, nullptr))
+        return "Sorry, WMA output is not available: the FFmpeg libraries of this system have no WMA "
+               "encoder or no ASF muxer.\nPlease install the complete FFmpeg libraries of your distribution "
+               "(on Debian and Ubuntu: " +
+               FfmpegPackages() + ").";
+    return {};
 }

@@ -33,9 +33,12 @@ int64_t GetFileSize64(const std::string& path);
 uint32_t GetTickCount32();
 
 // Media runtime check: 80 or more when the FFmpeg libraries loaded at run time are usable (same major
-// versions as the build), 50 when they are not; -1 after "Fail to read register!  " when no version
-// can be read.
+// versions as the build), 50 when they are not; -1 after a message when no version can be read.
 int GetDirectXVersion();
+
+// The Debian and Ubuntu packages of the FFmpeg libraries the program was built with, for messages that
+// tell the user what to install: "libavformat59, libavcodec59 (or libavcodec-extra59), ...".
+std::string FfmpegPackages();
 
 // True when the media runtime can demux RealMedia and decode RealAudio.
 bool IsRealPlayerInstalled();
@@ -43,6 +46,9 @@ bool IsRealPlayerInstalled();
 // True when "WmAudSDK.so" lies in the program directory and the runtime has the WMA v2 encoder and
 // the ASF muxer.
 bool SupportsWmaOutput();
+// Why WMA output is not available, for the user: what is missing and what to install; empty when it
+// is available.
+std::string WmaOutputMissing();
 
 // Tests point the program directory somewhere else; an empty text restores the executable's.
 void SetAppDirectoryForTesting(const std::string& dir);

@@ -1,5 +1,6 @@
 #include "DrawnSliderCtrl.h"
 
+#include <QAccessible>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -551,6 +552,7 @@ bool CDrawnSliderCtrl::StepBy(int delta, int code) {
     m_nPos =
         static_cast<int>(Clamp64(static_cast<long long>(m_nPos) + delta, m_nMin, std::max(m_nMin, m_nMax)));
     update();
+    AnnounceValue();
     emit HScroll(code, m_nPos);
     return true;
 }
@@ -560,8 +562,32 @@ bool CDrawnSliderCtrl::MoveTo(int pos, int code) {
         return false;
     m_nPos = pos;
     update();
+    AnnounceValue();
     emit HScroll(code, m_nPos);
     return true;
+}
+
+bool CDrawnSliderCtrl::ScrollTo(int pos) {
+    if (!MoveTo(static_cast<int>(Clamp64(pos, m_nMin, std::max(m_nMin, m_nMax))), TB_THUMBPOSITION))
+        return false;
+    emit HScroll(TB_ENDTRACK, m_nPos);
+    return true;
+}
+
+void CDrawnSliderCtrl::SetValueScale(double unitPerStep, std::function<QString(double value)> text) {
+    m_dValueUnit = unitPerStep;
+    m_valueText = std::move(text);
+}
+
+QString CDrawnSliderCtrl::ValueText(double value) const {
+    return m_valueText ? m_valueText(value) : QString::number(value);
+}
+
+void CDrawnSliderCtrl::AnnounceValue() {
+    if (!QAccessible::isActive())
+        return;
+    QAccessibleValueChangeEvent event(this, m_nPos * m_dValueUnit);
+    QAccessible::updateAccessibility(&event);
 }
 
 void CDrawnSliderCtrl::PageTowards(const QPoint& point) {

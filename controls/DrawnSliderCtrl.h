@@ -5,6 +5,7 @@
 #include <QPoint>
 #include <QRect>
 #include <QWidget>
+#include <functional>
 #include <vector>
 
 // A horizontal slider (trackbar) that paints its own channel, selection band and thumb in colours the
@@ -25,6 +26,10 @@
 //
 // Keys (as any slider of this desktop): Left and Down a line back, Right and Up a line on, Page Down a
 // page back, Page Up a page on, Home and End to the ends. The wheel moves lines.
+//
+// Assistive technology sees a slider (AccessibleControls.h) whose value is the position times the unit
+// of SetValueScale, read as that value's text; moves by the user are announced to it, the owner's
+// SetPos (playback moving the thumb ten times a second) is not.
 class CDrawnSliderCtrl : public QWidget {
     Q_OBJECT
 
@@ -106,6 +111,15 @@ public:
 
     bool IsThumbPressed() const { return m_bDragging; }
 
+    // The value assistive technology reads: unit per position (1 until set) and its text (the number
+    // until set).
+    void SetValueScale(double unitPerStep, std::function<QString(double value)> text);
+    double GetValueUnit() const { return m_dValueUnit; }
+    QString ValueText(double value) const;
+    // Moves the thumb as the user would (a scroll to the position, then the end of the scroll); false
+    // when it is there already. Assistive technology sets the value this way.
+    bool ScrollTo(int pos);
+
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
@@ -177,4 +191,7 @@ private:
     QBasicTimer m_pageTimer;
     int m_nWheelDelta = 0;
     bool m_bShowFocusCue = false;
+    double m_dValueUnit = 1;
+    std::function<QString(double)> m_valueText;
+    void AnnounceValue();
 };

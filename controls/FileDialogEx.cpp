@@ -81,6 +81,9 @@ int CFileDialogEx::DoModal() {
     const QPointer<QWidget> focus = QApplication::focusWidget();
     QFileDialog dlg(m_pParent, GetTitle());
     dlg.setOption(QFileDialog::DontUseNativeDialog);
+    // The descriptions name their kinds ("AVI files(*.avi)"); the full lists of patterns Qt would add
+    // make the choice of filter wider than the screen.
+    dlg.setOption(QFileDialog::HideNameFilterDetails);
     dlg.setAcceptMode(m_bOpenFileDialog ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
     dlg.setFileMode(m_bOpenFileDialog && (m_ofn.Flags & OFN_FILEMUSTEXIST) ? QFileDialog::ExistingFile
                                                                            : QFileDialog::AnyFile);

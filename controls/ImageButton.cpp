@@ -4,10 +4,9 @@
 #include <QFile>
 #include <QFocusEvent>
 #include <QImageReader>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QStyle>
-#include <QStyleOptionFocusRect>
 
 namespace {
 
@@ -328,12 +327,24 @@ void CImageButton::paintEvent(QPaintEvent*) {
         }
     }
 
-    if (focused && (!isFlat() || m_bDrawFlatFocus)) {
-        QStyleOptionFocusRect opt;
-        opt.initFrom(this);
-        opt.rect = rect().adjusted(3, 3, -3, -3);
-        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &opt, &p, this);
+    if (focused && (!isFlat() || m_bDrawFlatFocus) && window()->testAttribute(Qt::WA_KeyboardFocusChange)) {
+        // In the highlight colour, so that it shows on any background the button lets through.
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(Sys(this, QPalette::Highlight), 1.5));
+        p.setBrush(Qt::NoBrush);
+        p.drawRoundedRect(QRectF(rect()).adjusted(3.5, 3.5, -3.5, -3.5), 3, 3);
     }
+}
+
+void CImageButton::keyPressEvent(QKeyEvent* event) {
+    // A push button of a dialog takes Enter only as its default button; this one takes it when focused.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && !event->isAutoRepeat() &&
+        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        animateClick();
+        event->accept();
+        return;
+    }
+    QPushButton::keyPressEvent(event);
 }
 
 QSize CImageButton::sizeHint() const {

@@ -12,7 +12,7 @@ int OggEncodeProc() {
     CJobState& job = CurrentJob();
     void* module = LoadEncoderModule("Vorbis.so");
     if (!module)
-        return FailJob("Error loading Vrobis.DLL");
+        return FailJob("Error loading Vorbis.DLL");
     auto open = reinterpret_cast<VBENCOPEN>(EncoderEntry(module, "vbEncOpen"));
     auto write = reinterpret_cast<VBENCWRITE>(EncoderEntry(module, "vbEncWrite"));
     auto close = reinterpret_cast<VBENCCLOSE>(EncoderEntry(module, "vbEncClose"));

@@ -1,8 +1,8 @@
 #include "AboutDlg.h"
 
-#include "AppConfig.h"
 #include "AudioSettings.h"
 #include "DialogUnits.h"
+#include "HelpWindow.h"
 #include "HyperlinkLabel.h"
 #include "IniFile.h"
 #include "QuilletResources.h"
@@ -15,8 +15,10 @@
 
 CAboutDlg::CAboutDlg(QWidget* parent)
     : QDialog(parent), m_icon(new QLabel(this)), m_version(new QLabel(this)),
-      m_description(
-          new QLabel(QStringLiteral("Saves the sound of your videos as MP3, WAV, Ogg Vorbis or WMA."), this)),
+      m_description(new QLabel(
+          QStringLiteral(
+              "Saves the sound of your videos as MP3, WAV, Ogg Vorbis, WMA, FLAC, Opus or AAC (M4A)."),
+          this)),
       m_linkHomepage(new CHyperlinkLabel(QStringLiteral("Visit Quillet homepage"), this)),
       m_linkSupport(new CHyperlinkLabel(QStringLiteral("Technical Support"), this)),
       m_btnOk(new QPushButton(QStringLiteral("OK"), this)) {
@@ -63,8 +65,8 @@ void CAboutDlg::OnInitDialog() {
     ExemptFromSkin(m_linkSupport);
 
     m_version->setText(QStringLiteral("Quillet ") + ReadAppVersion());
-    m_linkHomepage->SetURL(QString::fromUtf8(kHomepageUrl));
-    m_linkSupport->SetURL(QString::fromUtf8(kSupportAddress));
+    m_linkHomepage->SetURL(ProductPageUrl());
+    m_linkSupport->SetURL(SupportUrl());
     m_linkHomepage->SetUnderline(CHyperlinkLabel::ulAlways);
     m_linkSupport->SetUnderline(CHyperlinkLabel::ulAlways);
     m_btnOk->setFocus();

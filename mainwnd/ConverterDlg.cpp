@@ -1,22 +1,27 @@
 #include "ConverterDlg.h"
 
 #include "AboutDlg.h"
-#include "AppConfig.h"
+#include "AccessibleControls.h"
 #include "AudioSettings.h"
 #include "CopyHint.h"
+#include "CoverArt.h"
 #include "DialogUnits.h"
 #include "FileDialogEx.h"
+#include "FileManager.h"
 #include "Genres.h"
 #include "HelpWindow.h"
 #include "HyperlinkLabel.h"
 #include "MessageService.h"
 #include "OutputNaming.h"
 #include "ProcessingDlg.h"
+#include "RecentFiles.h"
 #include "SettingsSheet.h"
 #include "Skin.h"
 #include "SystemHelpers.h"
 #include "TempWav.h"
 #include "WaitIndicator.h"
+#include "WindowAccess.h"
+#include "WindowPlacement.h"
 
 #include <QCloseEvent>
 #include <QFileInfo>
@@ -78,6 +83,11 @@ std::string DraggedFile(const QMimeData* data) {
     return QFile::encodeName(urls.front().toLocalFile()).toStdString();
 }
 
+// A file's name as the user reads it (the path holds the bytes the file system has).
+QString DisplayName(const std::string& path) {
+    return QFileInfo(QFile::decodeName(QByteArray::fromStdString(path))).fileName();
+}
+
 // End minus start, rounded to the microsecond: 50.3 - 20.3 is 29.999999999999996 in doubles, which the
 // tenths (truncated) would show as 29.9.
 double MarkedLength(double start, double end) {
@@ -96,7 +106,7 @@ CConverterDlg::CConverterDlg(QWidget* parent)
       m_btnStartTime(QStringLiteral("Start Time"), this), m_btnEndTime(QStringLiteral("End Time"), this),
       m_btnClear(QStringLiteral("Clear"), this), m_labelPosition(this), m_labelStart(this), m_labelEnd(this),
       m_labelMarked(this), m_waveform(this), m_btnPlaySelection(QStringLiteral("Play Selection"), this),
-      m_editMark(this) {
+      m_editMark(this), m_status(this) {
     m_hIcon = QIcon(QStringLiteral(":/icons/128.svg"));
     if (m_hIcon.isNull())
         m_hIcon = QIcon(QStringLiteral(":/icons/128.png"));
@@ -105,6 +115,8 @@ CConverterDlg::CConverterDlg(QWidget* parent)
     setAcceptDrops(true);
     SetUpKeys();
     SetUpResizing();
+    m_pAccess = new CWindowAccess(*this);
+    RestoreWindowPlace(*this, g_settings.m_window);
 }
 
 CConverterDlg::~CConverterDlg() {
@@ -113,10 +125,11 @@ CConverterDlg::~CConverterDlg() {
 
 void CConverterDlg::BuildControls() {
     setObjectName(QString::number(IDD));
-    setWindowTitle(QStringLiteral("Quillet"));
+    ShowTitle(false);
     const QFont font = DialogFont();
     setFont(font);
-    resize(DluSizeToPixels(font, 368, 249)); // also the smallest size (SetUpResizing)
+    // The template's area and the status line under it; also the smallest size (SetUpResizing).
+    resize(DluSizeToPixels(font, 368, 260));
 
     for (const ToolbarButton& b : kToolbar) {
         CImageButton& button = this->*b.button;
@@ -124,12 +137,10 @@ void CConverterDlg::BuildControls() {
         button.setText(QString::fromLatin1(b.caption));
         button.setGeometry(DluToPixels(font, b.dlu.x(), b.dlu.y(), b.dlu.width(), b.dlu.height()));
         button.setFocusPolicy(Qt::TabFocus);
-        button.setAutoDefault(false); // Enter never presses a button of this window
+        button.setAutoDefault(false); // no default button: Enter presses only a focused one
     }
     auto separator = [&](QFrame::Shape shape, int x, int y, int w, int h) {
-        auto* line = new QFrame(this);
-        line->setFrameShape(shape);
-        line->setFrameShadow(QFrame::Sunken);
+        auto* line = new CSeparatorLine(shape, this);
         line->setGeometry(DluToPixels(font, x, y, w, h));
     };
     separator(QFrame::VLine, 135, 3, 1, 39);
@@ -174,21 +185,22 @@ void CConverterDlg::BuildControls() {
     group->setGeometry(DluToPixels(font, 254, 53, 110, 120));
     group->lower();
 
-    auto label = [&](const char* text, int x, int y, int w) {
+    auto label = [&](const char* text, int x, int y, int w, QWidget* field) {
         auto* l = new QLabel(QString::fromLatin1(text), this);
         l->setGeometry(DluToPixels(font, x, y, w, 8));
+        l->setBuddy(field);
     };
-    label("Audio Format:", 259, 71, 52);
+    label("Audio Format:", 259, 71, 52, &m_comboFormat);
     m_comboFormat.setObjectName(QString::number(IDC_FORMAT));
     // Wider than the first layout's 46 units, so "original" shows whole.
     m_comboFormat.setGeometry(DluToPixels(font, 308, 68, 54, 13));
     for (const char* name : kFormatNames)
         m_comboFormat.addItem(QString::fromLatin1(name));
     m_comboFormat.setItemData(FORMAT_ORIGINAL, DescribeCopyHint("", 0).text, Qt::ToolTipRole);
-    label("Artist:", 259, 91, 30);
-    label("Album :", 259, 112, 30);
-    label("Year  :", 259, 133, 30);
-    label("Genre :", 259, 154, 30);
+    label("Artist:", 259, 91, 30, &m_editArtist);
+    label("Album :", 259, 112, 30, &m_editAlbum);
+    label("Year  :", 259, 133, 30, &m_editYear);
+    label("Genre :", 259, 154, 30, &m_comboGenre);
     struct Edit {
         QLineEdit* edit;
         int id;
@@ -259,8 +271,7 @@ bool CConverterDlg::OnInitDialog() {
         (this->*b.button).DrawTransparent(true);
 
     m_player.hide();
-    const QPixmap picture(QStringLiteral(":/bitmaps/148.png"));
-    m_picture.setPixmap(picture.scaled(m_picture.size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    ShowPicture();
     m_picture.show();
 
     SetWindowSkin(this, "Dialog");
@@ -287,6 +298,7 @@ bool CConverterDlg::OnInitDialog() {
     m_strAlbum = QString::fromStdString(g_settings.m_szAlbum.str());
     m_strYear = QString::fromStdString(g_settings.m_szYear.str());
     m_comboGenre.setCurrentIndex(g_settings.m_nGenreIndex);
+    m_waveform.SetScale(static_cast<CWaveformCtrl::Scale>(g_settings.m_nWaveformScale));
     UpdateTagFields();
     ShowCopyHint(false);
     UpdateData(false);
@@ -326,8 +338,7 @@ void CConverterDlg::UpdateTagFields() {
 
 void CConverterDlg::OnFormatChange(int index) {
     if (!SupportsWmaOutput() && index == FORMAT_WMA) {
-        ShowMessage("Sorry,only supports WMA output format in Windows XP or windows 2003 ", MsgButtons::Ok,
-                    this, MsgIcon::Warning);
+        ShowMessage(WmaOutputMissing(), MsgButtons::Ok, this, MsgIcon::Warning);
         QSignalBlocker block(m_comboFormat);
         m_comboFormat.setCurrentIndex(g_settings.m_nFormatIndex);
         return;
@@ -397,15 +408,19 @@ void CConverterDlg::OpenSource(const std::string& path) {
     const QString ext = QFileInfo(QString::fromStdString(path)).suffix().toLower();
     if ((ext == "rm" || ext == "rmvb" || ext == "ram") && !IsRealPlayerInstalled()) {
         ShowMessage(
-            "RealOne Player is not installed.\nPlease install RealOne Player software first,and then try "
-            "it again.",
+            "This RealMedia file cannot be opened: the FFmpeg libraries of this system have no RealMedia "
+            "demuxer or no RealAudio decoder.\nPlease install the complete FFmpeg libraries of your "
+            "distribution (on Debian and Ubuntu: " +
+                FfmpegPackages() + "), and then try it again.",
             MsgButtons::Ok, this, MsgIcon::Warning);
         return;
     }
     m_strSourcePath = path;
     m_bFileLoaded = 0;
     m_bPlayerShown = 0;
-    StartWaitIndicator("Opening the source file, please waiting");
+    ShowTitle(true);
+    m_status.Announce(QStringLiteral("Opening ") + DisplayName(path));
+    StartWaitIndicator("Opening the source file, please wait");
     m_player.SetFileName(m_strSourcePath);
     OnSourceSet();
     m_dDuration = m_player.GetDuration();
@@ -482,6 +497,7 @@ void CConverterDlg::SetStartMark(double seconds) {
     }
     SetLabel(m_labelMarked, " Marked Time:" + FormatTime(MarkedLength(m_dStartTime, m_dEndTime)));
     ShowMarks();
+    AnnounceMarks();
 }
 
 void CConverterDlg::OnEndTime() {
@@ -500,6 +516,7 @@ void CConverterDlg::SetEndMark(double seconds) {
     }
     SetLabel(m_labelMarked, " Marked Time:" + FormatTime(MarkedLength(m_dStartTime, m_dEndTime)));
     ShowMarks();
+    AnnounceMarks();
 }
 
 void CConverterDlg::OnClear() {
@@ -511,6 +528,7 @@ void CConverterDlg::OnClear() {
     SetLabel(m_labelEnd, " End Time:  " + FormatTime(m_dDuration));
     SetLabel(m_labelMarked, " Marked Time:" + FormatTime(m_dDuration));
     ShowMarks();
+    AnnounceMarks();
 }
 
 void CConverterDlg::OnTimer() {
@@ -534,27 +552,39 @@ void CConverterDlg::OnPlayStateChange(int, int newState) {
     // playback may reach the stopped state without ever being seen playing.
     if (IsPreviewState(newState) && !m_bPlayerShown) {
         m_bFileLoaded = 1;
+        const QString name = DisplayName(m_strSourcePath);
         if (m_player.GetPictureWidth() > 0) {
             m_player.show();
             m_picture.hide();
+            m_pAccess->DescribePreview(QStringLiteral("Video of ") + name);
         } else {
+            m_preview.SetCover(ReadFrontCover(m_strSourcePath));
+            ShowPicture();
             m_picture.show();
             m_player.hide();
+            m_pAccess->DescribePreview(
+                (m_preview.HasCover() ? QStringLiteral("Cover of ") : QStringLiteral("Sound only: ")) + name);
         }
         m_bPlayerShown = 1;
         StopWaitIndicator();
+        RememberRecentFile(m_strSourcePath);
     }
     if (newState == 2) {
         m_bFileLoaded = 1;
         m_positionTimer.start();
+        m_status.Announce(QStringLiteral("Playing"));
         return;
     }
     m_positionTimer.stop();
-    if (newState == 1)
+    if (newState == 1) {
         OnTimer(); // where it paused, at once (the end of "Play Selection" among others)
+        m_status.Announce(QStringLiteral("Paused at ") +
+                          QString::fromStdString(FormatTime(m_player.GetCurrentPosition())));
+    }
     if (newState == 0) {
         m_slider.SetPos(m_slider.GetRangeMax());
         ShowPosition(m_player.GetCurrentPosition());
+        m_status.Announce(QStringLiteral("Stopped at the end"));
     }
 }
 
@@ -563,19 +593,24 @@ void CConverterDlg::OnPlayerError() {
     ClearWaveform();
     m_bFileLoaded = 0;
     m_positionTimer.stop();
+    ShowTitle(false);
+    m_status.Announce(DisplayName(m_strSourcePath) + QStringLiteral(" could not be opened"));
     SetLabel(m_labelPosition, " 00:00:00.0 / 00:00:00.0");
     SetLabel(m_labelStart, kZeroStart);
     SetLabel(m_labelEnd, " End Time:  00:00:00.0");
-    SetLabel(m_labelMarked, " Makred Time:00:00:00.0");
+    SetLabel(m_labelMarked, " Marked Time:00:00:00.0");
     m_slider.SetRange(0, 100, false);
     m_slider.SetTicFreq(10);
     m_slider.SetPos(0);
     m_slider.SetSelection(0, 0);
     m_slider.update();
+    m_preview.SetCover({});
+    ShowPicture();
+    m_pAccess->DescribePreview(QStringLiteral("No file is open"));
     m_picture.show();
     m_player.hide();
     ShowMessage("Failed to open the media file! \n\nThere is no CODEC for this media format in your system. "
-                "\nPlease read FAQ in help file or contact us ! ",
+                "\nPlease read \"When a file will not open\" in the help (the Help button). ",
                 MsgButtons::Ok, this, MsgIcon::Warning);
 }
 
@@ -614,6 +649,7 @@ void CConverterDlg::OnConvert() {
     if (m_player.GetPlayState() == 2)
         m_player.Pause();
 
+    m_status.Announce(QStringLiteral("Converting to ") + m_comboFormat.currentText());
     CProcessingDlg dlg(this);
     dlg.m_strSourcePath = m_strSourcePath;
     dlg.m_dStartTime = m_dStartTime;
@@ -625,12 +661,16 @@ void CConverterDlg::OnConvert() {
     dlg.m_strTempWavPath = tempWav ? tempWav->Path() : tempFolder + CTempWavFile::kName;
     dlg.m_tempWav = tempWav;
     if (dlg.exec() == IDOK) {
+        m_status.Announce(QStringLiteral("Converted, saved as ") + DisplayName(dlg.m_strOutputPath));
         const std::string note = dlg.ClosingNote();
-        ShowMessage("Completed converting! \n\nThe output audio file has been save to:\n" +
-                        dlg.m_strOutputPath + (note.empty() ? "" : "\n\n" + note),
-                    MsgButtons::Ok, this);
+        if (ShowMessage("Completed converting! \n\nThe output audio file has been saved to:\n" +
+                            dlg.m_strOutputPath + (note.empty() ? "" : "\n\n" + note),
+                        MsgButtons::OkShowFolder, this) == IDSHOWFOLDER)
+            ShowInFileManager(dlg.m_strOutputPath);
         return;
     }
+    m_status.Announce(dlg.IsFailed() ? QStringLiteral("Converting failed")
+                                     : QStringLiteral("Converting cancelled"));
     ShowMessage(dlg.IsFailed() ? "Converting task failed!  " : "Converting task has been canceled!  ",
                 MsgButtons::Ok, this, MsgIcon::Warning);
     if (tempWav)
@@ -648,7 +688,12 @@ void CConverterDlg::OnAbout() {
 }
 
 void CConverterDlg::OnHomepage() {
-    CHyperlinkLabel::GotoURL(QString::fromLatin1(kHomepageUrl), 0);
+    const QString page = ProductPageUrl();
+    // Without a home page of its own, the program's own help, in its own window.
+    if (QUrl(page).isLocalFile())
+        ShowHelp(this);
+    else
+        CHyperlinkLabel::GotoURL(page, 0);
 }
 
 void CConverterDlg::OnHelp() {
@@ -684,6 +729,28 @@ void CConverterDlg::OnDestroy() {
     m_bDestroyed = true;
     m_player.SetAutoSizeProperty(true);
     m_player.SetProperty1056(true);
+    g_settings.m_window = CurrentWindowPlace(*this);
     g_settings.Save();
     m_positionTimer.stop();
+}
+
+void CConverterDlg::ShowTitle(bool withFile) {
+    const QString name = DisplayName(m_strSourcePath);
+    setWindowTitle(withFile && !name.isEmpty() ? name + QStringLiteral(" - Quillet")
+                                               : QStringLiteral("Quillet"));
+}
+
+void CConverterDlg::ShowPicture() {
+    m_picture.setPixmap(m_preview.Render(m_picture.size(), devicePixelRatioF()));
+}
+
+void CConverterDlg::OnRecentFiles() {
+    RunRecentFilesMenu(this, m_btnOpen.mapToGlobal(m_btnOpen.rect().bottomLeft()),
+                       [this](const std::string& path) { OpenSource(path); });
+}
+
+void CConverterDlg::AnnounceMarks() {
+    m_status.Announce(QString::fromStdString("Marked from " + FormatTime(m_dStartTime) + " to " +
+                                             FormatTime(m_dEndTime) + ", " +
+                                             FormatTime(MarkedLength(m_dStartTime, m_dEndTime))));
 }

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "Announcer.h"
 #include "DrawnSliderCtrl.h"
 #include "ImageButton.h"
 #include "MediaPlayer2.h"
+#include "PreviewPicture.h"
 #include "WaveformCtrl.h"
 #include "WaveformReader.h"
 
@@ -53,17 +55,31 @@ public:
         IDC_PLAY_SELECTION = 1028,
         IDC_WAVEFORM = 1029,
         IDC_MARK_EDIT = 1030,
+        IDC_STATUS = 1031,
     };
     static constexpr int kPositionTimerId = 999;
+    // Every kind of file the program opens, then kind by kind. The dialog shows the descriptions
+    // only (CFileDialogEx hides its own copy of the patterns).
     static constexpr const char* kOpenFilter =
         "All Support Media "
-        "Files(*.avi,*.mpg,*.mpeg,*.wmv,*.asf,*.dat,*.vob,*.mpe,*.rm,*.rmvb,*.mov,*.qt,*.mp3,"
-        "*.wma,*.ogg)|*.avi;*.mpg;*.mpeg;*.wmv;*.asf;*.vob;*.mpe;*.dat;*.rm;*.rmvb;*.ram;*.mov;*.qt;*.mp3;*."
-        "wma;"
-        "*.ogg;|AVI files(*.avi)|*.avi;|MPEG files(*.mpeg,*.mpg,*.mpe)|*.mpeg;*.mpg;*.mpe;|Windows Vidoe "
-        "files(*.wmv,*.asf)|*.wmv;*.asf;|VCD DAT files(*.dat)|*.dat;|DVD VOB files(*.vob)|*.vob;|RealMedia "
-        "files(*.rm,*rmvb)|*.rm;*rmvb;|Quick Time files(*.mov,*.qt)|*.mov;*.qt;|Audio "
-        "files(*.mp3,*.wma,*.ogg)|*.mp3;*.wma;*.ogg;|All files(*.*)|*.*;||";
+        "Files|*.avi;*.mpg;*.mpeg;*.mpe;*.dat;*.vob;*.wmv;*.asf;*.rm;*.rmvb;*.ram;*.mov;*.qt;"
+        "*.mp4;*.m4v;*.3gp;*.3g2;*.mkv;*.webm;*.ts;*.m2ts;*.mts;*.ogv;*.flv;*.dv;*.mp3;*.mp2;*.wma;*.ogg;*."
+        "oga;"
+        "*.opus;*.m4a;*.aac;*.flac;*.wav;*.mka;*.ac3;*.amr;*.caf;*.aif;*.aiff;*.wv;*.ape;"
+        "|AVI files(*.avi)|*.avi;"
+        "|MPEG files(*.mpeg,*.mpg,*.mpe)|*.mpeg;*.mpg;*.mpe;"
+        "|MPEG-4 files(*.mp4,*.m4v,*.3gp,*.3g2)|*.mp4;*.m4v;*.3gp;*.3g2;"
+        "|Matroska and WebM files(*.mkv,*.webm)|*.mkv;*.webm;"
+        "|MPEG-TS files(*.ts,*.m2ts,*.mts)|*.ts;*.m2ts;*.mts;"
+        "|Windows Video files(*.wmv,*.asf)|*.wmv;*.asf;"
+        "|VCD DAT files(*.dat)|*.dat;"
+        "|DVD VOB files(*.vob)|*.vob;"
+        "|RealMedia files(*.rm,*.rmvb)|*.rm;*.rmvb;"
+        "|QuickTime files(*.mov,*.qt)|*.mov;*.qt;"
+        "|Ogg, Flash and DV video files(*.ogv,*.flv,*.dv)|*.ogv;*.flv;*.dv;"
+        "|Audio files(*.mp3,*.m4a,*.flac,*.wav,*.ogg,*.opus,*.wma,...)|*.mp3;*.mp2;*.wma;*.ogg;*.oga;*.opus;"
+        "*.m4a;*.aac;*.flac;*.wav;*.mka;*.ac3;*.amr;*.caf;*.aif;*.aiff;*.wv;*.ape;"
+        "|All files(*.*)|*.*;||";
 
     explicit CConverterDlg(QWidget* parent = nullptr);
     ~CConverterDlg() override;
@@ -118,6 +134,12 @@ public:
     CWaveformCtrl m_waveform;
     QPushButton m_btnPlaySelection;
     QLineEdit m_editMark;
+    // Opens the edit in which the start (1) or the end (2) is typed, as a double-click on its read-out.
+    void EditMark(int which);
+    // The status line at the bottom, which also tells assistive technology what happens.
+    CAnnouncer m_status;
+    // The recent files' menu under the Open button.
+    void OnRecentFiles();
 
 protected:
     void accept() override {} // Enter does nothing
@@ -147,6 +169,8 @@ private:
     // Moves the tag texts between the edits and the members ("data exchange").
     void UpdateData(bool saveAndValidate);
     void ShowMarks();
+    // Tells the status line the marks after a marking command.
+    void AnnounceMarks();
     // Slider, marks and labels for m_dDuration: all anew after an Open, or once a duration that was
     // unknown becomes known.
     void ShowDuration(bool opened);
@@ -157,6 +181,13 @@ private:
 
     QTimer m_positionTimer;
     bool m_bDestroyed = false;
+
+    // The title: the open file's name, then the program's.
+    void ShowTitle(bool withFile);
+    // What the preview area shows where there is no video: the source's cover, else picture 148.
+    void ShowPicture();
+    CPreviewPicture m_preview;
+    class CWindowAccess* m_pAccess = nullptr;
 
     // ConverterDlgMarking.cpp: the additions to the design's window.
     void BuildExtraControls(const QFont& font);
@@ -178,14 +209,15 @@ private:
     void EndMarkEdit();
 
     CWaveformReader m_waveformReader;
+    // A control's share of what the window grows by: moved right and down, made wider and taller.
     struct Anchor {
         QPointer<QWidget> widget;
         QRect base;
-        bool moveX, moveY, growW, growH;
+        double moveX, moveY, growW, growH;
     };
     std::vector<Anchor> m_anchors;
     QSize m_baseSize;
-    QPixmap m_bitmap;
     int m_nMarkEditing = 0; // 0 none, 1 the start, 2 the end
     bool m_bMarkMessage = false;
+    QPointer<QWidget> m_pMarkEditFrom; // where the focus goes back to
 };

@@ -1,5 +1,5 @@
 // The main window's additions for marking a range: the waveform strip, "Play Selection", the keys,
-// typed times, the resizable layout and the folder the Open dialog starts in.
+// typed times, the resizable layout, the status line and the folder the Open dialog starts in.
 #include "AudioSettings.h"
 #include "ConverterDlg.h"
 #include "DialogUnits.h"
@@ -55,13 +55,11 @@ void CConverterDlg::BuildExtraControls(const QFont& font) {
     m_waveform.setObjectName(QString::number(IDC_WAVEFORM));
     m_waveform.setGeometry(DluToPixels(font, 0, 179, 250, 21));
     m_waveform.SetAxis(&m_slider, kSecondsPerStep);
-    m_waveform.setToolTip(QStringLiteral("The sound of the whole file: click or drag to go to a moment"));
-    connect(&m_waveform, &CWaveformCtrl::PositionPicked, this, [this](int pos) {
-        if (!IsPreviewState(m_player.GetPlayState()))
-            return;
-        m_slider.SetPos(pos);
-        OnHScroll(CDrawnSliderCtrl::TB_THUMBTRACK, pos);
-    });
+    m_waveform.setToolTip(QStringLiteral("The sound of the file: click or drag to go to a moment; the wheel, "
+                                         "+ and - zoom around the position; right-click for the scale"));
+    connect(&m_waveform, &CWaveformCtrl::TimePicked, this, [this](double seconds) { SeekTo(seconds); });
+    connect(&m_waveform, &CWaveformCtrl::ScaleChosen, this,
+            [](int scale) { g_settings.m_nWaveformScale = scale; });
     connect(&m_btnPlaySelection, &QPushButton::clicked, this, &CConverterDlg::OnPlaySelection);
 
     m_editMark.setObjectName(QString::number(IDC_MARK_EDIT));
@@ -74,6 +72,10 @@ void CConverterDlg::BuildExtraControls(const QFont& font) {
     // A list keeps its own keys (typing to find an item, Home, End, Space); elsewhere the window's apply.
     for (QComboBox* combo : {&m_comboFormat, &m_comboGenre})
         combo->installEventFilter(this);
+
+    m_status.setObjectName(QString::number(IDC_STATUS));
+    m_status.setGeometry(DluToPixels(font, 4, 248, 360, 9));
+    m_status.Announce(QStringLiteral("Open a video or audio file to begin"));
 }
 
 void CConverterDlg::SetUpKeys() {
@@ -91,9 +93,23 @@ void CConverterDlg::SetUpKeys() {
     key(Qt::Key_Home, [this] { SeekTo(0); });
     key(Qt::Key_End, [this] { SeekTo(std::max(m_dDuration, m_player.GetDuration())); });
     key(Qt::CTRL | Qt::Key_O, [this] { OnOpen(); });
+    key(Qt::CTRL | Qt::Key_R, [this] { OnRecentFiles(); });
     key(Qt::CTRL | Qt::Key_S, [this] { OnSetting(); });
+    key(Qt::SHIFT | Qt::Key_I, [this] { EditMark(1); });
+    key(Qt::SHIFT | Qt::Key_O, [this] { EditMark(2); });
+    auto zoom = [this](int by) {
+        m_waveform.SetZoom(m_waveform.GetZoom() + by);
+        m_status.Announce(QStringLiteral("Waveform: ") + m_waveform.Describe());
+    };
+    for (Qt::Key in : {Qt::Key_Plus, Qt::Key_Equal})
+        key(in, [zoom] { zoom(1); });
+    key(Qt::Key_Minus, [zoom] { zoom(-1); });
+    m_btnOpen.setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(&m_btnOpen, &QWidget::customContextMenuRequested, this, [this] { OnRecentFiles(); });
 
-    m_btnOpen.SetTooltipText(QStringLiteral("Open a video or audio file (Ctrl+O)"), true);
+    m_btnOpen.SetTooltipText(
+        QStringLiteral("Open a video or audio file (Ctrl+O); the files opened last: right-click or Ctrl+R"),
+        true);
     m_btnSetting.SetTooltipText(QStringLiteral("Setting (Ctrl+S)"), true);
     m_btnPlay.setToolTip(QStringLiteral("Play (Space)"));
     m_btnPause.setToolTip(QStringLiteral("Pause (Space)"));
@@ -104,11 +120,10 @@ void CConverterDlg::SetUpKeys() {
     m_slider.setToolTip(
         QStringLiteral("Left and Right move 1 s, Shift+Left and Shift+Right 0.1 s; Home and End "
                        "go to the start and the end"));
-    m_labelStart.setToolTip(QStringLiteral("Double-click to type the start (h:mm:ss.s, m:ss.s or seconds)"));
-    m_labelEnd.setToolTip(QStringLiteral("Double-click to type the end (h:mm:ss.s, m:ss.s or seconds)"));
-    // A click into the preview or the strip takes the keyboard away from a tag field.
-    for (QWidget* w : std::initializer_list<QWidget*>{&m_player, &m_picture, &m_waveform})
-        w->setFocusPolicy(Qt::ClickFocus);
+    m_labelStart.setToolTip(QStringLiteral(
+        "Double-click, or Enter here, or Shift+I to type the start (h:mm:ss.s, m:ss.s or seconds)"));
+    m_labelEnd.setToolTip(QStringLiteral(
+        "Double-click, or Enter here, or Shift+O to type the end (h:mm:ss.s, m:ss.s or seconds)"));
     m_slider.setFocus();
 }
 
@@ -117,29 +132,35 @@ void CConverterDlg::SetUpResizing() {
     m_baseSize = size();
     setMinimumSize(m_baseSize);
     setWindowFlag(Qt::WindowMaximizeButtonHint, true);
-    m_bitmap = QPixmap(QStringLiteral(":/bitmaps/148.png"));
     const QRect toolbar = DluToPixels(font, 0, 0, 150, 50);
     const QRect settings = DluToPixels(font, 252, 0, 1, 180);
-    // The preview, the strip and the slider take what the window grows by; the toolbar's right-hand
-    // buttons and the settings column keep their sizes at the right edge, the row of buttons and the
-    // read-outs stay at the bottom.
+    // The preview, the strip and the slider take what the window grows by (the strip a third of the
+    // height, so that it is taller in a larger window); the toolbar's right-hand buttons and the settings
+    // column keep their sizes at the right edge, the row of buttons, the read-outs and the status line
+    // stay at the bottom.
+    constexpr double kStripShare = 1.0 / 3;
     for (QWidget* w : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
         if (w->isWindow())
             continue;
         const QRect g = w->geometry();
-        Anchor a{w, g, false, false, false, false};
+        Anchor a{w, g, 0, 0, 0, 0};
         if (w == &m_player || w == &m_picture) {
-            a.growW = a.growH = true;
-        } else if (w == &m_slider || w == &m_waveform) {
-            a.moveY = a.growW = true;
+            a.growW = 1;
+            a.growH = 1 - kStripShare;
+        } else if (w == &m_waveform) {
+            a.moveY = 1 - kStripShare;
+            a.growW = 1;
+            a.growH = kStripShare;
+        } else if (w == &m_slider || w == &m_status) {
+            a.moveY = a.growW = 1;
         } else if (g.bottom() < toolbar.bottom()) {
             a.growW = g.width() > m_baseSize.width() / 2; // the line under the toolbar
             a.moveX = !a.growW && g.left() >= toolbar.right();
         } else if (g.left() >= settings.left()) {
-            a.moveX = true;
+            a.moveX = 1;
             a.moveY = g.top() >= settings.bottom();
         } else {
-            a.moveY = true;
+            a.moveY = 1;
         }
         m_anchors.push_back(a);
     }
@@ -151,14 +172,14 @@ void CConverterDlg::resizeEvent(QResizeEvent* event) {
         return;
     const int dx = std::max(0, width() - m_baseSize.width());
     const int dy = std::max(0, height() - m_baseSize.height());
+    auto share = [](double part, int of) { return static_cast<int>(std::lround(part * of)); };
     for (const Anchor& a : m_anchors) {
-        QRect g = a.base.translated(a.moveX ? dx : 0, a.moveY ? dy : 0);
-        g.setSize(g.size() + QSize(a.growW ? dx : 0, a.growH ? dy : 0));
+        QRect g = a.base.translated(share(a.moveX, dx), share(a.moveY, dy));
+        g.setSize(g.size() + QSize(share(a.growW, dx), share(a.growH, dy)));
         if (a.widget)
             a.widget->setGeometry(g);
     }
-    if (!m_bitmap.isNull())
-        m_picture.setPixmap(m_bitmap.scaled(m_picture.size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    ShowPicture();
     if (m_nMarkEditing)
         PlaceMarkEdit();
 }
@@ -250,10 +271,17 @@ void CConverterDlg::OnPlaySelection() {
     m_player.Play();
 }
 
+void CConverterDlg::EditMark(int which) {
+    BeginMarkEdit(which);
+}
+
 void CConverterDlg::BeginMarkEdit(int which) {
     if (!m_bFileLoaded)
         return;
+    if (!m_nMarkEditing)
+        m_pMarkEditFrom = focusWidget();
     m_nMarkEditing = which;
+    m_editMark.setAccessibleName(which == 1 ? QStringLiteral("Start time") : QStringLiteral("End time"));
     PlaceMarkEdit();
     m_editMark.setText(QString::fromStdString(FormatTime(which == 1 ? m_dStartTime : m_dEndTime)));
     m_editMark.show();
@@ -297,6 +325,11 @@ void CConverterDlg::EndMarkEdit() {
     m_nMarkEditing = 0;
     const bool hadFocus = m_editMark.hasFocus(); // not when the user has clicked elsewhere
     m_editMark.hide();
+    // Back where the edit was opened from (a read-out, for the keyboard), else to the slider, so that the
+    // keys work on.
+    QWidget* back = m_pMarkEditFrom && m_pMarkEditFrom->isVisible() && m_pMarkEditFrom != &m_editMark
+                        ? m_pMarkEditFrom.data()
+                        : &m_slider;
     if (hadFocus)
-        m_slider.setFocus(); // so that the keys work on
+        back->setFocus();
 }

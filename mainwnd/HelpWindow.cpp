@@ -1,5 +1,6 @@
 #include "HelpWindow.h"
 
+#include "AppConfig.h"
 #include "DialogUnits.h"
 #include "HyperlinkLabel.h"
 #include "MessageService.h"
@@ -7,6 +8,7 @@
 
 #include <QBoxLayout>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QStyle>
 #include <QTextBrowser>
 #include <QToolButton>
@@ -136,4 +138,30 @@ void ShowHelp(QWidget* parent) {
 
 CHelpWindow* GetHelpWindow() {
     return g_helpWindow.data();
+}
+
+namespace {
+
+bool IsExampleAddress(const QString& address) {
+    const QUrl url(address);
+    const QString host =
+        url.scheme() == QLatin1String("mailto") ? address.section(QLatin1Char('@'), -1) : url.host();
+    return host.isEmpty() || host.endsWith(QLatin1String(".example")) || host == QLatin1String("example") ||
+           host.contains(QRegularExpression(QStringLiteral("(^|\\.)example\\.(org|com|net)$")));
+}
+
+QString HelpPage(const char* page) {
+    return QUrl::fromLocalFile(QString::fromStdString(GetAppDirectory() + "help/" + page)).toString();
+}
+
+} // namespace
+
+QString ProductPageUrl() {
+    const QString configured = QString::fromUtf8(kHomepageUrl);
+    return IsExampleAddress(configured) ? HelpPage("Overview.htm") : configured;
+}
+
+QString SupportUrl() {
+    const QString configured = QString::fromUtf8(kSupportAddress);
+    return IsExampleAddress(configured) ? HelpPage("Troubleshooting.htm") : configured;
 }

@@ -40,3 +40,10 @@ void ShowHelp(QWidget* parent);
 
 // The help window now open, or nullptr.
 CHelpWindow* GetHelpWindow();
+
+// Where the "Homepage" button and the About box's links lead: the product's home page and support
+// address of AppConfig.h where they are real. An address in a domain reserved for examples (example.org,
+// example.com, .example: RFC 2606), which leads nowhere, gives way to the installed help: its first page
+// for the home page, its page on files that will not open for support. URLs for GotoURL.
+QString ProductPageUrl();
+QString SupportUrl();

@@ -13,6 +13,7 @@
 #include <QScreen>
 #include <QThread>
 #include <QTimerEvent>
+#include <QWindow>
 
 namespace {
 
@@ -69,6 +70,11 @@ CWaitDlg::CWaitDlg(const QString& message, QWidget* parent)
                             : (QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->geometry()
                                                                 : QRect(0, 0, 800, 600));
     move(area.center() - rect().center());
+    // Attached to that window, so that desktops which place windows themselves (Wayland) show it there.
+    if (over && over->windowHandle()) {
+        winId();
+        windowHandle()->setTransientParent(over->windowHandle());
+    }
 }
 
 CWaitDlg::~CWaitDlg() {

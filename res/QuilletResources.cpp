@@ -30,5 +30,5 @@ QString IconResourcePath(int id) {
 }
 
 QString BitmapResourcePath(int id) {
-    return FirstExisting(QStringLiteral(":/bitmaps/%1").arg(id), {".png"});
+    return FirstExisting(QStringLiteral(":/bitmaps/%1").arg(id), {".svg", ".png"});
 }

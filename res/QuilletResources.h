@@ -3,7 +3,7 @@
 #include <QString>
 
 // The program's pictures and skin are Qt resources of the quillet_res library, named by their
-// resource ids: ":/icons/<id>.svg", ":/bitmaps/<id>.png", ":/skin/RT_SKINMAGIC/<id>.qss".
+// resource ids: ":/icons/<id>.svg", ":/bitmaps/<id>.svg", ":/skin/RT_SKINMAGIC/<id>.qss".
 
 constexpr int IDR_MAINFRAME = 128; // the program icon
 constexpr int IDR_SKIN = 129;      // the skin, resource type "RT_SKINMAGIC"
@@ -27,5 +27,5 @@ void InitQuilletResources();
 // ":/icons/<id>.svg" (or ".png"), or empty when there is no such icon.
 QString IconResourcePath(int id);
 
-// ":/bitmaps/<id>.png", or empty when there is no such bitmap.
+// ":/bitmaps/<id>.svg" (or ".png"), or empty when there is no such bitmap.
 QString BitmapResourcePath(int id);

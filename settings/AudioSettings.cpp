@@ -3,6 +3,7 @@
 #include "IniFile.h"
 #include "SystemHelpers.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -61,6 +62,22 @@ const KeyDef kKeys[] = {
 
 const char* const kLastFolderSection = "General";
 const char* const kLastFolderKey = "Last Folder";
+const char* const kWindowSection = "Window";
+const char* const kRecentSection = "Recent Files";
+
+// The window's numbers: Left, Top, Width, Height, Maximized.
+struct WindowKey {
+    const char* key;
+    int CAudioSettings::WindowPlace::*field;
+};
+const WindowKey kWindowKeys[] = {{"Left", &CAudioSettings::WindowPlace::left},
+                                 {"Top", &CAudioSettings::WindowPlace::top},
+                                 {"Width", &CAudioSettings::WindowPlace::width},
+                                 {"Height", &CAudioSettings::WindowPlace::height}};
+
+std::string RecentKey(size_t i) {
+    return "File" + std::to_string(i + 1);
+}
 
 // Like the profile functions: a leading decimal number counts ("12abc" reads 12), a text without one
 // takes the default, and a number too large for an int saturates (Validate then resets it).
@@ -177,7 +194,38 @@ void CAudioSettings::LoadFrom(const std::string& path) {
             this->*k.text = value ? *value : k.textDefault();
     }
     m_szLastFolder = ini.Get(kLastFolderSection, kLastFolderKey).value_or("");
+    LoadWindowSections(ini);
     Validate();
+}
+
+void CAudioSettings::LoadWindowSections(const CIniFile& ini) {
+    m_window = WindowPlace{};
+    m_window.known = ini.Get(kWindowSection, "Width").has_value();
+    for (const WindowKey& k : kWindowKeys)
+        m_window.*k.field = ParseInt(ini.Get(kWindowSection, k.key).value_or(""), 0);
+    m_window.maximized = ParseInt(ini.Get(kWindowSection, "Maximized").value_or(""), 0) == 1;
+    m_nWaveformScale = ParseInt(ini.Get(kWindowSection, "Waveform Scale").value_or(""), 0);
+    m_recentFiles.clear();
+    for (size_t i = 0; i < kRecentFiles; ++i) {
+        const std::string file = ini.Get(kRecentSection, RecentKey(i)).value_or("");
+        if (!file.empty())
+            m_recentFiles.push_back(file);
+    }
+}
+
+void CAudioSettings::SaveWindowSections(CIniFile& ini) const {
+    if (m_window.known) {
+        for (const WindowKey& k : kWindowKeys)
+            ini.Set(kWindowSection, k.key, std::to_string(m_window.*k.field));
+        ini.Set(kWindowSection, "Maximized", m_window.maximized ? "1" : "0");
+        ini.Set(kWindowSection, "Waveform Scale", std::to_string(m_nWaveformScale));
+    }
+    for (size_t i = 0; i < kRecentFiles; ++i) {
+        if (i < m_recentFiles.size())
+            ini.Set(kRecentSection, RecentKey(i), m_recentFiles[i]);
+        else
+            ini.Remove(kRecentSection, RecentKey(i));
+    }
 }
 
 bool CAudioSettings::SaveTo(const std::string& path) const {
@@ -190,6 +238,7 @@ bool CAudioSettings::SaveTo(const std::string& path) const {
     // Not one of the 21 keys a new file holds: written only once a file has been opened.
     if (!m_szLastFolder.empty())
         ini.Set(kLastFolderSection, kLastFolderKey, m_szLastFolder.str());
+    SaveWindowSections(ini);
     return ini.WriteAtomically(path);
 }
 
@@ -208,6 +257,16 @@ void CAudioSettings::Validate() {
     }
     if (!m_szLastFolder.empty() && m_szLastFolder.str().front() != '/')
         m_szLastFolder = "";
+    if (m_nWaveformScale != 1)
+        m_nWaveformScale = 0;
+    // Only absolute paths the settings can hold, each once.
+    std::vector<std::string> recent;
+    for (const std::string& file : m_recentFiles) {
+        if (file.front() == '/' && CBoundedText::Cut(file, kPathChars).size() == file.size() &&
+            std::find(recent.begin(), recent.end(), file) == recent.end() && recent.size() < kRecentFiles)
+            recent.push_back(file);
+    }
+    m_recentFiles = std::move(recent);
 }
 
 int CAudioSettings::Mp3BitrateFromIndex(int index) {

@@ -2,6 +2,9 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
+
+class CIniFile;
 
 // A text field with a capacity in characters (UTF-8 code points): a longer text is cut to it, never
 // in the middle of a character.
@@ -124,7 +127,25 @@ public:
     // ("Last Folder" in "General", written only once there is one). Empty when unknown.
     CBoundedText m_szLastFolder{kPathChars};
 
+    // Beyond the design's keys, in sections of their own that only the window writes:
+    // "Window": where the main window was (Left, Top, Width, Height of its inner area in pixels,
+    // Maximized 0/1) and the scale of its waveform (Waveform Scale: 0 linear, 1 decibels), written
+    // once the window has set them (known);
+    // "Recent Files": File1 (the newest) to File10, the files the window opened last.
+    struct WindowPlace {
+        bool known = false;
+        int left = 0, top = 0, width = 0, height = 0;
+        bool maximized = false;
+    };
+    WindowPlace m_window;
+    int m_nWaveformScale = 0;
+    static constexpr size_t kRecentFiles = 10;
+    std::vector<std::string> m_recentFiles; // newest first; each at most kPathChars characters
+
 private:
+    void LoadWindowSections(const CIniFile& ini);
+    void SaveWindowSections(CIniFile& ini) const;
+
     // A settings file that exists but could not be read at the last load; it is never written over.
     std::string m_strUnreadablePath;
 };

@@ -135,7 +135,7 @@ const char* const kGenreNames[kGenreCount] = {
     "Terror",
     "Indie",
     "BritPop",
-    "Negerpunk",
+    "Punk Rock", // number 133: the old list's name for it was a slur
     "Polsk Punk",
     "Beat",
     "Christian Gangsta",

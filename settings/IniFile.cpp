@@ -161,6 +161,13 @@ void CIniFile::Set(const std::string& section, const std::string& key, const std
     m_lines.insert(m_lines.begin() + insert, line);
 }
 
+void CIniFile::Remove(const std::string& section, const std::string& key) {
+    const long header = FindSection(section);
+    const long at = header < 0 ? -1 : FindKey(header, key);
+    if (at >= 0)
+        m_lines.erase(m_lines.begin() + at);
+}
+
 bool CIniFile::WriteAtomically(const std::string& path) const {
     // Write through a symbolic link to its target, so the link itself survives.
     std::string target = path;

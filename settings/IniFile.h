@@ -17,6 +17,8 @@ public:
     // Replaces the key's value in place, or appends the key to its section, or appends the section
     // at the end of the file. Line breaks in the value become blanks.
     void Set(const std::string& section, const std::string& key, const std::string& value);
+    // Removes the key's line, if there is one.
+    void Remove(const std::string& section, const std::string& key);
 
     // Writes a sibling file and renames it over the path, so the file is either the old one or the
     // whole new one. Returns false (leaving the old file and no stray sibling) when anything fails.

@@ -222,8 +222,11 @@ CMyPropertyPage0::CMyPropertyPage0(QWidget* parent) : CPropertyPage(IDD, QString
 
     for (CImageButton* b : {m_btnBrowseOutput, m_btnBrowseTemp})
         b->setAutoDefault(false);
+    // Buttons with a picture only: their tooltips are their names.
     m_btnBrowseOutput->setToolTip(QStringLiteral("Choose the output folder"));
     m_btnBrowseTemp->setToolTip(QStringLiteral("Choose the temporary folder"));
+    for (CImageButton* b : {m_btnBrowseOutput, m_btnBrowseTemp})
+        b->setAccessibleName(b->toolTip());
 
     connect(same, &QRadioButton::clicked, this, &CMyPropertyPage0::OnRadioSameAsSource);
     connect(custom, &QRadioButton::clicked, this, &CMyPropertyPage0::OnRadioCustom);
@@ -413,7 +416,7 @@ CMyPropertyPage3::CMyPropertyPage3(QWidget* parent) : CPropertyPage(IDD, QString
     m_comboMinBitrate =
         AddLabelledList(IDC_OGG_MIN_BITRATE, QStringLiteral("Minimum bitrate"), OggBitrateItems(), 8);
     m_comboNominalBitrate =
-        AddLabelledList(IDC_OGG_NOMINAL_BITRATE, QStringLiteral("Norminal bitrate"), OggBitrateItems(), 24);
+        AddLabelledList(IDC_OGG_NOMINAL_BITRATE, QStringLiteral("Nominal bitrate"), OggBitrateItems(), 24);
     m_comboMaxBitrate =
         AddLabelledList(IDC_OGG_MAX_BITRATE, QStringLiteral("Maximum bitrate"), OggBitrateItems(), 40);
     m_comboMode = AddLabelledList(IDC_OGG_MODE, QStringLiteral("Mode"), OggModeItems(), 60);

@@ -272,8 +272,8 @@ def picture_148():
     body.append(quill(168, 60, 204, 10, 10.5, 5.5, "#ffffff", "#f6c867", 1.6))
     body.append('<text x="185" y="178" text-anchor="middle" font-family="DejaVu Sans" font-size="34" '
                 'font-weight="bold" fill="#ffffff" letter-spacing="1">Quillet</text>')
-    body.append('<text x="185" y="203" text-anchor="middle" font-family="DejaVu Sans" font-size="12.5" '
-                'fill="#dbe9f7">MP3 \u00b7 WAV \u00b7 Ogg Vorbis \u00b7 WMA</text>')
+    body.append('<text x="185" y="203" text-anchor="middle" font-family="DejaVu Sans" font-size="11.5" '
+                'fill="#dbe9f7">MP3 \u00b7 WAV \u00b7 Ogg Vorbis \u00b7 WMA \u00b7 FLAC \u00b7 Opus \u00b7 AAC</text>')
     return ('<?xml version="1.0" encoding="UTF-8"?>\n'
             '<svg xmlns="http://www.w3.org/2000/svg" width="%d" height="%d" viewBox="0 0 %d %d">\n'
             '<defs>%s</defs>\n%s\n</svg>\n' % (w, h, w, h, "".join(defs), "\n".join(body)))

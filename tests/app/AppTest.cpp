@@ -1,5 +1,7 @@
+#include "CoverArt.h"
 #include "MessageService.h"
 #include "SystemHelpers.h"
+#include "TestMedia.h"
 #include "TestSupport.h"
 
 #include <QAbstractButton>
@@ -114,4 +116,61 @@ TEST(MessageService, BoxesShowOnTheGuiThreadAsTypedAndAnswerTheirCaller) {
     EXPECT_EQ(ShowMessage(text), IDOK);
     EXPECT_EQ(ok.text, text);
     EXPECT_TRUE(ok.plain);
+}
+
+// The front cover as other tools embed it: an ID3v2.3 APIC in MP3 (the front one of two, after the back),
+// a FLAC picture block, an MP4 "covr"; nothing from a plain WAV or a file that is not media.
+TEST(CoverArt, FrontCoverAsOtherToolsEmbedIt) {
+    TempDir dir;
+    const QString tone = QString::fromStdString(dir.File("tone.wav"));
+    const QString red = QString::fromStdString(dir.File("red.png"));
+    const QString blue = QString::fromStdString(dir.File("blue.png"));
+    ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", "sine=d=1", tone}));
+    ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", "color=red:size=64x48", "-frames:v", "1", red}));
+    ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", "color=blue:size=48x64", "-frames:v", "1", blue}));
+    const QStringList picture = {"-c:v", "png", "-disposition:v", "attached_pic"};
+    struct Case {
+        const char* name;
+        QStringList args;
+        bool cover;
+    };
+    for (const Case& c : {
+             Case{"two.mp3",
+                  QStringList{"-i",
+                              tone,
+                              "-i",
+                              blue,
+                              "-i",
+                              red,
+                              "-map",
+                              "0",
+                              "-map",
+                              "1",
+                              "-map",
+                              "2",
+                              "-c:a",
+                              "libmp3lame",
+                              "-id3v2_version",
+                              "3",
+                              "-metadata:s:v:0",
+                              "comment=Cover (back)",
+                              "-metadata:s:v:1",
+                              "comment=Cover (front)"} +
+                      picture,
+                  true},
+             Case{"one.flac", QStringList{"-i", tone, "-i", red, "-map", "0", "-map", "1"} + picture, true},
+             Case{"one.m4a",
+                  QStringList{"-i", tone, "-i", red, "-map", "0", "-map", "1", "-c:a", "aac"} + picture,
+                  true},
+             Case{"none.wav", {"-i", tone}, false},
+         }) {
+        const std::string path = dir.File(c.name);
+        ASSERT_TRUE(RunFfmpeg(c.args + QStringList{QString::fromStdString(path)})) << c.name;
+        const QImage cover = ReadFrontCover(path);
+        EXPECT_EQ(cover.size(), c.cover ? QSize(64, 48) : QSize(0, 0)) << c.name;
+        const QColor middle = c.cover ? cover.pixelColor(32, 24) : QColor();
+        EXPECT_TRUE(!c.cover || (middle.red() > 200 && middle.blue() < 50)) << c.name; // the red one
+    }
+    WriteFileText(dir.File("text.mp3"), "not a sound");
+    EXPECT_TRUE(ReadFrontCover(dir.File("text.mp3")).isNull());
 }

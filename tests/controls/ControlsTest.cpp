@@ -1,6 +1,7 @@
 #include "DrawnSliderCtrl.h"
 #include "PercentProgressCtrl.h"
 #include "TestSupport.h"
+#include "WaveformCtrl.h"
 
 #include <QImage>
 #include <QSignalSpy>
@@ -108,4 +109,39 @@ TEST(PercentProgressCtrl, WorkerThreadReportsNeverWaitForTheGuiThread) {
     EXPECT_EQ(b.paints, 1);
     EXPECT_FALSE(b.offGui);
     EXPECT_EQ(CountColor(b.Image(), b.bar->rect(), Qt::blue), 200 * 24);
+}
+
+// Zoomed, the waveform shows a stretch around the play position that stays inside the file, while the
+// slider keeps the whole file; a click picks the time under the pointer on the strip's own scale.
+TEST(WaveformCtrl, ZoomShowsAStretchAroundThePositionAndPicksOnItsScale) {
+    QWidget host;
+    host.resize(420, 80);
+    CDrawnSliderCtrl slider(&host);
+    slider.setGeometry(0, 40, 420, 30);
+    slider.SetRange(0, 600); // 60 s in tenths
+    CWaveformCtrl strip(&host);
+    strip.setGeometry(0, 0, 420, 40);
+    strip.SetAxis(&slider, 0.1);
+    struct Case {
+        int zoom, pos;
+        double from, to;
+    };
+    for (const Case& c : {Case{0, 300, 0, 60}, Case{2, 300, 22.5, 37.5}, Case{2, 20, 0, 15},
+                          Case{3, 600, 52.5, 60}, Case{99, 300, 30 - 60.0 / 8192, 30 + 60.0 / 8192}}) {
+        strip.SetZoom(c.zoom);
+        slider.SetPos(c.pos);
+        double from = 0, to = 0;
+        ASSERT_TRUE(strip.VisibleSpan(from, to));
+        EXPECT_DOUBLE_EQ(from, c.from) << c.zoom << " " << c.pos;
+        EXPECT_DOUBLE_EQ(to, c.to) << c.zoom << " " << c.pos;
+    }
+    strip.SetZoom(2);
+    slider.SetPos(300);
+    QSignalSpy picked(&strip, &CWaveformCtrl::TimePicked);
+    for (int pos : {0, 600})
+        QTest::mouseClick(&strip, Qt::LeftButton, {}, QPoint(slider.PosToPlace(pos), 20));
+    ASSERT_EQ(picked.size(), 2);
+    EXPECT_DOUBLE_EQ(picked[0].at(0).toDouble(), 22.5);
+    EXPECT_DOUBLE_EQ(picked[1].at(0).toDouble(), 37.5);
+    EXPECT_EQ(slider.GetPos(), 300) << "the slider keeps the whole file";
 }

@@ -1,5 +1,6 @@
 #include "AudioSettings.h"
 #include "ConverterDlg.h"
+#include "FileDialogEx.h"
 #include "MediaPlayer2.h"
 #include "SystemHelpers.h"
 #include "TestMedia.h"
@@ -137,6 +138,18 @@ TEST_F(InstallTest, MenuEntryValidatesAndCoversTheFormatsOfOpen) {
             typesOf[f[2].mid(2).toLower()].insert(f[1]);
     }
     const QString filter = QString::fromLatin1(CConverterDlg::kOpenFilter);
+    // The first filter holds every kind the others offer, the files people have most among them, each
+    // pattern a whole extension.
+    const QStringList kinds = CFileDialogEx::ConvertFilter(filter);
+    auto patterns = [](const QString& kind) { return kind.section('(', -1).chopped(1).split(' '); };
+    const QStringList all = patterns(kinds.front());
+    for (const QString& kind : kinds.mid(1, kinds.size() - 2))
+        for (const QString& p : patterns(kind))
+            EXPECT_TRUE(all.contains(p) && QRegularExpression("^\\*\\.\\w+$").match(p).hasMatch())
+                << p.toStdString();
+    for (const char* ext : {"mp4",  "m4v", "m4a", "mkv", "mka", "webm", "ts",  "m2ts", "mts",  "flac", "wav",
+                            "opus", "oga", "ogv", "3gp", "aac", "ac3",  "amr", "caf",  "aiff", "wv"})
+        EXPECT_TRUE(all.contains(QStringLiteral("*.") + ext)) << ext;
     for (const auto& m : QRegularExpression("\\*\\.(\\w+)").globalMatch(filter)) {
         const QString ext = m.captured(1);
         // .ram is a list of links to streams, not media that the program reads.
@@ -212,6 +225,8 @@ TEST(DropTest, OneDroppedFileOpensAsWithOpen) {
     }
     EXPECT_TRUE(WaitFor([&] { return dlg.m_bFileLoaded == 1; }, 30000));
     EXPECT_EQ(dlg.m_strSourcePath, source);
+    EXPECT_EQ(dlg.windowTitle(), "dropped é.mkv - Quillet");
+    EXPECT_EQ(g_settings.m_recentFiles.front(), source);
     EXPECT_EQ(messages.Count(), 0u);
     SetAppDirectoryForTesting("");
 }

@@ -21,7 +21,7 @@
 
 namespace {
 
-const std::string kCompleted = "Completed converting! \n\nThe output audio file has been save to:\n";
+const std::string kCompleted = "Completed converting! \n\nThe output audio file has been saved to:\n";
 
 class EndToEndTest : public ::testing::Test {
 protected:
@@ -170,7 +170,7 @@ TEST_F(EndToEndTest, CustomFolderCancelAndFailure) {
     ASSERT_EQ(unlink(program.File("Vorbis.so").c_str()), 0);
     dlg.m_comboFormat.setCurrentIndex(FORMAT_OGG);
     EXPECT_EQ(Convert(dlg),
-              (std::vector<std::string>{"Error loading Vrobis.DLL", "Converting task failed!  "}));
+              (std::vector<std::string>{"Error loading Vorbis.DLL", "Converting task failed!  "}));
     EXPECT_TRUE(FilesIn(temp).empty());
 
     // SIGTERM during a conversion (a session ending): cancelled without a question (unless it had

@@ -1,6 +1,7 @@
 #include "AudioSettings.h"
 #include "ConverterDlg.h"
 #include "FileDialogEx.h"
+#include "FileManager.h"
 #include "MediaPlayer2.h"
 #include "SystemHelpers.h"
 #include "TestMedia.h"
@@ -53,11 +54,20 @@ protected:
             EXPECT_TRUE(WaitFor([&] { return !dlg->m_player.IsSeeking(); }));
         }
     }
-    // Types a time into a mark's label; false when it was refused with a message.
-    bool Type(QLabel& label, const char* text) {
+    // Types a time into a mark's label, the edit opened in one of the ways (a double-click, Enter on
+    // the focused read-out, Shift+I or Shift+O); false when it was refused with a message.
+    bool Type(QLabel& label, const char* text, int way) {
         const size_t before = messages.Count();
-        QTest::mouseDClick(&label, Qt::LeftButton);
-        EXPECT_TRUE(dlg->m_editMark.isVisible());
+        if (way % 3 == 0) {
+            QTest::mouseDClick(&label, Qt::LeftButton);
+        } else if (way % 3 == 1) {
+            label.setFocus(Qt::TabFocusReason);
+            QTest::keyClick(&label, Qt::Key_Return);
+        } else {
+            QTest::keyClick(dlg.get(), &label == &dlg->m_labelStart ? Qt::Key_I : Qt::Key_O,
+                            Qt::ShiftModifier);
+        }
+        EXPECT_TRUE(dlg->m_editMark.isVisible()) << way;
         dlg->m_editMark.setText(QString::fromLatin1(text));
         QTest::keyClick(&dlg->m_editMark, Qt::Key_Return);
         QTest::keyClick(&dlg->m_editMark, Qt::Key_Escape); // a refused text is left with Escape
@@ -101,6 +111,8 @@ TEST_F(MarkingTest, WaveformKeysAndConvertedRange) {
     // Marked with the keys: paused, to the start, 1.1 s on in whole and tenth seconds, I, 3 s on, O.
     Key(Qt::Key_Space);
     ASSERT_TRUE(WaitFor([&] { return dlg->m_player.GetPlayState() == 1; }));
+    EXPECT_TRUE(WaitFor([&] { return dlg->m_status.text().startsWith("Paused at 00:00:"); }))
+        << dlg->m_status.text().toStdString();
     Key(Qt::Key_Home);
     Key(Qt::Key_Right, 2);
     Key(Qt::Key_Left);
@@ -115,12 +127,19 @@ TEST_F(MarkingTest, WaveformKeysAndConvertedRange) {
     EXPECT_EQ(dlg->m_slider.GetSelStart(), 11);
     EXPECT_EQ(dlg->m_slider.GetSelEnd(), 41);
 
-    // Convert writes exactly that range: 3 s, the loud part from 0.9 s to 2.9 s of it.
+    // Convert writes exactly that range: 3 s, the loud part from 0.9 s to 2.9 s of it; the message
+    // offers to show it in the file manager.
+    std::string shown;
+    SetFileManagerForTesting([&](const std::string& path) { shown = path; });
+    messages.QueueAnswer(IDSHOWFOLDER);
     dlg->m_btnConvert.click();
+    SetFileManagerForTesting({});
     ASSERT_EQ(messages.Count(), 1u);
     const std::string out = media.File("loud in the middle_OUTPUT.wav");
     ASSERT_EQ(messages.Texts()[0],
-              "Completed converting! \n\nThe output audio file has been save to:\n" + out);
+              "Completed converting! \n\nThe output audio file has been saved to:\n" + out);
+    EXPECT_EQ(shown, out);
+    EXPECT_EQ(dlg->m_status.text(), "Converted, saved as loud in the middle_OUTPUT.wav");
     const Pcm pcm = ReadWavData(out, 2, 2);
     EXPECT_EQ(pcm.Frames(), 3 * 44100);
     EXPECT_LT(Rms(pcm, 0, 0, 39000), 300);
@@ -137,6 +156,7 @@ TEST_F(MarkingTest, TypedTimesAndPlaySelection) {
         bool taken;
         double startAfter, endAfter;
     };
+    int way = 0;
     for (const Case& c : {
              Case{true, "0:02.5", true, 2.5, 6.0},       // m:ss.s
              Case{false, "0:00:03,25", true, 2.5, 3.25}, // h:mm:ss.s, a comma for the point
@@ -148,7 +168,7 @@ TEST_F(MarkingTest, TypedTimesAndPlaySelection) {
              Case{true, " 2.5 ", true, 2.5, 6.0},
              Case{false, "3.5", true, 2.5, 3.5},
          }) {
-        EXPECT_EQ(Type(c.start ? dlg->m_labelStart : dlg->m_labelEnd, c.text), c.taken) << c.text;
+        EXPECT_EQ(Type(c.start ? dlg->m_labelStart : dlg->m_labelEnd, c.text, way++), c.taken) << c.text;
         EXPECT_DOUBLE_EQ(dlg->m_dStartTime, c.startAfter) << c.text;
         EXPECT_DOUBLE_EQ(dlg->m_dEndTime, c.endAfter) << c.text;
     }

@@ -22,7 +22,9 @@ MessageRecorder::MessageRecorder() {
         m_requests.push_back(req);
         if (req.buttons == MsgButtons::Ok)
             return static_cast<int>(IDOK);
-        const int answer = m_answers.empty() ? IDNO : m_answers.front();
+        const int answer = !m_answers.empty()                 ? m_answers.front()
+                           : req.buttons == MsgButtons::YesNo ? IDNO
+                                                              : IDOK;
         if (!m_answers.empty())
             m_answers.pop_front();
         return answer;

@@ -13,8 +13,9 @@ class QColor;
 class QImage;
 class QRect;
 
-// Replaces the message service while alive: records every message and answers Yes/No boxes from a
-// queue of answers (IDNO when the queue is empty). Safe to use from any thread.
+// Replaces the message service while alive: records every message and answers the boxes with a choice
+// from a queue of answers (when it is empty: IDNO to Yes/No, IDOK to the others). Safe to use from any
+// thread.
 class MessageRecorder {
 public:
     MessageRecorder();

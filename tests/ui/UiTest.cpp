@@ -1,5 +1,7 @@
+#include "AboutDlg.h"
 #include "AudioSettings.h"
 #include "HelpWindow.h"
+#include "HyperlinkLabel.h"
 #include "QuilletResources.h"
 #include "SettingsSheet.h"
 #include "SystemHelpers.h"
@@ -142,8 +144,19 @@ TEST_F(SettingsSheetTest, EscapeStoresNothingButEnterConfirms) {
     }
 }
 
-// The version comes from app.ini of the program directory, cut to nine characters; the links open the
-// product page and a mail to support.
+// The About box's links lead somewhere real: an address the configuration names, or, where it names one
+// in a domain reserved for examples, a help page that is installed.
+TEST(AboutDlg, LinksLeadSomewhereReal) {
+    SetAppDirectoryForTesting(QUILLET_BIN_DIR);
+    CAboutDlg dlg;
+    for (const CHyperlinkLabel* link : {dlg.m_linkHomepage, dlg.m_linkSupport}) {
+        const QUrl url(link->GetURL());
+        EXPECT_FALSE(url.toString().contains("example")) << url.toString().toStdString();
+        EXPECT_TRUE(!url.isLocalFile() || QFile::exists(url.toLocalFile())) << url.toString().toStdString();
+    }
+    SetAppDirectoryForTesting("");
+}
+
 // Every link between the pages names a page that exists, and every #anchor a name on that page.
 TEST(HelpWindow, NoHelpPageHasABrokenLink) {
     const QString folder = QStringLiteral(QUILLET_BIN_DIR "help/");
