@@ -317,7 +317,7 @@ private:
         f[1] = static_cast<uint8_t>(0xE0 | h.version << 3 | 1 << 1 | 1); // layer III, no CRC
         f[2] = static_cast<uint8_t>(index << 4 | h.rateIndex << 2);
         f[3] = first.pkt->data[3]; // the same mode and flags, or demuxers take it for junk
-        if (reservoir > 0) // the first frames of a stream read none
+        if (reservoir > 0)         // the first frames of a stream read none
             std::memcpy(f + length - reservoir, mainData.data() + mainData.size() - reservoir, reservoir);
         return true;
     }

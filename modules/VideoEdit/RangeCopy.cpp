@@ -198,7 +198,8 @@ public:
     ExtractionResult Run();
 
 private:
-    enum class Step { Continue, Done, Retry, Stopped, Failed };
+    // Recount: the timestamps do not advance; start again, counting samples from the beginning.
+    enum class Step { Continue, Done, Retry, Recount, Stopped, Failed };
 
     static int Interrupt(void* opaque) { return static_cast<RangeCopy*>(opaque)->Stopping() ? 1 : 0; }
     bool Stopping() const { return m_stop.load(std::memory_order_relaxed); }
@@ -216,6 +217,7 @@ private:
     Step Read(AVPacket* pkt);
     int64_t Samples(const AVPacket* pkt);
     bool Place(AVPacket* pkt, bool first, PlacedPacket* out);
+    bool Stalled(const AVPacket* pkt);
     Step Begin(PlacedPacket first, bool fromStart);
     Step Hand(PlacedPacket p);
     Step WriteHeld(bool last, int64_t end);
@@ -254,6 +256,8 @@ private:
     bool m_canSeek = false;
     int64_t m_running = 0;
     bool m_haveRunning = false;
+    int64_t m_lastTs = AV_NOPTS_VALUE;
+    int m_stalls = 0;
     AVVorbisParseContext* m_vorbis = nullptr;
 
     int64_t m_start = 0, m_end = 0; // the range on the clock
@@ -455,6 +459,17 @@ int64_t RangeCopy::Samples(const AVPacket* pkt) {
     return pkt->duration > 0 ? av_rescale_q(pkt->duration, m_tb, AVRational{1, m_rate}) : 0;
 }
 
+// Audio packets in a row whose timestamps do not move on (RealMedia stamps them all 0): the file's clock
+// cannot place a range. TODO(timeline): the shared timeline's StalledClock once it is shared.
+bool RangeCopy::Stalled(const AVPacket* pkt) {
+    constexpr int kStalledPackets = 3;
+    if (m_countOnly || pkt->pts == AV_NOPTS_VALUE || pkt->size <= 0)
+        return false;
+    m_stalls = m_lastTs != AV_NOPTS_VALUE && pkt->pts <= m_lastTs ? m_stalls + 1 : 0;
+    m_lastTs = pkt->pts;
+    return m_stalls >= kStalledPackets;
+}
+
 // Places a packet on the clock; false when its place cannot be told here (after a seek: read from
 // the start instead).
 bool RangeCopy::Place(AVPacket* pkt, bool first, PlacedPacket* out) {
@@ -521,6 +536,8 @@ RangeCopy::Step RangeCopy::Pass(bool fromStart) {
         Free(p);
     m_history.clear();
     m_haveRunning = false;
+    m_lastTs = AV_NOPTS_VALUE;
+    m_stalls = 0;
     if (m_vorbis)
         av_vorbis_parse_reset(m_vorbis);
     const CopyOutput& out = *m_output;
@@ -536,6 +553,13 @@ RangeCopy::Step RangeCopy::Pass(bool fromStart) {
             if (read != Step::Done)
                 return read;
             break;
+        }
+        if (Stalled(pkt)) {
+            av_packet_free(&pkt);
+            if (!m_started)
+                return Step::Recount;
+            m_countOnly = true; // too late to start again: the rest is counted on
+            continue;
         }
         PlacedPacket p;
         if (!Place(pkt, first && fromStart, &p)) {
@@ -766,9 +790,11 @@ ExtractionResult RangeCopy::Run() {
         if (step != Step::Retry)
             break;
     }
-    if (step == Step::Retry) {
-        if (m_pending.empty()) {
+    for (int pass = 0; step == Step::Retry || step == Step::Recount; ++pass) {
+        m_countOnly = m_countOnly || step == Step::Recount;
+        if (m_pending.empty() || pass > 0) {
             // Back to the beginning, with the first packet waiting again.
+            DropPending();
             CloseSource();
             step = OpenSource();
             if (step == Step::Continue)
