@@ -1,11 +1,13 @@
+#include "ByteText.h"
 #include "ConverterApp.h"
 #include "QuilletResources.h"
 #include "QuitSignals.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QFileInfo>
 #include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
 
 namespace {
 
@@ -18,7 +20,7 @@ std::string ParseCommandLine(int argc, char** argv) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Takes the sound out of a video or audio file: preview it, mark a range, and write the audio of "
-        "that range as MP3, WAV, Ogg Vorbis or WMA."));
+        "that range as MP3, WAV, Ogg Vorbis, WMA, FLAC, Opus or AAC (M4A)."));
     // Not addHelpOption: its --help-all lists Qt's own options, which this program does not take.
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Displays help on commandline options."));
@@ -27,7 +29,7 @@ std::string ParseCommandLine(int argc, char** argv) {
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QStringLiteral("Video or audio file to open at start, as with Open."),
                                  QStringLiteral("[FILE]"));
-    parser.process(app);
+    parser.process(ArgumentsFromBytes(argc, argv)); // a name that is not UTF-8 keeps its bytes
     if (parser.isSet(help)) {
         std::fputs(qPrintable(parser.helpText()), stdout);
         std::exit(0);
@@ -37,8 +39,15 @@ std::string ParseCommandLine(int argc, char** argv) {
         std::fprintf(stderr, "quillet: one file at most (see --help)\n");
         std::exit(1);
     }
-    return files.isEmpty() ? std::string()
-                           : QFile::encodeName(QFileInfo(files.front()).absoluteFilePath()).toStdString();
+    if (files.isEmpty())
+        return {};
+    const std::string file = BytesFromText(files.front());
+    if (file.empty() || file.front() == '/')
+        return file;
+    char* cwd = getcwd(nullptr, 0);
+    const std::string absolute = cwd ? std::string(cwd) + "/" + file : file;
+    std::free(cwd);
+    return absolute;
 }
 
 } // namespace

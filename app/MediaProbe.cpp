@@ -1,6 +1,9 @@
 #include "MediaProbe.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -17,14 +20,38 @@ int Interrupt(void* stop) {
     return static_cast<const std::atomic<bool>*>(stop)->load() ? 1 : 0;
 }
 
+// Opens a local file as media: "file:" keeps a name such as "http:x.avi" a file, and no other protocol
+// may be reached (a playlist posing as a video). Only regular files, which cannot block a read.
+int OpenLocal(AVFormatContext** ctx, const std::string& path) {
+    if (!SourceFileProblem(path).empty()) {
+        avformat_free_context(*ctx); // as avformat_open_input does on failure
+        *ctx = nullptr;
+        return AVERROR(EINVAL);
+    }
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    const int r = avformat_open_input(ctx, ("file:" + path).c_str(), nullptr, &options);
+    av_dict_free(&options);
+    return r;
+}
+
 } // namespace
+
+std::string SourceFileProblem(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0)
+        return std::strerror(errno);
+    if (S_ISDIR(st.st_mode))
+        return "a folder";
+    return S_ISREG(st.st_mode) ? "" : "not a regular file";
+}
 
 double ProbeMediaDuration(const std::string& path) {
     // What is wrong with a file is told in the program's own words; FFmpeg's notes would only
     // clutter the terminal.
     av_log_set_level(AV_LOG_QUIET);
     AVFormatContext* ctx = nullptr;
-    if (avformat_open_input(&ctx, path.c_str(), nullptr, nullptr) < 0)
+    if (OpenLocal(&ctx, path) < 0)
         return -1;
     double seconds = -1;
     if (avformat_find_stream_info(ctx, nullptr) >= 0) {
@@ -49,7 +76,7 @@ double ScanMediaDuration(const std::string& path, const std::atomic<bool>& stop)
     if (!ctx)
         return 0;
     ctx->interrupt_callback = {&Interrupt, const_cast<std::atomic<bool>*>(&stop)};
-    if (avformat_open_input(&ctx, path.c_str(), nullptr, nullptr) < 0)
+    if (OpenLocal(&ctx, path) < 0)
         return 0;
     double seconds = 0;
     AVPacket* pkt = av_packet_alloc();

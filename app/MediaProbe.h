@@ -7,9 +7,14 @@
 // a file that claims more has a header that lies, and its duration counts as unknown.
 constexpr double kMaxMediaDuration = 2147483647.0 / 10;
 
+// Why the path cannot be a source, or "" when it names a regular file: "No such file or directory" (or
+// the system's other reason), "a folder", "not a regular file" (a FIFO or a device, whose reading
+// could block for ever). Looks only at the kind of file; never opens it.
+std::string SourceFileProblem(const std::string& path);
+
 // Duration in seconds of a media file as its container (or else its audio stream) tells it, 0 when it
 // tells none that can be believed (a stream written to a pipe, a header that lies), or a negative number
-// when the file cannot be read as media. Reads only the headers.
+// when the file cannot be read as media (or is no regular file). Reads only the headers.
 double ProbeMediaDuration(const std::string& path);
 
 // Duration in seconds found by reading every audio packet to the end of the file: for files whose

@@ -2,11 +2,12 @@
 // messages; settings are read (never written) from the window's "param.ini" or --settings.
 
 #include "AudioSettings.h"
+#include "ByteText.h"
 #include "ConversionJob.h"
 #include "EncoderLibrary.h"
 #include "MediaProbe.h"
 #include "MessageService.h"
-#include "OutputNaming.h"
+#include "OutputClaim.h"
 #include "SystemHelpers.h"
 #include "TerminalJobView.h"
 
@@ -17,13 +18,14 @@
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 #include <limits>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <unistd.h>
 #include <vector>
 
@@ -31,48 +33,26 @@ namespace {
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
+constexpr int kExitShort = 2; // converted, but the source ended before the range did
 constexpr int kExitInterrupted = 130;
 
-// Set by the signal handler, read by every conversion running side by side.
-std::atomic<int> g_interrupted{0};
+// The first of SIGINT, SIGTERM and SIGHUP that came; read by every conversion running side by side.
+std::atomic<int> g_signal{0};
 static_assert(std::atomic<int>::is_always_lock_free, "stored from a signal handler");
 
-void OnSignal(int) {
-    g_interrupted = 1;
+void OnSignal(int sig) {
+    int none = 0;
+    g_signal.compare_exchange_strong(none, sig);
 }
 
-// The source that a thread converts while several convert side by side ("[2/8] clip.mp4: "); its
-// lines start with it.
-thread_local std::string t_label;
-
+// Messages of conversions running side by side start with their source ("[2/8] clip.mp4: "), those of
+// their encoder threads too.
 void Error(const std::string& text) {
     std::string t = text;
     while (!t.empty() && (t.back() == ' ' || t.back() == '\n'))
         t.pop_back();
-    std::fprintf(stderr, "quillet-cli: %s%s\n", t_label.c_str(), t.c_str());
+    std::fprintf(stderr, "quillet-cli: %s%s\n", JobLabel().c_str(), t.c_str());
 }
-
-// Output names chosen by conversions that run side by side and have not written them yet, so that two
-// sources of the same name do not pick the same output.
-std::mutex g_claimMutex;
-std::set<std::string> g_claimedOutputs;
-
-std::string ClaimOutputPath(const std::string& source, int format, const std::string& outputFolder) {
-    std::lock_guard lock(g_claimMutex);
-    const std::string path =
-        MakeOutputPath(source, format, g_settings.m_nOutputPathType, outputFolder,
-                       [](const std::string& p) { return g_claimedOutputs.count(p) > 0; });
-    g_claimedOutputs.insert(path);
-    return path;
-}
-
-struct OutputClaim {
-    std::string path;
-    ~OutputClaim() {
-        std::lock_guard lock(g_claimMutex);
-        g_claimedOutputs.erase(path);
-    }
-};
 
 int FormatFromName(const QString& name) {
     static const char* const kNames[] = {"mp3", "wav", "ogg", "wma", "flac", "opus", "m4a", "original"};
@@ -90,15 +70,16 @@ bool ParseSeconds(const QString& text, double& out) {
 }
 
 struct Options {
-    bool haveStart = false, haveEnd = false, quiet = false;
+    bool haveStart = false, haveEnd = false, quiet = false, overwrite = false;
     double start = 0, end = 0;
-    QString output;
+    std::string output; // bytes, as given
 };
 
 // Converts one source; returns the exit code for it.
 int ConvertOne(const std::string& source, const Options& opt) {
-    if (!FileExists(source) || DirectoryExists(source)) {
-        Error("cannot open " + source + ": no such file");
+    // A FIFO or a device could keep the program waiting for ever on its first read.
+    if (const std::string problem = SourceFileProblem(source); !problem.empty()) {
+        Error("cannot open " + source + ": " + problem);
         return kExitFailed;
     }
     double end = opt.end;
@@ -119,30 +100,40 @@ int ConvertOne(const std::string& source, const Options& opt) {
     const int format = g_settings.m_nFormatIndex;
     const std::string tempFolder = g_settings.m_szTempPath.str();
     if (!DirectoryExists(tempFolder) && !CreateDirectoryPath(tempFolder)) {
-        Error("cannot create the temporary folder " + tempFolder);
+        Error("cannot create the temporary folder " + tempFolder + " (" + std::strerror(errno) + ")");
         return kExitFailed;
     }
     const std::string outputFolder = g_settings.m_szOutputPath.str();
-    if (opt.output.isEmpty() && g_settings.m_nOutputPathType == 1 && !DirectoryExists(outputFolder) &&
+    if (opt.output.empty() && g_settings.m_nOutputPathType == 1 && !DirectoryExists(outputFolder) &&
         !CreateDirectoryPath(outputFolder)) {
-        Error("cannot create the output folder " + outputFolder);
+        Error("cannot create the output folder " + outputFolder + " (" + std::strerror(errno) + ")");
+        return kExitFailed;
+    }
+    // The output's name is claimed now: it is this run's against every other run, and a folder that
+    // cannot take it is told before step 1 decodes anything.
+    std::string refusal;
+    const std::shared_ptr<COutputClaim> output =
+        opt.output.empty() ? COutputClaim::ClaimNumbered(source, format, g_settings.m_nOutputPathType,
+                                                         outputFolder, &refusal)
+                           : COutputClaim::ClaimExact(opt.output, source, opt.overwrite, &refusal);
+    if (!output) {
+        Error(refusal);
         return kExitFailed;
     }
 
     // Lines redrawn in place would overwrite each other's when several conversions run.
-    CTerminalJobView view(stderr, isatty(STDERR_FILENO) == 1 && t_label.empty(), opt.quiet);
-    view.SetLabel(t_label);
+    CTerminalJobView view(stderr, isatty(STDERR_FILENO) == 1 && JobLabel().empty(), opt.quiet);
+    view.SetLabel(JobLabel());
     CConversionJob job(view);
     job.m_strSourcePath = source;
     job.m_dStartTime = opt.start;
     job.m_dEndTime = end;
-    job.m_strOutputPath =
-        opt.output.isEmpty() ? ClaimOutputPath(source, format, outputFolder) : opt.output.toStdString();
-    const OutputClaim claim{opt.output.isEmpty() ? job.m_strOutputPath : std::string()};
+    job.m_strOutputPath = output->Path();
+    job.m_output = output;
     if (format != FORMAT_WAV && format != FORMAT_ORIGINAL) {
         job.m_tempWav = CTempWavFile::Reserve(tempFolder);
         if (!job.m_tempWav) {
-            Error("cannot create a temporary file in " + tempFolder);
+            Error("cannot create a temporary file in " + tempFolder + " (" + std::strerror(errno) + ")");
             return kExitFailed;
         }
     }
@@ -152,7 +143,7 @@ int ConvertOne(const std::string& source, const Options& opt) {
     QObject::connect(&job, &CConversionJob::Ended, &loop, &QEventLoop::quit);
     QTimer interruptPoll;
     QObject::connect(&interruptPoll, &QTimer::timeout, [&] {
-        if (g_interrupted)
+        if (g_signal)
             job.Cancel(); // Ctrl+C is the confirmed Cancel
     });
     interruptPoll.start(50);
@@ -163,9 +154,13 @@ int ConvertOne(const std::string& source, const Options& opt) {
 
     if (job.Result() == IDOK) {
         std::printf("%s\n", job.m_strOutputPath.c_str());
+        std::fflush(stdout);
         if (!job.ClosingNote().empty() && !opt.quiet)
             Error(job.ClosingNote());
-        return kExitOk;
+        if (!job.IsShort())
+            return kExitOk;
+        Error(job.ShortWarning());
+        return kExitShort;
     }
     if (job.IsFailed()) {
         Error("Converting task failed!  ");
@@ -175,34 +170,39 @@ int ConvertOne(const std::string& source, const Options& opt) {
     return kExitInterrupted;
 }
 
+// The exit code for several sources: an interruption before a failure before a short output.
+int Worse(int a, int b) {
+    for (int code : {kExitInterrupted, kExitFailed, kExitShort})
+        if (a == code || b == code)
+            return code;
+    return kExitOk;
+}
+
 // Converts up to `jobs` sources at once, each on a thread with an event loop of its own. Returns the
 // exit code for all of them.
-int ConvertSideBySide(const QStringList& sources, const Options& opt, int jobs) {
+int ConvertSideBySide(const std::vector<std::string>& sources, const Options& opt, int jobs) {
     std::atomic<int> next{0};
-    std::atomic<bool> failed{false}, interrupted{false};
+    std::mutex mutex;
+    int exitCode = kExitOk;
     std::vector<std::unique_ptr<QThread>> threads;
-    for (int i = 0; i < std::min(jobs, static_cast<int>(sources.size())); ++i) {
+    const int count = static_cast<int>(sources.size());
+    for (int i = 0; i < std::min(jobs, count); ++i) {
         threads.emplace_back(QThread::create([&] {
-            for (int k = next++; k < sources.size(); k = next++) {
-                if (g_interrupted) {
-                    interrupted = true; // sources left unconverted
-                    break;
+            for (int k = next++; k < count; k = next++) {
+                int code = kExitInterrupted; // sources left unconverted
+                if (!g_signal) {
+                    SetJobLabel(Format("[%d/%d] %s: ", k + 1, count, FileNameOf(sources[k]).c_str()));
+                    code = ConvertOne(sources[k], opt);
                 }
-                const std::string source = sources[k].toStdString();
-                t_label = Format("[%d/%d] %s: ", k + 1, static_cast<int>(sources.size()),
-                                 FileNameOf(source).c_str());
-                const int code = ConvertOne(source, opt);
-                if (code == kExitInterrupted)
-                    interrupted = true;
-                else if (code != kExitOk)
-                    failed = true;
+                std::lock_guard lock(mutex);
+                exitCode = Worse(exitCode, code);
             }
         }));
         threads.back()->start();
     }
     for (auto& thread : threads)
         thread->wait();
-    return interrupted ? kExitInterrupted : failed ? kExitFailed : kExitOk;
+    return exitCode;
 }
 
 } // namespace
@@ -227,25 +227,31 @@ int main(int argc, char** argv) {
          "re-encoded, its file type following the codec; default: the format of the settings).",
          "format"},
         {{"o", "output"},
-         "Output file (one source only; default: <name>_OUTPUT.<ext> as the window names it).",
+         "Output file (one source only; default: <name>_OUTPUT.<ext> as the window names it). An existing "
+         "file is not replaced without --overwrite, and the source never is.",
          "path"},
+        {"overwrite", "Let --output replace an existing file (never the source)."},
         {"settings", "Read the settings from this INI file instead of the program's param.ini.", "file"},
         {{"q", "quiet"}, "Print no progress."},
         {{"j", "jobs"}, "Convert up to N sources at once (default 1; 0: one per core).", "N"},
     });
     parser.addPositionalArgument("SOURCE", "Video or audio files to convert, one after another (see -j).",
                                  "SOURCE...");
-    parser.process(app);
+    // Names are bytes: one that is not UTF-8 must reach the file system as it was given.
+    parser.process(ArgumentsFromBytes(argc, argv));
 
-    const QStringList sources = parser.positionalArguments();
+    std::vector<std::string> sources;
+    for (const QString& source : parser.positionalArguments())
+        sources.push_back(BytesFromText(source));
     Options opt;
     opt.quiet = parser.isSet("quiet");
-    opt.output = parser.value("output");
-    if (sources.isEmpty()) {
+    opt.overwrite = parser.isSet("overwrite");
+    opt.output = BytesFromText(parser.value("output"));
+    if (sources.empty()) {
         Error("no source file given (see --help)");
         return kExitFailed;
     }
-    if (!opt.output.isEmpty() && sources.size() > 1) {
+    if (!opt.output.empty() && sources.size() > 1) {
         Error("--output takes one source only");
         return kExitFailed;
     }
@@ -266,8 +272,19 @@ int main(int argc, char** argv) {
     if (jobs == 0)
         jobs = CoreCount();
 
-    g_settings.LoadFrom(parser.isSet("settings") ? parser.value("settings").toStdString()
-                                                 : SettingsFilePath());
+    // Settings named on the command line are the user's choice: converting with others is no success.
+    const bool namedSettings = parser.isSet("settings");
+    const std::string settingsPath =
+        namedSettings ? BytesFromText(parser.value("settings")) : SettingsFilePath();
+    std::string problem;
+    const CAudioSettings::FileRead read = g_settings.LoadFrom(settingsPath, &problem);
+    if (namedSettings && read != CAudioSettings::FileRead::Read) {
+        Error("cannot read the settings file " + settingsPath + " (" + problem + ")");
+        return kExitFailed;
+    }
+    if (read == CAudioSettings::FileRead::Refused)
+        Error("cannot read the settings file " + settingsPath + " (" + problem +
+              "); this run uses the defaults");
     if (parser.isSet("format")) {
         const int format = FormatFromName(parser.value("format"));
         if (format < 0) {
@@ -286,29 +303,33 @@ int main(int argc, char** argv) {
         Error(req.text);
         return req.buttons == MsgButtons::YesNo ? static_cast<int>(IDNO) : static_cast<int>(IDOK);
     });
+    // Ctrl+C, kill and a closed terminal all cancel: the temporary WAVs go, then the signal is obeyed.
     struct sigaction sa = {};
     sa.sa_handler = OnSignal;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    sigemptyset(&sa.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(sig, &sa, nullptr);
+    // What runs that were killed outright left behind.
+    CTempWavFile::RemoveStale(g_settings.m_szTempPath.str());
 
     int exitCode = kExitOk;
     if (jobs > 1 && sources.size() > 1) {
         exitCode = ConvertSideBySide(sources, opt, jobs);
     } else {
-        for (const QString& source : sources) {
-            if (g_interrupted) {
-                exitCode = kExitInterrupted; // sources left unconverted
-                break;
-            }
-            const int code = ConvertOne(source.toStdString(), opt);
-            if (code == kExitInterrupted) {
-                exitCode = code;
-                break;
-            }
-            if (code != kExitOk)
-                exitCode = code;
+        for (const std::string& source : sources) {
+            const int code = g_signal ? kExitInterrupted : ConvertOne(source, opt);
+            exitCode = Worse(exitCode, code);
+            if (code == kExitInterrupted)
+                break; // the sources left are not converted
         }
     }
     WaitForEncoderThreads();
+    // After the clean-up, the program ends by the signal, so a shell loop around it stops as it would
+    // for any other program.
+    if (const int sig = g_signal.load(); sig != 0) {
+        std::fflush(nullptr);
+        signal(sig, SIG_DFL);
+        raise(sig);
+    }
     return exitCode;
 }

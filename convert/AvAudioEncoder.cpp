@@ -8,6 +8,8 @@
 #include "Genres.h"
 
 #include <QStringDecoder>
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -18,19 +20,28 @@ const char* CodecName(uint32_t format) {
     return format == AE_FORMAT_FLAC ? "FLAC" : format == AE_FORMAT_OPUS ? "Opus (libopus)" : "AAC";
 }
 
-std::string OpenFailure(AE_ERR err, uint32_t format, const std::string& outputPath) {
+// " (reason)" from the module, or from the code where the module does not tell it.
+std::string Reason(AEENCERRORTEXT errorText, AE_ERR err) {
+    std::string text = errorText ? errorText() : "";
+    if (text.empty() && (err == AE_ERR_DISK_FULL || err == AE_ERR_WRITE_FAULT))
+        text = std::strerror(err == AE_ERR_DISK_FULL ? ENOSPC : EIO);
+    return text.empty() ? std::string() : " (" + text + ")";
+}
+
+std::string OpenFailure(AE_ERR err, const std::string& reason, uint32_t format,
+                        const std::string& outputPath) {
     switch (err) {
     case AE_ERR_NO_ENCODER:
         return Format("The %s encoder is missing from this system's FFmpeg libraries.", CodecName(format));
     case AE_ERR_CANNOT_CREATE:
-        return Format("Error opening %s", outputPath.c_str());
+        return Format("Error opening %s", outputPath.c_str()) + reason;
     case AE_ERR_WRITE_FAULT:
     case AE_ERR_DISK_FULL:
-        return "Output file write error";
+        return "Output file write error" + reason;
     case AE_ERR_OUT_OF_MEMORY:
         return "Out of memory";
     default:
-        return Format("Failed to open the encoding stream. (%lu)", static_cast<unsigned long>(err));
+        return Format("Failed to open the encoding stream. (%lu)", static_cast<unsigned long>(err)) + reason;
     }
 }
 
@@ -53,6 +64,7 @@ int AvEncode(uint32_t format) {
     auto close = reinterpret_cast<AEENCCLOSE>(EncoderEntry(module, "aeEncClose"));
     if (!open || !write || !close)
         return FailJob("Unable to get AvAudioEnc interfaces");
+    auto errorText = reinterpret_cast<AEENCERRORTEXT>(EncoderEntry(module, "aeEncErrorText"));
 
     AE_CONFIG config{};
     config.dwStructSize = sizeof config;
@@ -85,7 +97,7 @@ int AvEncode(uint32_t format) {
     if (const AE_ERR err = open(&config, &tags, job.m_strOutputPath.c_str(), &stream);
         err != AE_ERR_SUCCESSFUL) {
         source.Close();
-        return FailJob(OpenFailure(err, format, job.m_strOutputPath));
+        return FailJob(OpenFailure(err, Reason(errorText, err), format, job.m_strOutputPath));
     }
     std::vector<int16_t> input(kChunkValues);
     const ChunkLoopEnd end = RunChunkLoop(
@@ -94,11 +106,15 @@ int AvEncode(uint32_t format) {
             const AE_ERR err = write(stream, static_cast<uint32_t>(n), input.data());
             if (err == AE_ERR_SUCCESSFUL)
                 return true;
-            close(stream);
+            std::string message = err == AE_ERR_DISK_FULL || err == AE_ERR_WRITE_FAULT
+                                      ? "Output file write error" + Reason(errorText, err)
+                                      : Format("aeEncWrite() failed (%lu)", static_cast<unsigned long>(err)) +
+                                            Reason(errorText, err);
+            // Finished as far as it got; a file that cannot be finished would not play.
+            if (close(stream) == AE_ERR_UNFINISHED && RemoveOutput())
+                message += kUnfinishedRemoved;
             source.Close();
-            FailJob(err == AE_ERR_DISK_FULL || err == AE_ERR_WRITE_FAULT
-                        ? std::string("Output file write error")
-                        : Format("aeEncWrite() failed (%lu)", static_cast<unsigned long>(err)));
+            FailJob(message);
             return false;
         });
     if (end == ChunkLoopEnd::Failed)
@@ -108,10 +124,13 @@ int AvEncode(uint32_t format) {
     const AE_ERR closed = close(stream);
     if (end == ChunkLoopEnd::Cancelled)
         return CancelJob();
-    if (closed == AE_ERR_DISK_FULL || closed == AE_ERR_WRITE_FAULT)
-        return FailJob("Output file write error.");
+    const std::string reason = Reason(errorText, closed);
+    if (closed == AE_ERR_UNFINISHED && RemoveOutput())
+        return FailJob("Output file write error" + reason + kUnfinishedRemoved);
+    if (closed == AE_ERR_DISK_FULL || closed == AE_ERR_WRITE_FAULT || closed == AE_ERR_UNFINISHED)
+        return FailJob("Output file write error" + reason);
     if (closed != AE_ERR_SUCCESSFUL)
-        return FailJob("Failed to close the encoder stream!");
+        return FailJob("Failed to close the encoder stream!" + reason);
     return FinishJob();
 }
 

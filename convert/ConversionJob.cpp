@@ -29,6 +29,31 @@ const char* const kStep1Text = "[Step 1] - Extract WAV audio from source file.  
 const char* const kCopyText = "[Step 1] - Copy the original audio from source file.  ";
 const char* const kNoAudioInRange = "There is no audio to convert in the marked range.";
 constexpr int64_t kWavDataOffset = 44;
+// Containers often tell a length a little beyond the end of their audio (the picture runs on for a
+// frame, the last audio frame is padded); only a shortfall beyond that says the source gave out.
+constexpr double kShortTolerance = 0.5;
+
+// The data size a WAV header gives, or -1.
+int64_t WavDataBytes(const std::string& path) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return -1;
+    unsigned char b[4];
+    const bool ok = std::fseek(f, 40, SEEK_SET) == 0 && std::fread(b, 1, 4, f) == 4;
+    std::fclose(f);
+    return ok ? int64_t{b[0]} | int64_t{b[1]} << 8 | int64_t{b[2]} << 16 | int64_t{b[3]} << 24 : -1;
+}
+
+// A source cut shorter (truncated, or rewritten from the start) or put in another file's place while it
+// was read gives an output that silently misses what the user chose.
+bool SourceChanged(const std::string& path, const struct stat& before, bool outputShort) {
+    struct stat now;
+    if (stat(path.c_str(), &now) != 0 || now.st_dev != before.st_dev || now.st_ino != before.st_ino)
+        return true;
+    const bool rewritten =
+        now.st_mtim.tv_sec != before.st_mtim.tv_sec || now.st_mtim.tv_nsec != before.st_mtim.tv_nsec;
+    return now.st_size < before.st_size || (rewritten && outputShort);
+}
 
 struct Step2 {
     const char* text;
@@ -123,13 +148,22 @@ void CConversionJob::StartCopy() {
 
 void CConversionJob::Start() {
     m_nFormat = g_settings.m_nFormatIndex;
-    struct stat st;
-    m_bOutputExisted = lstat(m_strOutputPath.c_str(), &st) == 0;
+    std::string refusal;
+    if (!m_output)
+        m_output = COutputClaim::ClaimExact(m_strOutputPath, m_strSourcePath, true, &refusal);
+    m_state->m_output = m_output;
     m_state->m_strOutputPath = m_strOutputPath;
     m_state->m_strTempWavPath = m_strTempWavPath;
     m_state->m_tempWav = m_tempWav;
     m_state->AttachView(&m_view);
+    if (!m_output) {
+        ShowMessage(refusal, MsgButtons::Ok, nullptr, MsgIcon::Warning);
+        m_state->m_bConvertFailed = 1;
+        End(IDCANCEL);
+        return;
+    }
 
+    stat(m_strSourcePath.c_str(), &m_sourceAtStart);
     m_videoEdit.ResetExtraction();
     m_videoEdit.SetSourceRange(m_strSourcePath, m_dStartTime, m_dEndTime);
     // A range that runs to the end of a source of unknown length has no expected size.
@@ -186,13 +220,17 @@ int CConversionJob::Step1Shift() const {
     return shift;
 }
 
-void CConversionJob::OnExtractionFinished(const QString& note) {
+void CConversionJob::OnExtractionFinished(double copiedSeconds, const QString& note) {
     if (IsEnded())
         return;
     if (m_nFormat == FORMAT_ORIGINAL) {
         // The copy is the whole job; a range without audio has failed in the module already.
         m_view.SetProgressPos(1000);
         m_videoEdit.StopExtraction();
+        m_dWrittenSeconds = copiedSeconds;
+        if (FailIfSourceChanged())
+            return;
+        m_timer.stop();
         m_strClosingNote = note.toStdString();
         End(IDOK);
         return;
@@ -207,6 +245,14 @@ void CConversionJob::OnExtractionFinished(const QString& note) {
     m_view.SetProgressRange(0, 1000);
     m_videoEdit.StopExtraction();
 
+    const int bytesPerSecond =
+        m_nFormat == FORMAT_WAV
+            ? g_settings.GetWavSampleRate() * g_settings.GetWavBytesPerSample() * g_settings.GetWavChannels()
+            : kTempBytesPerSecond;
+    m_dWrittenSeconds = static_cast<double>(WavDataBytes(CurrentWavPath())) / bytesPerSecond;
+    if (FailIfSourceChanged())
+        return;
+
     // A range of zero length, or one that lies wholly past the end of the audio, gives a WAV without
     // a single sample: an "output" of it would be a file that plays nothing, or none at all.
     if (GetFileSize64(CurrentWavPath()) <= kWavDataOffset) {
@@ -214,11 +260,6 @@ void CConversionJob::OnExtractionFinished(const QString& note) {
         ShowMessage(kNoAudioInRange, MsgButtons::Ok, nullptr, MsgIcon::Warning);
         m_state->m_bConvertFailed = 1;
         m_state->RemoveTempWav();
-        // A WAV output of no samples is no part of anything: it goes, unless it was there before.
-        struct stat st;
-        if (m_nFormat == FORMAT_WAV && !m_bOutputExisted && lstat(m_strOutputPath.c_str(), &st) == 0 &&
-            S_ISREG(st.st_mode))
-            unlink(m_strOutputPath.c_str());
         End(IDCANCEL);
         return;
     }
@@ -232,6 +273,31 @@ void CConversionJob::OnExtractionFinished(const QString& note) {
     m_view.SetStep(step2.text);
     m_timeLeft.StartStep(2, NowSeconds());
     m_pEncoderThread = CEncoderThread::Start(m_state, step2.proc);
+}
+
+bool CConversionJob::FailIfSourceChanged() {
+    if (!SourceChanged(m_strSourcePath, m_sourceAtStart, IsShort()))
+        return false;
+    m_timer.stop();
+    ShowMessage("The source file " + m_strSourcePath +
+                    " was changed while it was read (cut shorter, rewritten or replaced); what was "
+                    "read of it is not the range that was asked for.",
+                MsgButtons::Ok, nullptr, MsgIcon::Warning);
+    m_state->m_bConvertFailed = 1;
+    m_state->RemoveTempWav();
+    End(IDCANCEL);
+    return true;
+}
+
+bool CConversionJob::IsShort() const {
+    return m_dWrittenSeconds >= 0 && std::isfinite(m_dEndTime) &&
+           m_dWrittenSeconds < m_dEndTime - m_dStartTime - kShortTolerance;
+}
+
+std::string CConversionJob::ShortWarning() const {
+    return "Warning: the source ended before the range did. The output holds " +
+           FormatTime(std::max(m_dWrittenSeconds, 0.0)) + " of the " + FormatTime(m_dEndTime - m_dStartTime) +
+           " asked for.";
 }
 
 void CConversionJob::OnExtractionFailed(const QString& message) {
@@ -279,6 +345,10 @@ void CConversionJob::End(int result) {
     m_timer.stop();
     m_state->AttachView(nullptr);
     // What a failed or cancelled job wrote stays: a long conversion that breaks off near its end keeps
-    // the part it finished.
+    // the part it finished. A WAV output without a single sample is no part of anything, and an output
+    // that step 2 never wrote is removed when the claim is let go.
+    if (result != IDOK && m_nFormat == FORMAT_WAV && m_output && m_output->Created() &&
+        GetFileSize64(m_strOutputPath) <= kWavDataOffset)
+        m_output->Remove();
     emit Ended(result);
 }

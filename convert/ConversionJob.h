@@ -1,6 +1,7 @@
 #pragma once
 
 #include "JobFrame.h"
+#include "OutputClaim.h"
 #include "TimeLeft.h"
 #include "VideoEdit.h"
 
@@ -9,6 +10,7 @@
 #include <QTimer>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 
 // One conversion from source to output: step 1 through the extraction stage, then for every format
 // but WAV step 2 on an encoder thread; the "original" format is one step, the copy stage of the
@@ -26,7 +28,10 @@ public:
     std::string m_strOutputPath;
     std::string m_strTempWavPath;
     std::shared_ptr<CTempWavFile> m_tempWav; // the reservation behind m_strTempWavPath, if any
-    int m_nAudioTrack = 0;                   // AudioTracks.h numbering; 0 the default track
+    // The claim behind m_strOutputPath. Without one, Start claims the path as it is (an existing file
+    // is written over, but never the source).
+    std::shared_ptr<COutputClaim> m_output;
+    int m_nAudioTrack = 0; // AudioTracks.h numbering; 0 the default track
 
     void Start();
     // The confirmed Cancel: stops the extraction, asks the encoder to stop, ends the job.
@@ -42,12 +47,18 @@ public:
     // frames: ..." for a copy that is not exact to the sample), else "".
     const std::string& ClosingNote() const { return m_strClosingNote; }
 
+    // Once step 1 has ended: whether the source gave out before the range did (the audio written is
+    // more than half a second shorter than the range asked for; a range that runs to the end of a
+    // source of unknown length is never short), and the warning that says how much was written.
+    bool IsShort() const;
+    std::string ShortWarning() const;
+
 signals:
     void Ended(int result);
 
 private slots:
     void OnExtractionProgress(double written, double total);
-    void OnExtractionFinished(const QString& note);
+    void OnExtractionFinished(double copiedSeconds, const QString& note);
     void OnExtractionFailed(const QString& message);
     void OnTimer();
 
@@ -56,6 +67,8 @@ private:
     std::string CurrentWavPath() const;
     int Step1Shift() const;
     void StartCopy();
+    // Fails the job when the source was rewritten while it was read; true then.
+    bool FailIfSourceChanged();
 
     IJobView& m_view;
     CVideoEdit m_videoEdit;
@@ -66,8 +79,9 @@ private:
     int64_t m_nExpectedBytes = 0;
     int m_nFormat = 0;
     int m_nResult = 0;
-    bool m_bOutputExisted = false; // an empty WAV output is removed only when the job created it
     CTimeLeftEstimator m_timeLeft;
     double m_dStep1Fraction = 0;
+    double m_dWrittenSeconds = -1; // the audio step 1 wrote, once it has ended
+    struct stat m_sourceAtStart = {};
     std::string m_strClosingNote;
 };

@@ -2,6 +2,8 @@
 
 #include "SystemHelpers.h"
 
+#include <cerrno>
+#include <cstring>
 #include <dlfcn.h>
 
 void* LoadEncoderModule(const char* fileName) {
@@ -23,6 +25,11 @@ bool CloseOutput(std::FILE*& file) {
     const bool closed = std::fclose(file) == 0;
     file = nullptr;
     return ok && closed;
+}
+
+std::string SystemReason() {
+    const int error = errno;
+    return error == 0 ? std::string() : std::string(" (") + std::strerror(error) + ")";
 }
 
 std::string FileNameOf(const std::string& path) {

@@ -14,6 +14,7 @@
 namespace {
 
 thread_local std::shared_ptr<CJobState> t_job;
+thread_local std::string t_label;
 
 int PerMille(uint64_t consumed, int64_t fileSize) {
     if (fileSize <= 0)
@@ -123,9 +124,25 @@ int CancelJob() {
     return -1;
 }
 
+void SetJobLabel(const std::string& label) {
+    t_label = label;
+}
+
+const std::string& JobLabel() {
+    return t_label;
+}
+
+const char* const kUnfinishedRemoved =
+    "\nThe partial output file could not be finished so that it plays, and was removed.";
+
+bool RemoveOutput() {
+    return t_job->m_output && t_job->m_output->Remove();
+}
+
 std::thread StartJobWorker(std::function<void()> work) {
-    return std::thread([job = t_job, work = std::move(work)] {
+    return std::thread([job = t_job, label = t_label, work = std::move(work)] {
         t_job = job;
+        t_label = label;
         work();
         t_job.reset();
     });
@@ -208,8 +225,9 @@ std::shared_ptr<CEncoderThread> CEncoderThread::Start(std::shared_ptr<CJobState>
     auto& registry = EncoderThreadRegistry::Get();
     registry.Reap();
     auto handle = std::shared_ptr<CEncoderThread>(new CEncoderThread);
-    std::thread thread([handle, job = std::move(job), proc] {
+    std::thread thread([handle, job = std::move(job), label = t_label, proc] {
         t_job = job;
+        t_label = label;
         handle->m_result = proc();
         t_job.reset(); // releases this thread's hold on the temporary WAV
         handle->m_running = false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "OutputClaim.h"
 #include "TempWav.h"
 
 #include <atomic>
@@ -37,6 +38,7 @@ struct CJobState {
     std::string m_strOutputPath;
     std::string m_strTempWavPath;
     std::shared_ptr<CTempWavFile> m_tempWav; // keeps the temporary WAV reserved until both are done
+    std::shared_ptr<COutputClaim> m_output;  // the output file's claim, for as long as either writes
 
     std::atomic<int> m_bCancelRequested{0};
     std::atomic<int> m_bConvertDone{0};
@@ -91,6 +93,16 @@ int FailJob(const std::string& message);
 int FinishJob();
 // The cancel exit: deletes the temporary WAV and sets no flag. Returns -1.
 int CancelJob();
+// Removes the job's output file, for one that could not be finished so that it plays; true when it
+// went. Only the file the job claimed, and only a plain file. kUnfinishedRemoved ends the message.
+bool RemoveOutput();
+extern const char* const kUnfinishedRemoved;
+
+// The label of the source a thread's job converts ("[2/8] clip.mp4: "), put in front of that job's
+// messages when several conversions run side by side; empty otherwise. The encoder thread and the
+// workers of a job take the label of the thread that starts them.
+void SetJobLabel(const std::string& label);
+const std::string& JobLabel();
 
 // Step 2 on several threads: a thread that acts for the calling thread's job (ReportProgress and
 // IsCancelRequested work in it). The job's encoder thread joins it before it ends.

@@ -43,8 +43,9 @@ Mp3Written EncodeMp3Whole(const Mp3Entries& api, const BE_CONFIG& config, CTempW
                 return false;
             }
             if (!WriteAll(file, output.data(), written)) {
+                const std::string reason = SystemReason();
                 api.close(stream);
-                fail("Output file write error");
+                fail("Output file write error" + reason);
                 return false;
             }
             return true;
@@ -67,7 +68,7 @@ Mp3Written EncodeMp3Whole(const Mp3Entries& api, const BE_CONFIG& config, CTempW
     }
     api.close(stream);
     if (!WriteAll(file, output.data(), written)) {
-        fail("Output file write error");
+        fail("Output file write error" + SystemReason());
         return Mp3Written::Ended;
     }
     return Mp3Written::All;
@@ -117,11 +118,12 @@ int Mp3EncodeProc() {
 
     CTempWavSource source;
     if (!source.Open(job.m_strTempWavPath))
-        return FailJob(Format("Error opening %s", job.m_strTempWavPath.c_str()));
+        return FailJob(Format("Error opening %s", job.m_strTempWavPath.c_str()) + SystemReason());
     std::FILE* file = std::fopen(job.m_strOutputPath.c_str(), "w+b");
     if (!file) {
+        const std::string reason = SystemReason();
         source.Close();
-        return FailJob(Format("Error opening %s", job.m_strOutputPath.c_str()));
+        return FailJob(Format("Error opening %s", job.m_strOutputPath.c_str()) + reason);
     }
     auto fail = [&](const std::string& message) {
         source.Close();
@@ -139,8 +141,12 @@ int Mp3EncodeProc() {
     if (done != Mp3Written::All)
         return -1; // failed or cancelled; the job has ended
     if (std::fseek(file, 0, SEEK_END) != 0 || !WriteAll(file, tag.data(), tag.size()) || !CloseOutput(file))
-        return fail("Output file write error");
+        return fail("Output file write error" + SystemReason());
     source.Close();
-    writeVbrHeader(job.m_strOutputPath.c_str());
+    // Without its header the first frame stays the placeholder: the file would play a frame of
+    // silence first and misreport its length.
+    if (const BE_ERR err = writeVbrHeader(job.m_strOutputPath.c_str()); err != BE_ERR_SUCCESSFUL)
+        return FailJob(Format("beWriteVBRHeader() failed (%lu)", static_cast<unsigned long>(err)) +
+                       (err == BE_ERR_FILE ? SystemReason() : std::string()));
     return FinishJob();
 }

@@ -72,14 +72,16 @@ int OggEncodeProc() {
 
     CTempWavSource source;
     if (!source.Open(job.m_strTempWavPath)) {
+        const std::string reason = SystemReason();
         release();
-        return FailJob(Format("Error opening %s", job.m_strTempWavPath.c_str()));
+        return FailJob(Format("Error opening %s", job.m_strTempWavPath.c_str()) + reason);
     }
     std::FILE* file = std::fopen(job.m_strOutputPath.c_str(), "w+b");
     if (!file) {
+        const std::string reason = SystemReason();
         release();
         source.Close();
-        return FailJob(Format("Error opening %s", job.m_strOutputPath.c_str()));
+        return FailJob(Format("Error opening %s", job.m_strOutputPath.c_str()) + reason);
     }
     auto fail = [&](const std::string& message) {
         release();
@@ -96,7 +98,7 @@ int OggEncodeProc() {
             if (err != VB_ERR_SUCCESSFUL)
                 return fail(Format("vbEncWrite() failed (%lu)", static_cast<unsigned long>(err)));
             if (!WriteAll(file, output.data(), written))
-                return fail("Output file write error");
+                return fail("Output file write error" + SystemReason());
             return true;
         });
     if (end == ChunkLoopEnd::Failed)
@@ -115,7 +117,7 @@ int OggEncodeProc() {
         return -1;
     }
     if (!WriteAll(file, output.data(), written) || !CloseOutput(file)) {
-        fail("Output file write error.");
+        fail("Output file write error." + SystemReason());
         return -1;
     }
     source.Close();

@@ -2,19 +2,23 @@
 
 #include "AudioSettings.h"
 #include "JobFrame.h"
-#include "SystemHelpers.h"
 #include "VideoEdit.h"
 
 #include <iterator>
-#include <sys/stat.h>
 
 namespace {
 
-// A name is taken by anything in the folder, a dangling symbolic link included: writing through one
-// would create a file wherever the link points.
-bool NameTaken(const std::string& path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
+constexpr size_t kNameMax = 255; // bytes in one file name on the file systems Linux writes
+
+// The longest start of the text of at most `bytes` bytes that does not end inside a UTF-8 sequence
+// (bytes that are not UTF-8 count one by one).
+std::string CutBytes(const std::string& text, size_t bytes) {
+    if (text.size() <= bytes)
+        return text;
+    size_t end = bytes;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        --end;
+    return text.substr(0, end);
 }
 
 } // namespace
@@ -35,15 +39,11 @@ std::string SourceBaseName(const std::string& sourcePath) {
     return dot == std::string::npos ? name : name.substr(0, dot);
 }
 
-std::string MakeOutputPath(const std::string& sourcePath, int format, int outputPathType,
-                           const std::string& customFolder,
-                           const std::function<bool(const std::string&)>& alsoTaken, int track) {
-    const std::string folder =
-        outputPathType == 1 ? customFolder : sourcePath.substr(0, sourcePath.rfind('/') + 1);
-    const std::string base = SourceBaseName(sourcePath);
-    const std::string ext = OutputExtension(format, sourcePath, track);
-    std::string candidate = folder + base + "_OUTPUT" + ext;
-    for (int n = 1; NameTaken(candidate) || (alsoTaken && alsoTaken(candidate)); ++n)
-        candidate = Format("%s%s_OUTPUT%d%s", folder.c_str(), base.c_str(), n, ext.c_str());
-    return candidate;
+std::string OutputFolder(const std::string& sourcePath, int outputPathType, const std::string& customFolder) {
+    return outputPathType == 1 ? customFolder : sourcePath.substr(0, sourcePath.rfind('/') + 1);
+}
+
+std::string OutputCandidate(const std::string& folder, const std::string& base, int n, const char* ext) {
+    const std::string suffix = (n == 0 ? std::string("_OUTPUT") : Format("_OUTPUT%d", n)) + ext;
+    return folder + CutBytes(base, kNameMax - suffix.size()) + suffix;
 }

@@ -55,6 +55,7 @@ bool CProcessingDlg::OnInitDialog() {
     m_job->m_strOutputPath = m_strOutputPath;
     m_job->m_strTempWavPath = m_strTempWavPath;
     m_job->m_tempWav = m_tempWav;
+    m_job->m_output = m_output;
     connect(m_job.get(), &CConversionJob::Ended, this, [this](int result) { done(result); });
     m_job->Start();
     return true;

@@ -15,6 +15,11 @@ public:
     // that one is in use, is not a plain file of this user, or is a symbolic link. Null on failure.
     static std::shared_ptr<CTempWavFile> Reserve(const std::string& folder);
 
+    // Removes the temporary WAVs in the folder that no job holds any more: those of runs that ended
+    // without cleaning up (killed, the terminal closed). A file counts as held while its lock is;
+    // only plain files of this user named as Reserve names them are looked at. Returns how many went.
+    static int RemoveStale(const std::string& folder);
+
     ~CTempWavFile(); // removes the file and releases the lock
     CTempWavFile(const CTempWavFile&) = delete;
     CTempWavFile& operator=(const CTempWavFile&) = delete;

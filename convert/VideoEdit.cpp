@@ -134,7 +134,7 @@ void CVideoEdit::Deliver(quint64 generation, int event, double a, double b, cons
         emit ExtractionProgress(a, b);
         break;
     case VE_EVENT_EXTRACTION_FINISHED:
-        emit ExtractionFinished(message);
+        emit ExtractionFinished(a, message);
         break;
     case VE_EVENT_EXTRACTION_FAILED:
         emit ExtractionFailed(message);

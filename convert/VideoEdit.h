@@ -55,7 +55,9 @@ public:
 
 signals:
     void ExtractionProgress(double writtenSeconds, double totalSeconds);
-    void ExtractionFinished(QString note);
+    // After a copy: the seconds of audio it holds, and a note for the user (or empty); 0 and empty after
+    // an extraction.
+    void ExtractionFinished(double copiedSeconds, QString note);
     void ExtractionFailed(QString message);
 
 private:

@@ -27,9 +27,10 @@ int WmaEncodeProc() {
             // A writer that cannot write (a full disk) must not end as a completed job.
             if (writer->Write(buffer.data(), static_cast<unsigned>(n)))
                 return true;
+            const std::string reason = writer->LastReason();
             source.Close();
-            writer.reset();
-            FailJob("Output file write error");
+            writer.reset(); // finishes what was written, so that it plays
+            FailJob("Output file write error" + reason);
             return false;
         });
     source.Close();
@@ -40,6 +41,7 @@ int WmaEncodeProc() {
         return -1; // the writer's destruction finishes the partial file
     }
     const bool finished = writer->Close();
+    const std::string reason = writer->LastReason();
     writer.reset();
-    return finished ? FinishJob() : FailJob("Output file write error");
+    return finished ? FinishJob() : FailJob("Output file write error" + reason);
 }

@@ -1,9 +1,12 @@
 #include "WmaWriter.h"
 
+#include "ByteText.h"
 #include "MessageService.h"
 #include "SystemHelpers.h"
 #include "WmAudSDK.h"
 
+#include <cerrno>
+#include <cstring>
 #include <dlfcn.h>
 #include <optional>
 
@@ -13,39 +16,18 @@ void ShowError(const char* text) {
     ShowMessage(text, MsgButtons::Ok, nullptr, MsgIcon::Warning);
 }
 
-// Strict UTF-8 to UTF-32 (wchar_t is 32-bit here); nothing for malformed text.
-std::optional<std::wstring> Utf8ToWide(const std::string& text) {
+// A path's bytes as the module's UTF-32, bytes that are not UTF-8 as U+DC80..U+DCFF (see WmAudSDK.h).
+std::optional<std::wstring> PathToWide(const std::string& path) {
+    if (path.find('\0') != std::string::npos)
+        return std::nullopt;
+    const QString text = TextFromBytes(path);
     std::wstring out;
-    out.reserve(text.size());
-    size_t i = 0;
-    while (i < text.size()) {
-        auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-        unsigned char lead = byte(i);
-        uint32_t c;
-        size_t extra;
-        uint32_t min;
-        if (lead < 0x80) {
-            c = lead, extra = 0, min = 0;
-        } else if ((lead & 0xE0) == 0xC0) {
-            c = lead & 0x1F, extra = 1, min = 0x80;
-        } else if ((lead & 0xF0) == 0xE0) {
-            c = lead & 0x0F, extra = 2, min = 0x800;
-        } else if ((lead & 0xF8) == 0xF0) {
-            c = lead & 0x07, extra = 3, min = 0x10000;
-        } else {
-            return std::nullopt;
-        }
-        if (extra > text.size() - i - 1)
-            return std::nullopt;
-        for (size_t k = 1; k <= extra; ++k) {
-            if ((byte(i + k) & 0xC0) != 0x80)
-                return std::nullopt;
-            c = (c << 6) | (byte(i + k) & 0x3F);
-        }
-        if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF) || c == 0)
-            return std::nullopt;
-        out += static_cast<wchar_t>(c);
-        i += extra + 1;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t u = text[i].unicode();
+        if (QChar::isHighSurrogate(u) && i + 1 < text.size() && QChar::isLowSurrogate(text[i + 1].unicode()))
+            out += static_cast<wchar_t>(QChar::surrogateToUcs4(u, text[++i].unicode()));
+        else
+            out += static_cast<wchar_t>(u);
     }
     return out;
 }
@@ -74,6 +56,7 @@ bool CWmaWriter::Open(const std::string& outputPath, int bitrate, int sampleRate
             return false;
         }
         m_pfnCreateWriter = reinterpret_cast<CreateWriterFn>(dlsym(m_hLibrary, "WMAudioCreateWriter"));
+        m_pfnErrorText = reinterpret_cast<ErrorTextFn>(dlsym(m_hLibrary, "WMAudioErrorText"));
     }
     if (!m_pfnCreateWriter) {
         ShowError("Could not found WMAudioCreateWriter library function");
@@ -89,14 +72,14 @@ bool CWmaWriter::Open(const std::string& outputPath, int bitrate, int sampleRate
     format.wBitsPerSample = 16;
     format.cbSize = 0;
 
-    std::optional<std::wstring> widePath = Utf8ToWide(outputPath);
+    std::optional<std::wstring> widePath = PathToWide(outputPath);
     if (!widePath || widePath->empty()) {
         ShowError("internal error");
         return false;
     }
     if (m_pfnCreateWriter(widePath->c_str(), &m_pWriter) < 0 || !m_pWriter) {
         m_pWriter = nullptr;
-        ShowError(" Failed to Create Audio Writer");
+        ShowError((" Failed to Create Audio Writer" + Reason()).c_str());
         return false;
     }
     // A channel count or rate that does not fit the record is refused by the writer, not truncated.
@@ -111,10 +94,13 @@ bool CWmaWriter::Open(const std::string& outputPath, int bitrate, int sampleRate
                                                                    static_cast<uint32_t>(sampleRate),
                                                                    static_cast<uint32_t>(channels), 0);
     if (set < 0) {
-        ReleaseWriter();
         // The file header is written here: a full disk is a write error, not a format problem.
-        ShowError(set == WM_E_DISK_FULL || set == WM_E_WRITE_FAULT ? "Output file write error"
-                                                                   : " Failed to Set Output Format");
+        const std::string reason = Reason(set);
+        ReleaseWriter();
+        ShowError(((set == WM_E_DISK_FULL || set == WM_E_WRITE_FAULT ? "Output file write error"
+                                                                     : " Failed to Set Output Format") +
+                   reason)
+                      .c_str());
         return false;
     }
     return true;
@@ -125,16 +111,29 @@ bool CWmaWriter::Write(const void* data, unsigned bytes) {
         return true;
     if (!m_pWriter)
         return false;
-    return m_pWriter->WriteSamples(static_cast<const uint8_t*>(data), bytes) >= 0;
+    const WMRESULT result = m_pWriter->WriteSamples(static_cast<const uint8_t*>(data), bytes);
+    if (result >= 0)
+        return true;
+    m_strReason = Reason(result);
+    return false;
 }
 
 bool CWmaWriter::Close() {
     if (!m_pWriter)
         return false;
-    if (m_pWriter->Finish() < 0)
+    if (const WMRESULT result = m_pWriter->Finish(); result < 0) {
+        m_strReason = Reason(result);
         return false;
+    }
     ReleaseWriter();
     return true;
+}
+
+std::string CWmaWriter::Reason(WMRESULT result) const {
+    std::string text = m_pfnErrorText ? m_pfnErrorText() : "";
+    if (text.empty() && (result == WM_E_DISK_FULL || result == WM_E_WRITE_FAULT))
+        text = std::strerror(result == WM_E_DISK_FULL ? ENOSPC : EIO);
+    return text.empty() ? std::string() : " (" + text + ")";
 }
 
 void CWmaWriter::ReleaseWriter() {

@@ -23,11 +23,17 @@ public:
     // Finishes the file; when that succeeds, releases the writer. False when the finish failed (the
     // writer is then released by the destructor).
     bool Close();
+    // " (reason)" for the last failure of Write or Close, as the system or FFmpeg tells it; "" if unknown.
+    const std::string& LastReason() const { return m_strReason; }
 
 private:
     using CreateWriterFn = long (*)(const wchar_t* path, IWMAudioWriter** writer);
+    using ErrorTextFn = const char* (*)();
 
     void ReleaseWriter();
+    std::string Reason(int32_t result = 0) const;
+    std::string m_strReason;
+    ErrorTextFn m_pfnErrorText = nullptr;
 
     void* m_hLibrary = nullptr;
     CreateWriterFn m_pfnCreateWriter = nullptr;

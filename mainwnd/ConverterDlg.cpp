@@ -3,6 +3,7 @@
 #include "AboutDlg.h"
 #include "AccessibleControls.h"
 #include "AudioSettings.h"
+#include "ByteText.h"
 #include "CopyHint.h"
 #include "CoverArt.h"
 #include "DialogUnits.h"
@@ -11,8 +12,9 @@
 #include "Genres.h"
 #include "HelpWindow.h"
 #include "HyperlinkLabel.h"
+#include "MediaProbe.h"
 #include "MessageService.h"
-#include "OutputNaming.h"
+#include "OutputClaim.h"
 #include "ProcessingDlg.h"
 #include "RecentFiles.h"
 #include "SettingsSheet.h"
@@ -78,9 +80,12 @@ constexpr const char* kZeroStart = " Start Time: 00:00:00.0";
 // The one local file a drag carries, or "" (the window holds one source, so several are refused).
 std::string DraggedFile(const QMimeData* data) {
     const QList<QUrl> urls = data->urls();
-    if (urls.size() != 1 || !urls.front().isLocalFile() || !QFileInfo(urls.front().toLocalFile()).isFile())
+    if (urls.size() != 1 || !urls.front().isLocalFile())
         return {};
-    return QFile::encodeName(urls.front().toLocalFile()).toStdString();
+    // The URL's bytes, not its text: a name that is not UTF-8 stays the name it is.
+    const std::string path =
+        QByteArray::fromPercentEncoding(urls.front().path(QUrl::FullyEncoded).toLatin1()).toStdString();
+    return SourceFileProblem(path).empty() ? path : std::string();
 }
 
 // A file's name as the user reads it (the path holds the bytes the file system has).
@@ -290,6 +295,7 @@ bool CConverterDlg::OnInitDialog() {
         m_comboGenre.addItem(QString::fromLatin1(genre));
 
     g_settings.Load();
+    CTempWavFile::RemoveStale(g_settings.m_szTempPath.str()); // left by runs that were killed
     if (!SupportsWmaOutput() && g_settings.m_nFormatIndex == FORMAT_WMA)
         g_settings.m_nFormatIndex = FORMAT_MP3;
 
@@ -400,7 +406,7 @@ void CConverterDlg::OnOpen() {
     dlg.m_ofn.lpstrInitialDir = LastOpenFolder();
     if (dlg.DoModal() != IDOK)
         return;
-    OpenSource(dlg.GetPathName().toStdString());
+    OpenSource(BytesFromText(dlg.GetPathName()));
 }
 
 void CConverterDlg::OpenSource(const std::string& path) {
@@ -413,6 +419,12 @@ void CConverterDlg::OpenSource(const std::string& path) {
             "distribution (on Debian and Ubuntu: " +
                 FfmpegPackages() + "), and then try it again.",
             MsgButtons::Ok, this, MsgIcon::Warning);
+        return;
+    }
+    // A FIFO or a device would keep the player waiting for ever on its first read.
+    if (SourceFileProblem(path) == "not a regular file") {
+        ShowMessage(path + "\nThis is not a regular file (a FIFO or a device); only files can be opened.",
+                    MsgButtons::Ok, this, MsgIcon::Warning);
         return;
     }
     m_strSourcePath = path;
@@ -648,6 +660,14 @@ void CConverterDlg::OnConvert() {
     }
     if (m_player.GetPlayState() == 2)
         m_player.Pause();
+    // Claimed before step 1, so a folder that cannot take the file is told before an hour is decoded.
+    std::string refusal;
+    const std::shared_ptr<COutputClaim> output = COutputClaim::ClaimNumbered(
+        m_strSourcePath, format, g_settings.m_nOutputPathType, outputFolder, &refusal);
+    if (!output) {
+        ShowMessage(refusal, MsgButtons::Ok, this, MsgIcon::Warning);
+        return;
+    }
 
     m_status.Announce(QStringLiteral("Converting to ") + m_comboFormat.currentText());
     CProcessingDlg dlg(this);
@@ -657,15 +677,21 @@ void CConverterDlg::OnConvert() {
     dlg.m_dEndTime = m_dDuration > 0.0001 || m_dEndTime > m_dStartTime
                          ? m_dEndTime
                          : std::numeric_limits<double>::infinity();
-    dlg.m_strOutputPath = MakeOutputPath(m_strSourcePath, format, g_settings.m_nOutputPathType, outputFolder);
+    dlg.m_strOutputPath = output->Path();
+    dlg.m_output = output;
     dlg.m_strTempWavPath = tempWav ? tempWav->Path() : tempFolder + CTempWavFile::kName;
     dlg.m_tempWav = tempWav;
     if (dlg.exec() == IDOK) {
         m_status.Announce(QStringLiteral("Converted, saved as ") + DisplayName(dlg.m_strOutputPath));
+        // A source that ended before the range did is told after the completion, and how a copy in whole
+        // frames differs from the range.
+        const bool short_ = dlg.IsShort();
         const std::string note = dlg.ClosingNote();
         if (ShowMessage("Completed converting! \n\nThe output audio file has been saved to:\n" +
-                            dlg.m_strOutputPath + (note.empty() ? "" : "\n\n" + note),
-                        MsgButtons::OkShowFolder, this) == IDSHOWFOLDER)
+                            dlg.m_strOutputPath + (short_ ? "\n\n" + dlg.ShortWarning() : std::string()) +
+                            (note.empty() ? "" : "\n\n" + note),
+                        MsgButtons::OkShowFolder, this,
+                        short_ ? MsgIcon::Warning : MsgIcon::Information) == IDSHOWFOLDER)
             ShowInFileManager(dlg.m_strOutputPath);
         return;
     }

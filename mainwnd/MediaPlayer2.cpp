@@ -159,8 +159,9 @@ void CMediaPlayer2::SetFileName(const std::string& utf8Path) {
     m_path = utf8Path.empty() ? std::string() : std::filesystem::absolute(utf8Path, ec).string();
     if (ec)
         m_path = utf8Path;
-    // mpv would play a folder as a playlist of what it holds, which is not the source.
-    if (std::filesystem::is_directory(m_path, ec))
+    // mpv would play a folder as a playlist of what it holds, which is not the source, and would wait
+    // for ever on a FIFO: only a regular file is a source.
+    if (!m_path.empty() && !std::filesystem::is_regular_file(m_path, ec))
         m_path.clear();
     StopScan();
     const double probed = m_path.empty() ? -1 : ProbeMediaDuration(m_path);

@@ -3,9 +3,8 @@
 set -euo pipefail
 bin="${1:-build}/bin"
 if [[ ! -x "$bin/quillet" ]]; then
-    echo "The Quillet window is not built yet. Built so far in $bin:" >&2
-    ls "$bin" >&2
-    exit 0
+    echo "The Quillet window is not built yet (no $bin/quillet); build it with make run or make build." >&2
+    exit 1
 fi
 if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
     echo "No display: starting Quillet under Xvfb (xvfb-run)." >&2

@@ -95,9 +95,22 @@ int ParseInt(const std::string& text, int def) {
     return static_cast<int>(v);
 }
 
+// An absolute folder from the environment, ending with '/'; empty when the variable is unset or relative.
+std::string FolderFromEnvironment(const char* name) {
+    const char* value = std::getenv(name);
+    if (!value || value[0] != '/')
+        return {};
+    std::string dir = value;
+    return dir.back() == '/' ? dir : dir + '/';
+}
+
+// $HOME when it is set and absolute (a sandbox, "sudo -H", a user without a home in the password
+// database set it), else the password database's entry, as every desktop program takes it.
 std::string HomeDirectory() {
-    // From the password database: the program reads no environment variables.
-    std::string home = "/tmp";
+    std::string home = FolderFromEnvironment("HOME");
+    if (!home.empty())
+        return home;
+    home = "/tmp";
     long size = sysconf(_SC_GETPW_R_SIZE_MAX);
     std::string buf(size > 0 ? static_cast<size_t>(size) : 16384, '\0');
     struct passwd pw;
@@ -133,11 +146,8 @@ std::string SettingsFilePath(bool forWriting) {
     // Even root keeps its settings out of an installed copy, which the package manager owns.
     if (access(appDir.c_str(), W_OK) == 0 && !IsInstalledCopy(appDir))
         return appDir + "param.ini";
-    const char* configHome = std::getenv("XDG_CONFIG_HOME");
-    std::string dir = configHome && configHome[0] == '/' ? configHome : HomeDirectory() + ".config";
-    if (dir.back() != '/')
-        dir += '/';
-    dir += "quillet/";
+    std::string dir = FolderFromEnvironment("XDG_CONFIG_HOME");
+    dir = (dir.empty() ? HomeDirectory() + ".config/" : dir) + "quillet/";
     if (forWriting)
         CreatePrivateFolder(dir);
     return dir + "param.ini";
@@ -158,33 +168,42 @@ CBoundedText& CBoundedText::operator=(std::string_view text) {
     return *this;
 }
 
+std::string CAudioSettings::HomeFolder() {
+    return HomeDirectory();
+}
+
 std::string CAudioSettings::DefaultOutputPath() {
     return HomeDirectory() + "AUDIO_OUTPUT/";
 }
 std::string CAudioSettings::DefaultTempPath() {
-    return HomeDirectory() + ".cache/quillet/";
+    const std::string cache = FolderFromEnvironment("XDG_CACHE_HOME");
+    return (cache.empty() ? HomeDirectory() + ".cache/" : cache) + "quillet/";
 }
 
 void CAudioSettings::Load() {
-    LoadFrom(SettingsFilePath());
+    std::string problem;
+    const std::string path = SettingsFilePath();
+    if (LoadFrom(path, &problem) == FileRead::Refused)
+        std::fprintf(stderr,
+                     "quillet: cannot read the settings file %s (%s); this run uses the defaults and leaves "
+                     "it as it is\n",
+                     path.c_str(), problem.c_str());
 }
 
 void CAudioSettings::Save() const {
     SaveTo(SettingsFilePath(true));
 }
 
-void CAudioSettings::LoadFrom(const std::string& path) {
+CAudioSettings::FileRead CAudioSettings::LoadFrom(const std::string& path, std::string* problem) {
     CIniFile ini;
     m_strUnreadablePath.clear();
-    struct stat st;
-    if (!ini.Read(path) && stat(path.c_str(), &st) == 0) {
+    FileRead result = FileRead::Read;
+    if (!ini.Read(path, problem)) {
+        struct stat st;
+        result = stat(path.c_str(), &st) == 0 ? FileRead::Refused : FileRead::Missing;
         // Saving over a file that could not be read would lose whatever else it holds.
-        const int error = errno;
-        m_strUnreadablePath = path;
-        std::fprintf(stderr,
-                     "quillet: cannot read the settings file %s (%s); this run uses the defaults and leaves "
-                     "it as it is\n",
-                     path.c_str(), std::strerror(error));
+        if (result == FileRead::Refused)
+            m_strUnreadablePath = path;
     }
     for (const KeyDef& k : kKeys) {
         auto value = ini.Get(k.section, k.key);
@@ -196,6 +215,7 @@ void CAudioSettings::LoadFrom(const std::string& path) {
     m_szLastFolder = ini.Get(kLastFolderSection, kLastFolderKey).value_or("");
     LoadWindowSections(ini);
     Validate();
+    return result;
 }
 
 void CAudioSettings::LoadWindowSections(const CIniFile& ini) {

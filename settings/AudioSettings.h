@@ -62,13 +62,18 @@ public:
     CAudioSettings() = default;
     virtual ~CAudioSettings() = default;
 
-    // Reads "param.ini"; missing keys take their defaults. Then Validate.
+    // Reads "param.ini"; missing keys take their defaults. Then Validate. A file that is there but
+    // cannot be used is named on standard error and left as it is (see LoadFrom).
     void Load();
     // Writes every key to "param.ini". A failed write is ignored.
     void Save() const;
     // The same with another file (the command-line converter reads settings from a file of its
-    // choosing). SaveTo reports whether the file was written.
-    void LoadFrom(const std::string& path);
+    // choosing). LoadFrom always ends with every field set (defaults for what the file does not give);
+    // it tells whether the file was read, and if not, why in *problem. A file that is there but was
+    // refused (a folder, a FIFO, a device, one over 1 MB, one that cannot be read) is never written
+    // over by SaveTo in this run. SaveTo reports whether the file was written.
+    enum class FileRead { Read, Missing, Refused };
+    FileRead LoadFrom(const std::string& path, std::string* problem = nullptr);
     bool SaveTo(const std::string& path) const;
     // Resets each out-of-range index field to its reset value.
     void Validate();
@@ -93,8 +98,10 @@ public:
     static int OpusBitrateFromIndex(int index);   // bits/s; 96000 for an unknown index
     static int AacBitrateFromIndex(int index);    // bits/s; 160000 for an unknown index
 
+    // <home>, ending with '/': $HOME when it is set and absolute, else the password database's entry.
+    static std::string HomeFolder();
     static std::string DefaultOutputPath(); // <home>/AUDIO_OUTPUT/
-    static std::string DefaultTempPath();   // <home>/.cache/quillet/
+    static std::string DefaultTempPath();   // $XDG_CACHE_HOME/quillet/ (default <home>/.cache/quillet/)
 
     // Fields in the order of the file. Zero (and empty) until loaded.
     int m_nOutputPathType = 0; // 0 beside the source, 1 in m_szOutputPath

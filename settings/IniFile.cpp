@@ -3,9 +3,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
-#include <fstream>
-#include <iterator>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -61,19 +60,50 @@ bool WriteAll(int fd, const std::string& data) {
 
 } // namespace
 
-bool CIniFile::Read(const std::string& path) {
+bool CIniFile::Read(const std::string& path, std::string* problem) {
     m_lines.clear();
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    auto refuse = [&](const std::string& why, int error) {
+        if (problem)
+            *problem = why;
+        errno = error;
         return false;
+    };
+    // Non-blocking, so that a FIFO at the path is refused instead of waiting for a writer for ever.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return refuse(std::strerror(errno), errno);
+    struct stat st = {};
+    std::string text;
+    const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    bool ok = regular && st.st_size <= kMaxBytes;
+    if (ok) {
+        char buffer[65536];
+        for (;;) {
+            const ssize_t n = read(fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                ok = n == 0;
+                break;
+            }
+            text.append(buffer, static_cast<size_t>(n));
+            // A file that grows while it is read is cut off here all the same.
+            if (static_cast<long long>(text.size()) > kMaxBytes) {
+                ok = false;
+                break;
+            }
+        }
+    }
+    const int error = errno;
+    close(fd);
+    if (!regular)
+        return refuse(S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file", EINVAL);
+    if (!ok)
+        return static_cast<long long>(text.size()) > kMaxBytes || st.st_size > kMaxBytes
+                   ? refuse("larger than any settings file, over 1 MB", EFBIG)
+                   : refuse(std::strerror(error ? error : EIO), error ? error : EIO);
     // Lines end with "\r\n", "\n" or a lone "\r": no value read can hold a line break, just as none
     // can be written (Set turns them into blanks), so a loaded file saves back unchanged.
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    // A read that breaks off (an I/O error, a folder by that name) is no file that was read.
-    if (in.bad()) {
-        errno = errno ? errno : EIO;
-        return false;
-    }
     size_t begin = 0;
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '\n' && text[i] != '\r')

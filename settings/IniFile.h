@@ -9,8 +9,13 @@
 // regard to ASCII case; values are read trimmed, with one pair of surrounding quotes removed.
 class CIniFile {
 public:
-    // Reads the file; a missing or unreadable file reads as empty. Returns whether it was read.
-    bool Read(const std::string& path);
+    // No real settings file comes near this size; reading a bigger one would only fill the memory.
+    static constexpr long long kMaxBytes = 1 << 20;
+
+    // Reads the file; a missing or unreadable file reads as empty. Returns whether it was read; when not,
+    // *problem says why ("No such file or directory", "not a regular file", ...). Only a regular file
+    // of at most kMaxBytes is read: a folder, a FIFO or a device is refused at once, without blocking.
+    bool Read(const std::string& path, std::string* problem = nullptr);
 
     std::optional<std::string> Get(const std::string& section, const std::string& key) const;
 

@@ -16,7 +16,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <pwd.h>
 #include <unistd.h>
 
 namespace {
@@ -41,11 +40,8 @@ QStringList Kbps(std::initializer_list<int> values) {
     return items;
 }
 
-// The user's home folder from the password database (the program reads no environment).
 QString HomeFolder() {
-    if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir && *pw->pw_dir)
-        return QString::fromUtf8(pw->pw_dir);
-    return QStringLiteral("/");
+    return QString::fromStdString(CAudioSettings::HomeFolder());
 }
 
 // The folder the picker opens at: the edit's folder, or its nearest existing parent, or home.

@@ -6,6 +6,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include <cstdio>
 #include <new>
 
 namespace {
@@ -29,7 +30,21 @@ bool ConfigInRange(const AE_CONFIG& c) {
     }
 }
 
+// Plain storage, as a thread-local with a destructor would pin the module.
+thread_local char t_errorText[256];
+
+// The result, with the stream's reason kept for aeEncErrorText when it is a failure.
+AE_ERR Result(AE_ERR err, const AvAudioStream* stream) {
+    std::snprintf(t_errorText, sizeof t_errorText, "%s",
+                  err == AE_ERR_SUCCESSFUL || !stream ? "" : stream->ErrorText().c_str());
+    return err;
+}
+
 } // namespace
+
+AE_EXPORT const char* aeEncErrorText(void) {
+    return t_errorText;
+}
 
 AE_EXPORT AE_ERR aeEncOpen(const AE_CONFIG* pConfig, const AE_TAGS* pTags, const char* pszPath,
                            HAE_STREAM* phStream) {
@@ -48,7 +63,7 @@ AE_EXPORT AE_ERR aeEncOpen(const AE_CONFIG* pConfig, const AE_TAGS* pTags, const
         auto stream = std::make_shared<AvAudioStream>();
         const AE_ERR err = stream->Open(*pConfig, *pTags, pszPath);
         if (err != AE_ERR_SUCCESSFUL)
-            return err;
+            return Result(err, stream.get());
         const HAE_STREAM handle = Streams().Add(stream);
         if (handle == 0) {
             stream->Close();
@@ -68,7 +83,7 @@ AE_EXPORT AE_ERR aeEncWrite(HAE_STREAM hStream, uint32_t nValues, const int16_t*
     if (pValues == nullptr && nValues > 0)
         return AE_ERR_INVALID_PARAMETER;
     std::lock_guard lock(stream->m_mutex);
-    return stream->Write(pValues, nValues);
+    return Result(stream->Write(pValues, nValues), stream.get());
 }
 
 AE_EXPORT AE_ERR aeEncClose(HAE_STREAM hStream) {
@@ -76,5 +91,5 @@ AE_EXPORT AE_ERR aeEncClose(HAE_STREAM hStream) {
     if (!stream)
         return AE_ERR_INVALID_HANDLE;
     std::lock_guard lock(stream->m_mutex);
-    return stream->Close();
+    return Result(stream->Close(), stream.get());
 }

@@ -16,6 +16,14 @@
  *                  handle. A stream closed early (a cancelled job) is finished the same way, so its
  *                  file plays as far as it got.
  * The module writes the file itself; a write error (a full disk) sticks: later calls return it too.
+ * aeEncClose after a write error still finishes the file as far as it got, so that it plays: the file
+ * is cut back to its last whole packet and its header rewritten in place (FLAC: STREAMINFO gives the
+ * samples kept, with no MD5; Opus: whole Ogg pages). An MP4 cannot be finished that way (its index goes
+ * at the end, where there is no room): aeEncClose then returns AE_ERR_UNFINISHED, and the caller should
+ * remove the file, which does not play.
+ * aeEncErrorText (optional: resolve it like the others, and do without it when it is missing) gives
+ * the system's or FFmpeg's reason behind the last failure any entry point returned on the calling
+ * thread, as dlerror() does.
  * Each stream may be used from any one thread at a time; different streams are independent.
  *
  * Formats (the input may be 1 or 2 channels at 8000 to 192000 Hz):
@@ -62,6 +70,7 @@ typedef uint32_t HAE_STREAM;
 #define AE_ERR_NO_MORE_HANDLES 8u
 #define AE_ERR_INVALID_HANDLE 9u
 #define AE_ERR_OUT_OF_MEMORY 10u
+#define AE_ERR_UNFINISHED 11u /* aeEncClose: the stream failed before and its file cannot be finished */
 
 #define AE_FORMAT_FLAC 1u
 #define AE_FORMAT_OPUS 2u
@@ -115,8 +124,13 @@ AE_EXPORT AE_ERR aeEncWrite(HAE_STREAM hStream, uint32_t nValues, const int16_t*
 /* Finishes the file and closes it; the handle is released whatever the result. */
 AE_EXPORT AE_ERR aeEncClose(HAE_STREAM hStream);
 
+/* The reason behind the last failure an entry point returned on this thread ("No space left on
+ * device", FFmpeg's text), "" when it has none. Valid until the thread's next call into the module. */
+AE_EXPORT const char* aeEncErrorText(void);
+
 typedef AE_ERR (*AEENCOPEN)(const AE_CONFIG*, const AE_TAGS*, const char*, HAE_STREAM*);
 typedef AE_ERR (*AEENCWRITE)(HAE_STREAM, uint32_t, const int16_t*);
 typedef AE_ERR (*AEENCCLOSE)(HAE_STREAM);
+typedef const char* (*AEENCERRORTEXT)(void);
 
 #endif /* QUILLET_AVAUDIOENC_H */

@@ -10,6 +10,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -71,9 +72,11 @@ AE_ERR AvAudioStream::Open(const AE_CONFIG& config, const AE_TAGS& tags, const c
     // The file is made only once the encoder is ready, so a refused setting leaves nothing behind.
     struct stat st;
     const bool existed = stat(path, &st) == 0;
-    m_fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (m_fd < 0)
+    m_fd = open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666); // read too: see FinishAfterFailure
+    if (m_fd < 0) {
+        NoteError(AVERROR(errno));
         return AE_ERR_CANNOT_CREATE;
+    }
     const AE_ERR err = OpenMuxer(tags);
     if (err != AE_ERR_SUCCESSFUL) {
         // Not even a header could be written: nothing of value in the file.
@@ -220,12 +223,37 @@ AE_ERR AvAudioStream::Close() {
     if (m_closed)
         return AE_ERR_INVALID_HANDLE;
     m_closed = true;
+    AE_ERR result = AE_ERR_SUCCESSFUL;
     if (m_error == AE_ERR_SUCCESSFUL && m_mux)
         Finish();
+    if ((m_error == AE_ERR_DISK_FULL || m_error == AE_ERR_WRITE_FAULT) && m_mux)
+        result = FinishAfterFailure();
     FreeCodec();
     if (!CloseFile())
         Fail(AE_ERR_WRITE_FAULT);
-    return m_error;
+    return result != AE_ERR_SUCCESSFUL ? result : m_error;
+}
+
+AE_ERR AvAudioStream::FinishAfterFailure() {
+    // An MP4's index comes after its samples, and describes them all: without room for it the file
+    // does not play, and one written in what the cut frees would describe samples that are gone.
+    if (m_format == AE_FORMAT_AAC)
+        return AE_ERR_UNFINISHED;
+    const int64_t samples = FinishAfterWriteError();
+    if (m_format != AE_FORMAT_FLAC)
+        return AE_ERR_SUCCESSFUL;
+    // STREAMINFO, the first block after "fLaC": the samples the file holds, and no MD5 (all zeros
+    // means unknown) since the file holds less than was encoded.
+    uint8_t head[8 + 34];
+    if (pread(m_fd, head, sizeof head, 0) != static_cast<ssize_t>(sizeof head) ||
+        std::memcmp(head, "fLaC", 4) != 0 || (head[4] & 0x7F) != 0)
+        return AE_ERR_SUCCESSFUL;
+    uint8_t* info = head + 8;
+    info[13] = static_cast<uint8_t>((info[13] & 0xF0) | ((samples >> 32) & 0x0F));
+    for (int i = 0; i < 4; ++i)
+        info[14 + i] = static_cast<uint8_t>(samples >> (24 - 8 * i));
+    std::memset(info + 18, 0, 16);
+    return pwrite(m_fd, info, 34, 8) == 34 ? AE_ERR_SUCCESSFUL : AE_ERR_UNFINISHED;
 }
 
 AE_ERR AvAudioStream::Finish() {

@@ -12,8 +12,10 @@ class AvAudioStream : private FfmpegOutput {
 public:
     AE_ERR Open(const AE_CONFIG& config, const AE_TAGS& tags, const char* path);
     AE_ERR Write(const int16_t* values, uint32_t count);
-    // Finishes the file (when nothing failed before) and closes it.
+    // Finishes the file and closes it; after a write error as far as it got (AE_ERR_UNFINISHED when
+    // that cannot be done).
     AE_ERR Close();
+    using FfmpegOutput::ErrorText;
 
     std::mutex m_mutex; // serialises the calls on this stream
 
@@ -21,6 +23,7 @@ private:
     AE_ERR OpenCodec(const AE_CONFIG& config);
     AE_ERR OpenMuxer(const AE_TAGS& tags);
     AE_ERR Finish();
+    AE_ERR FinishAfterFailure();
     AE_ERR Convert(const int16_t* values, int frames);
     AE_ERR EncodeBuffered(bool last);
     AE_ERR Encode(AVFrame* frame);

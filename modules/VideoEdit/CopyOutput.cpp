@@ -765,7 +765,6 @@ std::string CopyOutput::Open(const std::string& path, const std::string& sourceP
     m_start = start;
     m_end = end;
     struct stat out, src;
-    m_existed = lstat(path.c_str(), &out) == 0;
     if (stat(path.c_str(), &out) == 0 && stat(sourcePath.c_str(), &src) == 0 && out.st_dev == src.st_dev &&
         out.st_ino == src.st_ino)
         return "The output file " + Quoted(path) + " is the source file itself; it was not overwritten.";
@@ -780,6 +779,9 @@ std::string CopyOutput::Open(const std::string& path, const std::string& sourceP
         CloseFile();
         return "Cannot create the output file " + Quoted(path) + " (not a regular file).";
     }
+    m_opened = true;
+    m_dev = out.st_dev;
+    m_ino = out.st_ino;
     fcntl(m_fd, F_SETFL, fcntl(m_fd, F_GETFL) & ~O_NONBLOCK);
 
     auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferSize));
@@ -897,7 +899,10 @@ std::string CopyOutput::Finish() {
 
 void CopyOutput::Abandon() {
     CloseFile();
-    if (!m_existed && !m_path.empty())
+    // The file this copy opened, and nothing put at the path since.
+    struct stat now;
+    if (m_opened && lstat(m_path.c_str(), &now) == 0 && S_ISREG(now.st_mode) && now.st_dev == m_dev &&
+        now.st_ino == m_ino)
         unlink(m_path.c_str());
 }
 

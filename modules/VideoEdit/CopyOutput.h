@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 struct AVCodecParameters;
@@ -68,7 +69,8 @@ public:
     std::string Write(const PlacedPacket& packet, bool last, int64_t end);
     // Completes the file. Without a Begin (nothing copied) the file is removed instead.
     std::string Finish();
-    // Removes the file (a failed copy that cannot be finished).
+    // Removes the file (a failed copy that cannot be finished): the one this copy opened, when the path
+    // still names it. A name claimed for the copy beforehand goes too.
     void Abandon();
 
     // The source's stream after the source was opened again.
@@ -113,7 +115,9 @@ private:
     const char* m_muxer = "";
     AVIOContext* m_io = nullptr;
     CopyTags m_tags;
-    bool m_existed = false;
+    bool m_opened = false; // the file below is this copy's
+    dev_t m_dev = 0;
+    ino_t m_ino = 0;
     bool m_begun = false;
     int m_errno = 0;
     int64_t m_longest = 0;

@@ -30,6 +30,7 @@ enum class ExtractionOutcome { Finished, Failed, Stopped };
 struct ExtractionResult {
     ExtractionOutcome outcome = ExtractionOutcome::Failed;
     std::string message; // for Failed
+    double seconds = 0;  // Finished: the seconds of audio a copy holds (0 from an extraction)
 };
 
 // seconds written so far, seconds of the whole range

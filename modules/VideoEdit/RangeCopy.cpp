@@ -266,6 +266,7 @@ private:
     PlacedPacket m_held;
     bool m_started = false;
     bool m_done = false;
+    int64_t m_copiedEnd = 0; // where the audio copied so far ends
     std::chrono::steady_clock::time_point m_lastProgress;
 };
 
@@ -686,6 +687,7 @@ RangeCopy::Step RangeCopy::WriteHeld(bool last, int64_t end) {
     if (!m_held.pkt)
         return Step::Continue;
     const std::string problem = m_output->Write(m_held, last, end);
+    m_copiedEnd = last ? end : m_held.End();
     Free(m_held);
     m_held = PlacedPacket();
     if (last)
@@ -731,6 +733,8 @@ ExtractionResult RangeCopy::Finish(Step step) {
         result.message = m_message.empty()
                              ? "The audio of " + Quoted(m_job.sourcePath) + " could not be copied."
                              : m_message;
+    if (result.outcome == ExtractionOutcome::Finished)
+        result.seconds = static_cast<double>(std::max<int64_t>(0, m_copiedEnd - m_start)) / m_rate;
     if (result.outcome == ExtractionOutcome::Finished && m_plan.kind == CopyKind::WholeFrames) {
         const int64_t samples = std::max<int64_t>(m_output->LongestPacket(), 1);
         const auto ms = static_cast<long long>((samples * 1000 + m_rate - 1) / m_rate);

@@ -63,7 +63,7 @@ void Work(VideoEditInstance* ve, const Run& run, const std::string& sourcePath) 
         const auto result = run(
             ve->stop, [ve](double a, double b) { Emit(ve, VE_EVENT_EXTRACTION_PROGRESS, a, b, nullptr); });
         if (result.outcome == ExtractionOutcome::Finished)
-            Emit(ve, VE_EVENT_EXTRACTION_FINISHED, 0, 0,
+            Emit(ve, VE_EVENT_EXTRACTION_FINISHED, result.seconds, 0,
                  result.message.empty() ? nullptr : result.message.c_str());
         else if (result.outcome == ExtractionOutcome::Failed)
             Emit(ve, VE_EVENT_EXTRACTION_FAILED, 0, 0, result.message.c_str());

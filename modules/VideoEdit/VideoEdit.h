@@ -36,9 +36,11 @@ enum { VE_EVENT_EXTRACTION_FINISHED = 1, VE_EVENT_EXTRACTION_PROGRESS = 2, VE_EV
  *           far is in the file (not in a buffer) when the event arrives.
  * FAILED:   message is a text for the user naming the source (or the WAV file for write errors). No
  *           FINISHED follows. The WAV file, if it was created, is closed with a header matching its data.
- * FINISHED: only once the file is complete and closed. message is NULL, except after a copy that is
- *           not exact to the sample: then a note for the user ("whole frames: up to 32 ms more at each
- *           end"). message is NULL for PROGRESS.
+ * FINISHED: only once the file is complete and closed. After a copy (veCopyRange), a = the seconds of
+ *           the source's audio the copy plays (less than the range when the source ends first) and
+ *           message = a note for the user when the copy is not exact to the sample ("whole frames: up
+ *           to 32 ms more at each end"), else NULL; after an extraction a = b = 0 and message is NULL.
+ *           message is NULL for PROGRESS.
  * Each run ends with exactly one FINISHED or FAILED unless it is stopped first. */
 typedef void (*VE_EVENT_PROC)(void* user, int event, double a, double b, const char* message);
 

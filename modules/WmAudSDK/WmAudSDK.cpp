@@ -12,6 +12,7 @@ extern "C" {
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <new>
@@ -54,12 +55,22 @@ bool IsSameGuid(const WMGUID& a, const WMGUID& b) {
     return std::memcmp(&a, &b, sizeof(WMGUID)) == 0;
 }
 
-// UTF-32 to UTF-8; false for surrogates and values beyond Unicode.
+// Plain storage: a thread-local with a destructor would keep the module from ever being unloaded.
+thread_local char t_errorText[256];
+
+void KeepErrorText(const std::string& text) {
+    std::snprintf(t_errorText, sizeof t_errorText, "%s", text.c_str());
+}
+
+// UTF-32 to UTF-8, with U+DC80..U+DCFF back to the bytes they stand for; false for other surrogates
+// and values beyond Unicode.
 bool WideToUtf8(const wchar_t* text, std::string& out) {
     out.clear();
     for (; *text; ++text) {
         uint32_t c = static_cast<uint32_t>(*text);
-        if (c < 0x80) {
+        if (c >= 0xDC80 && c <= 0xDCFF) {
+            out += static_cast<char>(c - 0xDC00);
+        } else if (c < 0x80) {
             out += static_cast<char>(c);
         } else if (c < 0x800) {
             out += static_cast<char>(0xC0 | (c >> 6));
@@ -155,6 +166,7 @@ WMRESULT CAudioWriter::Create(const std::string& path, CAudioWriter** writer) {
     self->m_createdFile = stat(path.c_str(), &st) != 0 && errno == ENOENT;
     self->m_fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (self->m_fd < 0) {
+        KeepErrorText(std::strerror(errno));
         delete self;
         return WM_E_CANNOT_CREATE;
     }
@@ -249,6 +261,7 @@ WMRESULT CAudioWriter::Start(const Profile& profile) {
     // Bit-exact keeps the muxer from adding an "encoder" tag: the file carries no tags at all.
     if (WMRESULT r = ToResult(OpenMuxer(asf, kIoBufferSize, AVFMT_FLAG_BITEXACT)); r < 0)
         return r;
+    m_flushEachPacket = true; // the header's duration counts what ASF was given, not what was written
     if (WMRESULT r = ToResult(WriteHeader(nullptr)); r < 0)
         return r;
 
@@ -338,6 +351,7 @@ WMRESULT CAudioWriter::Check(FfmpegError error) {
 WMRESULT CAudioWriter::Fail(WMRESULT result) {
     if (m_error >= 0)
         m_error = result;
+    KeepErrorText(ErrorText());
     return m_error;
 }
 
@@ -356,6 +370,8 @@ WMRESULT CAudioWriter::Finish() {
             Check(WriteTrailer());
         }
     }
+    if (m_error == WM_E_DISK_FULL || m_error == WM_E_WRITE_FAULT)
+        FinishAfterWriteError(); // so that what was written plays
     FreeCodec();
     if (!CloseFile())
         Fail(WM_E_WRITE_FAULT);
@@ -365,7 +381,12 @@ WMRESULT CAudioWriter::Finish() {
 
 } // namespace
 
+WMAUDSDK_API const char* WMAudioErrorText() {
+    return t_errorText;
+}
+
 WMAUDSDK_API long WMAudioCreateWriter(const wchar_t* path, IWMAudioWriter** writer) {
+    t_errorText[0] = '\0';
     if (!path || !writer)
         return WM_E_POINTER;
     *writer = nullptr;

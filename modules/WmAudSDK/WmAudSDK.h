@@ -107,7 +107,16 @@ protected:
 };
 
 // Creates the output file (replacing one of that name) and a writer for it with one reference.
-// The path is wide characters (UTF-32 code points here), zero-terminated.
+// The path is wide characters (UTF-32 code points here), zero-terminated. A file name's byte that is
+// not part of UTF-8 comes as U+DC80..U+DCFF (0xDC00 + the byte), so any name reaches the file system
+// as its bytes are.
+// A writer that met a write error (a full disk) finishes its file as far as it got, so that it plays:
+// the file is cut back to its last whole packet and the header's sizes are rewritten in place.
 WMAUDSDK_API long WMAudioCreateWriter(const wchar_t* path, IWMAudioWriter** writer);
 
+// The system's or FFmpeg's reason for the last failure a call into the module returned on this thread,
+// "" when it has none; valid until the thread's next call. Optional: older modules lack it.
+WMAUDSDK_API const char* WMAudioErrorText();
+
 using PFN_WMAudioCreateWriter = long (*)(const wchar_t* path, IWMAudioWriter** writer);
+using PFN_WMAudioErrorText = const char* (*)();

@@ -10,7 +10,9 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -66,20 +68,54 @@ FfmpegError FfmpegOutput::OpenMuxer(const AVOutputFormat* format, int ioBufferSi
 }
 
 FfmpegError FfmpegOutput::WriteHeader(AVDictionary** options) {
-    if (avformat_write_header(m_mux, options) < 0) {
+    if (const int r = avformat_write_header(m_mux, options); r < 0) {
+        NoteError(r);
         const FfmpegError io = IoState();
         return io != FfmpegError::None ? io : FfmpegError::Encoder;
     }
+    m_packetEnds.push_back({avio_tell(m_io), 0});
     return IoState();
 }
 
 FfmpegError FfmpegOutput::WriteTrailer() {
-    if (av_write_trailer(m_mux) < 0) {
+    m_trailerTried = true;
+    if (const int r = av_write_trailer(m_mux); r < 0) {
+        NoteError(r);
         const FfmpegError io = IoState();
         return io != FfmpegError::None ? io : FfmpegError::Encoder;
     }
     avio_flush(m_io);
     return IoState();
+}
+
+int64_t FfmpegOutput::FinishAfterWriteError() {
+    if (m_fd < 0 || !m_io || !m_mux)
+        return 0;
+    const PacketEnd whole = m_whole;
+    if (ftruncate(m_fd, static_cast<off_t>(whole.bytes)) != 0)
+        return 0;
+    // The muxer writes on as if nothing had failed; the writer keeps only what lands inside the file.
+    // A muxer whose ending failed already is not asked again (it has let go of its state).
+    if (!m_trailerTried) {
+        m_trailerTried = true;
+        m_keepBelow = whole.bytes;
+        m_io->error = 0;
+        m_ioErrno = 0;
+        av_write_trailer(m_mux);
+        avio_flush(m_io);
+        m_keepBelow = -1;
+    }
+    if (ftruncate(m_fd, static_cast<off_t>(whole.bytes)) != 0 && m_errorText.empty())
+        m_errorText = strerror(errno);
+    return whole.samples;
+}
+
+void FfmpegOutput::NoteError(int averror) {
+    if (!m_errorText.empty())
+        return;
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(averror, text, sizeof text);
+    m_errorText = text;
 }
 
 FfmpegError FfmpegOutput::Resample(const void* data, int frames) {
@@ -120,22 +156,35 @@ FfmpegError FfmpegOutput::SendFrame(AVFrame* frame) {
         frame->pts = m_sentFrames;
         m_sentFrames += frame->nb_samples;
     }
-    if (avcodec_send_frame(m_codec, frame) < 0)
+    if (const int r = avcodec_send_frame(m_codec, frame); r < 0) {
+        NoteError(r);
         return FfmpegError::Encoder;
+    }
     for (;;) {
         int ret = avcodec_receive_packet(m_codec, m_packet);
         if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
             return FfmpegError::None;
-        if (ret < 0)
+        if (ret < 0) {
+            NoteError(ret);
             return FfmpegError::Encoder;
+        }
+        const int64_t samplesEnd = m_packet->pts + m_packet->duration; // in the codec's time base
         m_packet->stream_index = 0;
         av_packet_rescale_ts(m_packet, m_codec->time_base, m_mux->streams[0]->time_base);
         ret = av_write_frame(m_mux, m_packet);
         av_packet_unref(m_packet);
         if (const FfmpegError io = IoState(); io != FfmpegError::None)
             return io;
-        if (ret < 0)
+        if (ret < 0) {
+            NoteError(ret);
             return FfmpegError::Encoder;
+        }
+        if (m_flushEachPacket) {
+            avio_flush(m_io);
+            if (const FfmpegError io = IoState(); io != FfmpegError::None)
+                return io;
+        }
+        m_packetEnds.push_back({avio_tell(m_io), samplesEnd});
     }
 }
 
@@ -181,17 +230,33 @@ bool FfmpegOutput::CloseFile() {
 
 int FfmpegOutput::WritePacket(void* opaque, uint8_t* buffer, int size) {
     auto* self = static_cast<FfmpegOutput*>(opaque);
-    int left = size;
-    while (left > 0) {
+    const off_t at = lseek(self->m_fd, 0, SEEK_CUR);
+    // Finishing after an error: rewrites inside the file go through, anything past its end is dropped.
+    const int keep = self->m_keepBelow < 0 || at < 0
+                         ? size
+                         : static_cast<int>(std::clamp<int64_t>(self->m_keepBelow - at, 0, size));
+    for (int left = keep; left > 0;) {
         const ssize_t n = write(self->m_fd, buffer, static_cast<size_t>(left));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
             self->m_ioErrno = n < 0 ? errno : ENOSPC;
+            if (self->m_errorText.empty())
+                self->m_errorText = strerror(self->m_ioErrno);
             return AVERROR(self->m_ioErrno);
         }
         buffer += n;
         left -= static_cast<int>(n);
+    }
+    if (keep < size) {
+        lseek(self->m_fd, at + size, SEEK_SET); // where the muxer believes it is
+        return size;
+    }
+    // Every packet that ends inside what the file now holds is whole in it.
+    const off_t end = at + size;
+    while (!self->m_packetEnds.empty() && self->m_packetEnds.front().bytes <= end) {
+        self->m_whole = self->m_packetEnds.front();
+        self->m_packetEnds.pop_front();
     }
     return size;
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <string>
 
 struct AVAudioFifo;
 struct AVCodecContext;
@@ -43,8 +45,22 @@ protected:
     // False when the file was open and closing it reported an error (data may be lost).
     bool CloseFile();
 
+    // After a write error (a full disk): cuts the file back to the end of the last packet that reached
+    // it whole, then lets the muxer finish it in place: what its ending rewrites inside the file (the
+    // header's sizes and duration) is written, what it would add past the end (an index, the last
+    // pages) is dropped, so no new room is needed. The file then holds whole packets only. Returns the
+    // samples (in the codec's time base) of those packets; exact for muxers that write each packet as
+    // it comes (FLAC, Ogg), not for those that gather packets first (ASF).
+    int64_t FinishAfterWriteError();
+    // The system's or FFmpeg's reason for the first failure, "" when there was none.
+    const std::string& ErrorText() const { return m_errorText; }
+    void NoteError(int averror); // keeps FFmpeg's text for the error unless a reason is kept already
+
     int m_fd = -1;
     int m_ioErrno = 0;
+    // Each packet goes to the file as soon as the muxer gives it out, for muxers whose ending states a
+    // length counted from every packet they were given (ASF): a full disk then loses at most one.
+    bool m_flushEachPacket = false;
     int64_t m_sentFrames = 0; // samples handed to the encoder, at the coded rate
 
     AVCodecContext* m_codec = nullptr;
@@ -61,4 +77,15 @@ private:
 
     uint8_t** m_converted = nullptr;
     int m_convertedCapacity = 0;
+
+    // Where packets end in the file (the muxer's count of bytes after each) and the samples up to
+    // there; an entry leaves for m_whole once the file holds every byte up to it.
+    struct PacketEnd {
+        int64_t bytes = 0, samples = 0;
+    };
+    std::deque<PacketEnd> m_packetEnds;
+    PacketEnd m_whole;
+    int64_t m_keepBelow = -1; // while finishing after an error: only bytes below this are written
+    bool m_trailerTried = false;
+    std::string m_errorText;
 };

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
+#include <memory>
 #include <new>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,25 +18,43 @@ StreamTable<LameStream>& Streams() {
     return table;
 }
 
-// Xing/Info frames of the most recently flushed streams, newest last.
+// Xing/Info frames of flushed streams whose files have not had theirs written yet, newest last. A
+// record stays until its file takes it, so streams that finish together (quillet-cli -j) never push
+// one another's out; only records no file ever asks for (a job that failed after its flush) age out,
+// far beyond any number of streams that run at once.
 class VbrHeaderStore {
 public:
     void Add(VbrHeaderRecord record) {
         std::lock_guard lock(m_mutex);
-        m_records.push_back(std::move(record));
+        m_records.push_back(std::make_shared<const VbrHeaderRecord>(std::move(record)));
         while (m_records.size() > kKept)
             m_records.pop_front();
     }
 
-    std::deque<VbrHeaderRecord> Snapshot() const {
+    // The pending records, then those taken lately (a file asked for twice gets the same answer).
+    std::deque<std::shared_ptr<const VbrHeaderRecord>> Snapshot() const {
         std::lock_guard lock(m_mutex);
-        return m_records;
+        std::deque<std::shared_ptr<const VbrHeaderRecord>> all(m_taken.begin(), m_taken.end());
+        all.insert(all.end(), m_records.begin(), m_records.end());
+        return all;
+    }
+
+    void Taken(const std::shared_ptr<const VbrHeaderRecord>& record) {
+        std::lock_guard lock(m_mutex);
+        const auto it = std::find(m_records.begin(), m_records.end(), record);
+        if (it == m_records.end())
+            return;
+        m_taken.push_back(*it);
+        m_records.erase(it);
+        while (m_taken.size() > kTakenKept)
+            m_taken.pop_front();
     }
 
 private:
-    static constexpr size_t kKept = 16;
+    static constexpr size_t kKept = 1024;
+    static constexpr size_t kTakenKept = 16;
     mutable std::mutex m_mutex;
-    std::deque<VbrHeaderRecord> m_records;
+    std::deque<std::shared_ptr<const VbrHeaderRecord>> m_records, m_taken;
 };
 
 VbrHeaderStore& VbrHeaders() {
@@ -214,7 +233,7 @@ BE_EXPORT BE_ERR beWriteVBRHeader(const char* lpszFileName) {
             return BE_ERR_FILE;
         const off_t start = FirstFrameOffset(file.Get());
         for (auto it = records.rbegin(); it != records.rend(); ++it) {
-            const VbrHeaderRecord& r = *it;
+            const VbrHeaderRecord& r = **it;
             const size_t tagSize = r.tagFrame.size();
             if (static_cast<uint64_t>(info.st_size) < static_cast<uint64_t>(start) + r.streamBytes)
                 continue;
@@ -225,7 +244,10 @@ BE_EXPORT BE_ERR beWriteVBRHeader(const char* lpszFileName) {
                 return BE_ERR_FILE;
             if (after != r.afterTag || !IsPlaceholderFor(first, r.tagFrame))
                 continue;
-            return WriteAt(file.Get(), r.tagFrame.data(), tagSize, start) ? BE_ERR_SUCCESSFUL : BE_ERR_FILE;
+            if (!WriteAt(file.Get(), r.tagFrame.data(), tagSize, start))
+                return BE_ERR_FILE;
+            VbrHeaders().Taken(*it);
+            return BE_ERR_SUCCESSFUL;
         }
         return BE_ERR_NO_VBR_HEADER;
     } catch (const std::bad_alloc&) {

@@ -21,9 +21,9 @@
  * The Xing/Info frame: with bWriteVBRHeader set, the first frame of the stream is a placeholder that
  * beWriteVBRHeader fills with the final Xing ("Info" for constant bitrate) frame and LAME tag, which
  * carry the frame count, the seek table and the encoder delay and padding, so decoders play exactly the
- * input samples. beDeinitStream keeps that frame for the last 16 flushed streams of the process; the
- * file named to beWriteVBRHeader is matched to its stream by its contents, so streams of several threads
- * cannot mix up their headers.
+ * input samples. beDeinitStream keeps that frame until beWriteVBRHeader has written it into its file
+ * (the 1024 newest are kept for files that never ask); the file named to beWriteVBRHeader is matched to
+ * its stream by its contents, so streams of several threads cannot mix up their headers.
  *
  * How the record is applied:
  *   nMode            0 stereo, 1 joint stereo, 2 dual channel, 3 mono

@@ -84,24 +84,35 @@ TEST_F(CliTest, AFailedSourceDoesNotStopTheOthersAndBadArgumentsAreRefused) {
               (std::vector<std::string>{"bad.avi", "good.wav", "good_OUTPUT.mp3", "settings.ini"}));
 }
 
-TEST_F(CliTest, InterruptIsTheConfirmedCancel) {
+// Ctrl+C, kill and a closed terminal are the confirmed Cancel; once the temporary WAV is gone the
+// program ends by the signal, as any other program would, so that a shell loop around it stops.
+// Temporary WAVs of runs that were killed outright are removed when the next run starts.
+TEST_F(CliTest, SignalsCancelCleanUpAndEndTheProgram) {
     // Ten minutes: far more than can be converted in the moment between the first line and the signal.
     const std::string source = dir.File("long.wav");
     ASSERT_TRUE(RunFfmpeg(
         {"-f", "lavfi", "-i", "sine=d=600:r=8000", "-c:a", "pcm_u8", QString::fromStdString(source)}));
     WriteSettings();
-    QProcess p;
-    p.start(QUILLET_BIN_DIR "quillet-cli",
-            {"--settings", QString::fromStdString(settings), "-f", "mp3", QString::fromStdString(source)});
-    QByteArray log;
-    ASSERT_TRUE(WaitFor(
-        [&] {
-            log += p.readAllStandardError();
-            return log.contains("[Step 1]") || p.state() == QProcess::NotRunning;
-        },
-        60000));
-    ::kill(static_cast<pid_t>(p.processId()), SIGINT);
-    ASSERT_TRUE(p.waitForFinished(60000));
-    EXPECT_EQ(p.exitCode(), 130) << log.toStdString();
-    EXPECT_TRUE(FilesIn(temp).empty());
+    ASSERT_TRUE(CreateDirectoryPath(temp));
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(sig);
+        WriteFileText(temp + "qlt_temp_999999_1.wav", "left by a run killed with SIGKILL");
+        QProcess p;
+        p.start(QUILLET_BIN_DIR "quillet-cli",
+                {"--settings", QString::fromStdString(settings), "-f", "mp3", QString::fromStdString(source),
+                 QString::fromStdString(source)});
+        QByteArray log;
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                log += p.readAllStandardError();
+                return log.contains("[Step 1]") || p.state() == QProcess::NotRunning;
+            },
+            60000));
+        ::kill(static_cast<pid_t>(p.processId()), sig);
+        ASSERT_TRUE(p.waitForFinished(60000));
+        EXPECT_EQ(p.exitStatus(), QProcess::CrashExit) << log.toStdString();
+        EXPECT_EQ(p.exitCode(), sig);
+        EXPECT_TRUE(FilesIn(temp).empty());
+        EXPECT_TRUE(FilesIn(dir.Path()).size() == 2) << "no output of the second source, none empty";
+    }
 }

@@ -13,8 +13,10 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <csignal>
 #include <functional>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace {
@@ -23,7 +25,11 @@ namespace {
 class RecordingView : public IJobView {
 public:
     void SetCaption(const std::string& text) override { caption = text; }
-    void SetStep(const std::string& text) override { steps.push_back(text); }
+    void SetStep(const std::string& text) override {
+        steps.push_back(text);
+        if (onStep)
+            onStep(steps.size());
+    }
     void SetElapsed(const std::string&) override {}
     void SetProgressRange(int, int upper) override { this->upper = upper; }
     void SetProgressPos(int pos) override {
@@ -35,6 +41,7 @@ public:
 
     std::string caption;
     std::vector<std::string> steps;
+    std::function<void(size_t)> onStep; // with the step's number, before it starts
     std::atomic<int> upper{0}, lastPos{0}, upperAtLastPos{0};
 };
 
@@ -175,34 +182,100 @@ TEST_F(JobTest, SettingsReachTheEncoders) {
     EXPECT_EQ(messages.Count(), 0u);
 }
 
-// Cancelled in step 1 the WAV written so far is closed with a header that matches it; in step 2 the
-// partial output stays (Ogg as written, WMA finished so that it plays); the temporary WAV always goes.
-TEST_F(JobTest, CancelKeepsWhatWasWrittenAndRemovesTheTemporaryWav) {
+namespace {
+
+// The length a file's header gives, in seconds; -1 when it gives none.
+double HeaderSeconds(const std::string& path) {
+    std::string out;
+    RunProgram("ffprobe", {"-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0", path}, &out);
+    return out.empty() || out.starts_with("N/A") ? -1 : std::stod(out);
+}
+
+} // namespace
+
+// A job that ends before its end keeps what it wrote, and what it keeps plays. Cancelled in step 1 the
+// WAV written so far is closed with a header that matches it; in step 2 the partial output stays (Ogg
+// as written, WMA finished). A full disk in step 2 is a failure that keeps output that plays to its
+// stated length (cut back to whole packets, its header's length rewritten), or, for an M4A, whose index
+// no longer fits, removes it and says so. A source cut shorter under the job is a failure. The temporary
+// WAV always goes.
+TEST_F(JobTest, EndingsBeforeTheEndKeepOnlyOutputThatPlays) {
     // Ten minutes: once the first megabyte of the WAV is on disk, most of the work is still ahead.
     const std::string longSource = dir.File("long.wav");
     ASSERT_TRUE(RunFfmpeg(
         {"-f", "lavfi", "-i", "sine=d=600:r=8000", "-c:a", "pcm_u8", QString::fromStdString(longSource)}));
     g_settings.m_nWavSampleIndex = 8; // 48000 Hz
     g_settings.m_nWavBitsIndex = 1;
-    for (int format : {FORMAT_WAV, FORMAT_MP3, FORMAT_OGG, FORMAT_WMA}) {
-        SCOPED_TRACE(format);
-        g_settings.m_nFormatIndex = format;
-        const std::string out = dir.File("partial" + std::to_string(format));
-        const auto [result, failed] =
-            Run(longSource, 0, format == FORMAT_WAV ? 600 : 20, out, [&](CConversionJob& job) {
+    constexpr rlim_t kFullAt = 150 * 1024; // well short of 30 s of output in any format
+    enum Ending { Cancel, DiskFull, SourceCut };
+    const struct {
+        int format;
+        Ending ending;
+    } rows[] = {{FORMAT_WAV, Cancel},    {FORMAT_MP3, Cancel},    {FORMAT_OGG, Cancel},
+                {FORMAT_WMA, Cancel},    {FORMAT_FLAC, DiskFull}, {FORMAT_WMA, DiskFull},
+                {FORMAT_OPUS, DiskFull}, {FORMAT_M4A, DiskFull},  {FORMAT_MP3, SourceCut}};
+    std::signal(SIGXFSZ, SIG_IGN); // past the limit a write fails with EFBIG, as on a full disk
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(row.format) + " ending " + std::to_string(row.ending));
+        const bool diskFull = row.ending == DiskFull;
+        g_settings.m_nFormatIndex = row.format;
+        const std::string source = dir.File("source.wav");
+        WriteFileText(source, ReadFileText(longSource));
+        const std::string out = dir.File("partial" + std::to_string(&row - rows));
+        const size_t before = messages.Count();
+        // The disk fills once step 1 is done: only the output meets the limit.
+        view.onStep = [&](size_t step) {
+            const rlimit limit{step == 2 && diskFull ? kFullAt : RLIM_INFINITY, RLIM_INFINITY};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        };
+        const auto [result, failed] = Run(
+            source, 0,
+            row.format == FORMAT_WAV ? 600
+            : diskFull               ? 30
+                                     : 20,
+            out, [&](CConversionJob& job) {
+                if (row.ending == SourceCut) { // truncated (or rewritten) under the running job
+                    ASSERT_EQ(truncate(source.c_str(), 100000), 0);
+                }
+                if (row.ending != Cancel)
+                    return;
                 // Step 2 ends only at the job's next timer tick, so a cancel then always lands.
-                WaitFor([&] { return format == FORMAT_WAV ? GetFileSize64(out) > 44 : view.InStep2(100); },
-                        120000);
+                WaitFor(
+                    [&] { return row.format == FORMAT_WAV ? GetFileSize64(out) > 44 : view.InStep2(100); },
+                    120000);
                 job.Cancel();
             });
+        const rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
+        setrlimit(RLIMIT_FSIZE, &unlimited);
+        view.onStep = {};
         EXPECT_EQ(result, IDCANCEL);
-        EXPECT_FALSE(failed) << LastMessage();
+        EXPECT_EQ(failed, row.ending != Cancel) << LastMessage();
         EXPECT_TRUE(FilesIn(temp).empty());
         const std::string written = ReadFileText(out);
-        if (format == FORMAT_WAV) {
+        if (row.ending == SourceCut) {
+            EXPECT_NE(LastMessage().find("was changed while it was read"), std::string::npos)
+                << LastMessage();
+            EXPECT_FALSE(FileExists(out)) << "nothing was written: no output poses as one";
+        } else if (diskFull) {
+            ASSERT_EQ(messages.Count(), before + 1);
+            EXPECT_TRUE(LastMessage().starts_with("Output file write error (File too large)"))
+                << LastMessage();
+            if (row.format == FORMAT_M4A) {
+                EXPECT_FALSE(FileExists(out));
+                EXPECT_NE(LastMessage().find("could not be finished so that it plays, and was removed"),
+                          std::string::npos);
+                continue;
+            }
+            const DecodedAudio decoded = DecodeWithFfmpeg(out);
+            EXPECT_EQ(decoded.error, "") << "what is kept decodes to its end";
+            EXPECT_GT(decoded.frames, decoded.rate);
+            // ASF's header also counts the few frames it had gathered into a packet that found no room.
+            EXPECT_NEAR(HeaderSeconds(out), static_cast<double>(decoded.frames) / decoded.rate,
+                        row.format == FORMAT_WMA ? 1.0 : 0.05);
+        } else if (row.format == FORMAT_WAV) {
             ASSERT_GT(written.size(), 44u);
             EXPECT_EQ(ReadLE32(written, 40) + 44, written.size());
-        } else if (format == FORMAT_WMA) {
+        } else if (row.format == FORMAT_WMA) {
             const int64_t frames = DecodeWithFfmpeg(out).frames;
             EXPECT_GT(frames, 44100 * 2);
             EXPECT_LT(frames, 44100 * 21);

@@ -1,28 +1,141 @@
+#include "EncoderLibrary.h"
 #include "Id3v1Tag.h"
 #include "JobFrame.h"
+#include "OutputClaim.h"
 #include "OutputNaming.h"
+#include "SystemHelpers.h"
 #include "TempWav.h"
 #include "TestSupport.h"
 
 #include <QDir>
 #include <gtest/gtest.h>
+#include <set>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
-TEST(OutputNaming, PlainNameFirstThenTheFirstFreeNumber) {
+namespace {
+
+std::string Claimed(const std::string& source, int format, int type = 0, const std::string& folder = "") {
+    std::string error;
+    auto claim = COutputClaim::ClaimNumbered(source, format, type, folder, &error);
+    if (!claim)
+        return error;
+    WriteFileText(claim->Path(), "kept"); // a claim left empty goes with it
+    return claim->Path();
+}
+
+} // namespace
+
+// The plain name first, then the first free number; anything at a name takes it (a folder, a dangling
+// link). Names are bytes and fit in 255, cut between characters.
+TEST(OutputNaming, PlainNameFirstThenTheFirstFreeNumberWithinTheNameLimit) {
     TempDir dir;
     const std::string source = dir.File("clip.avi");
     WriteFileText(dir.File("clip_OUTPUT1.mp3"), "");
-    EXPECT_EQ(MakeOutputPath(source, 0, 0, "/unused/"), dir.File("clip_OUTPUT.mp3")); // plain name still free
-    WriteFileText(dir.File("clip_OUTPUT.mp3"), "");
-    // A folder of the name counts as taken, and so does a dangling link (writing through it would
-    // create a file wherever it points).
+    EXPECT_EQ(Claimed(source, 0), dir.File("clip_OUTPUT.mp3"));
     QDir().mkpath(QString::fromStdString(dir.File("clip_OUTPUT2.mp3")));
     ASSERT_EQ(symlink(dir.File("elsewhere/planted").c_str(), dir.File("clip_OUTPUT3.mp3").c_str()), 0);
-    EXPECT_EQ(MakeOutputPath(source, 0, 0, ""), dir.File("clip_OUTPUT4.mp3"));
-    EXPECT_EQ(MakeOutputPath(source, 2, 1, dir.File("Out New/")), dir.File("Out New/clip_OUTPUT.ogg"));
-    EXPECT_EQ(MakeOutputPath("/My.Files/movie.part1.mpg", 1, 0, ""), "/My.Files/movie.part1_OUTPUT.wav");
-    EXPECT_EQ(MakeOutputPath("/Vidéo/README", 3, 0, ""), "/Vidéo/README_OUTPUT.wma");
+    EXPECT_EQ(Claimed(source, 0), dir.File("clip_OUTPUT4.mp3"));
+    EXPECT_FALSE(FileExists(dir.File("elsewhere/planted")));
+    QDir().mkpath(QString::fromStdString(dir.File("Out New")));
+    EXPECT_EQ(Claimed(source, 2, 1, dir.File("Out New/")), dir.File("Out New/clip_OUTPUT.ogg"));
+    EXPECT_EQ(OutputCandidate("/v/", SourceBaseName("/My.Files/movie.part1.mpg"), 0, ".wav"),
+              "/v/movie.part1_OUTPUT.wav");
+    EXPECT_EQ(Claimed(dir.File("README"), 3), dir.File("README_OUTPUT.wma"));
+    const std::string notUtf8 = dir.File("bad\xff\xfe name.mkv");
+    EXPECT_EQ(Claimed(notUtf8, 4), dir.File("bad\xff\xfe name_OUTPUT.flac"));
+    // 300 bytes of "é": the name keeps whole characters up to the limit, numbered or not.
+    std::string longBase;
+    for (int i = 0; i < 150; ++i)
+        longBase += "é";
+    for (int n : {0, 12}) {
+        const std::string name = FileNameOf(OutputCandidate("/x/", longBase, n, ".opus"));
+        EXPECT_GE(name.size(), 254u);
+        EXPECT_LE(name.size(), 255u);
+        EXPECT_TRUE(name.starts_with("éé") && name.find("é_OUTPUT") != std::string::npos) << name;
+    }
+    EXPECT_EQ(Claimed(dir.File(longBase + ".mkv"), 5).size(), dir.Path().size() + 254);
+    EXPECT_NE(Claimed(source, 0, 1, dir.File("missing/")).find("Error opening " + dir.File("missing/")),
+              std::string::npos);
+}
+
+// The name is the job's the moment it is chosen: runs in other processes that choose at the same
+// moment (all choose, then all write) each get a name of their own.
+TEST(OutputNaming, ProcessesChoosingAtOnceGetNamesOfTheirOwn) {
+    TempDir dir;
+    const std::string source = dir.File("x.flac");
+    int chosen[2], go[2];
+    ASSERT_EQ(pipe(chosen), 0);
+    ASSERT_EQ(pipe(go), 0);
+    constexpr int kRuns = 6;
+    std::vector<pid_t> children;
+    for (int i = 0; i < kRuns; ++i) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            close(go[1]);
+            auto claim = COutputClaim::ClaimNumbered(source, 2, 0, "", nullptr);
+            char byte = 1;
+            [[maybe_unused]] ssize_t n = write(chosen[1], &byte, 1);
+            n = read(go[0], &byte, 1); // until every run has chosen
+            if (claim)
+                WriteFileText(claim->Path(), std::to_string(i));
+            _exit(claim ? 0 : 1);
+        }
+        children.push_back(pid);
+    }
+    close(go[0]);
+    for (int i = 0; i < kRuns; ++i) {
+        char byte;
+        ASSERT_EQ(read(chosen[0], &byte, 1), 1);
+    }
+    close(go[1]);
+    for (pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    close(chosen[0]);
+    close(chosen[1]);
+    std::set<std::string> contents;
+    for (const std::string& name : FilesIn(dir.Path()))
+        contents.insert(ReadFileText(dir.File(name)));
+    EXPECT_EQ(contents.size(), static_cast<size_t>(kRuns)) << "two runs wrote into one file";
+    EXPECT_EQ(FilesIn(dir.Path()).size(), static_cast<size_t>(kRuns));
+}
+
+// A name the user gives: never the source under any other name, an existing file only when told to
+// overwrite it, and a claim that was never written leaves nothing behind.
+TEST(OutputNaming, AnExactNameIsNeverTheSourceAndReplacesOnlyWhenAsked) {
+    TempDir dir;
+    const std::string source = dir.File("s.flac");
+    WriteFileText(source, "source");
+    WriteFileText(dir.File("other.mp3"), "other");
+    ASSERT_EQ(symlink(source.c_str(), dir.File("link.flac").c_str()), 0);
+    ASSERT_EQ(link(source.c_str(), dir.File("hard.flac").c_str()), 0);
+    QDir().mkpath(QString::fromStdString(dir.File("sub")));
+    std::string error;
+    for (const std::string& same :
+         {source, dir.File("link.flac"), dir.File("hard.flac"), dir.File("sub/../s.flac")})
+        for (bool overwrite : {false, true}) {
+            EXPECT_FALSE(COutputClaim::ClaimExact(same, source, overwrite, &error)) << same;
+            EXPECT_NE(error.find("is the source file itself"), std::string::npos) << error;
+        }
+    EXPECT_FALSE(COutputClaim::ClaimExact(dir.File("other.mp3"), source, false, &error));
+    EXPECT_NE(error.find("--overwrite"), std::string::npos) << error;
+    EXPECT_FALSE(COutputClaim::ClaimExact(dir.File("sub"), source, true, &error));
+    auto replaced = COutputClaim::ClaimExact(dir.File("other.mp3"), source, true, &error);
+    ASSERT_TRUE(replaced);
+    EXPECT_FALSE(replaced->Created());
+    EXPECT_EQ(ReadFileText(source), "source");
+    {
+        auto unused = COutputClaim::ClaimExact(dir.File("new.mp3"), source, false, &error);
+        ASSERT_TRUE(unused && unused->Created());
+        EXPECT_TRUE(FileExists(dir.File("new.mp3")));
+    }
+    EXPECT_FALSE(FileExists(dir.File("new.mp3"))) << "an unused claim posing as a result";
+    replaced.reset();
+    EXPECT_EQ(ReadFileText(dir.File("other.mp3")), "other") << "a file taken over is never removed";
 }
 
 TEST(TempWav, PrivateLockedNeverThroughALinkAndRemovedOnlyIfItsOwn) {
@@ -50,6 +163,15 @@ TEST(TempWav, PrivateLockedNeverThroughALinkAndRemovedOnlyIfItsOwn) {
     own.reset();
     EXPECT_EQ(ReadFileText(dir.File("qlt_temp.wav")), "another job's audio");
     EXPECT_FALSE(CTempWavFile::Reserve(dir.File("missing/")));
+
+    // Left by runs that were killed: no lock holds them, so they go; a held one and others' files stay.
+    TempDir stale;
+    auto held = CTempWavFile::Reserve(stale.Path());
+    for (const char* name : {"qlt_temp_999999_3.wav", "qlt_temp_1_1.wav.keep", "qlt_temp.wav"})
+        WriteFileText(stale.File(name), "stale");
+    EXPECT_EQ(CTempWavFile::RemoveStale(stale.Path()), 1);
+    held.reset();
+    EXPECT_EQ(FilesIn(stale.Path()), (std::vector<std::string>{"qlt_temp_1_1.wav.keep"}));
 }
 
 TEST(TempWavSource, ReadsWholeValuesFromByte44AndCountsBelowAThousand) {

@@ -202,20 +202,26 @@ TEST_F(LameEncTest, EmptyTinyNoisyAndConcurrentStreams) {
     const Encoded noisy = Encode(LameConfig(BE_MP3_MODE_STEREO, 320, -1, 320, LQP_HIGH_QUALITY),
                                  MakeNoise(30000, 4), {0, 2303, 1});
     EXPECT_TRUE(noisy.err == BE_ERR_SUCCESSFUL && noisy.guardIntact);
-    // Streams encoded at once keep apart, and each file gets its own header, asked for in reverse order.
-    std::vector<BE_CONFIG> configs = {LameConfig(BE_MP3_MODE_STEREO, 128),
-                                      LameConfig(BE_MP3_MODE_JSTEREO, 32, 2, 256),
-                                      LameConfig(BE_MP3_MODE_MONO, 64, -1, 128, 3)};
-    std::vector<Encoded> results(configs.size());
+    // Streams encoded at once keep apart, and each file gets its own header, asked for in reverse order
+    // once they have all been flushed: many jobs finishing together (-j) lose none.
+    const BE_CONFIG configs[] = {LameConfig(BE_MP3_MODE_STEREO, 128),
+                                 LameConfig(BE_MP3_MODE_JSTEREO, 32, 2, 256),
+                                 LameConfig(BE_MP3_MODE_MONO, 64, -1, 128, 3)};
+    constexpr size_t kStreams = 20;
+    std::vector<Encoded> results(kStreams);
     std::vector<std::thread> threads;
-    for (size_t i = 0; i < configs.size(); ++i)
-        threads.emplace_back([&, i] { results[i] = Encode(configs[i], MakeTone(30000 + 7000 * i, i)); });
+    for (size_t t = 0; t < std::size(configs); ++t)
+        threads.emplace_back([&, t] {
+            for (size_t i = t; i < kStreams; i += std::size(configs))
+                results[i] = Encode(configs[t], MakeTone(30000 + 1000 * i, static_cast<uint32_t>(i)));
+        });
     for (auto& t : threads)
         t.join();
-    for (size_t i = configs.size(); i-- > 0;) {
+    for (size_t i = kStreams; i-- > 0;) {
         ASSERT_EQ(Finish(dir.File(std::to_string(i) + ".mp3"), results[i].bytes), BE_ERR_SUCCESSFUL) << i;
         EXPECT_EQ(DecodeWithFfmpeg(dir.File(std::to_string(i) + ".mp3")).frames,
-                  static_cast<int64_t>(30000 + 7000 * i));
+                  static_cast<int64_t>(30000 + 1000 * i))
+            << i;
     }
 }
 

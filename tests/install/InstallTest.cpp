@@ -125,6 +125,13 @@ TEST_F(InstallTest, MenuEntryValidatesAndCoversTheFormatsOfOpen) {
     EXPECT_TRUE(FileExists(share + "icons/hicolor/48x48/apps/" + icon.toStdString() + ".png"));
     EXPECT_TRUE(FileExists(share + "man/man1/quillet.1.gz") &&
                 FileExists(share + "man/man1/quillet-cli.1.gz"));
+    // Wherever the program describes itself, it names every format it writes.
+    std::string help;
+    RunProgram(prefix + "/bin/quillet", {"--help"}, &help);
+    for (const std::string& text :
+         {entry.toStdString(), ReadFileText(share + "metainfo/" QUILLET_APP_ID ".metainfo.xml"), help})
+        EXPECT_TRUE(QString::fromStdString(text).simplified().contains("WMA, FLAC, Opus or AAC (M4A)"))
+            << text;
 
     const QStringList listed = QRegularExpression("^MimeType=(.*)$", QRegularExpression::MultilineOption)
                                    .match(entry)

@@ -172,6 +172,7 @@ TEST_F(EndToEndTest, CustomFolderCancelAndFailure) {
     EXPECT_EQ(Convert(dlg),
               (std::vector<std::string>{"Error loading Vorbis.DLL", "Converting task failed!  "}));
     EXPECT_TRUE(FilesIn(temp).empty());
+    EXPECT_FALSE(FileExists(media.File("tone_OUTPUT.ogg"))) << "the name it claimed, left empty";
 
     // SIGTERM during a conversion (a session ending): cancelled without a question (unless it had
     // just completed), no temporary WAV left, the window closed.

@@ -2,6 +2,7 @@
 // duration, files shorter than a moment of playback, headers that lie about their length.
 
 #include "AudioSettings.h"
+#include "ByteText.h"
 #include "ConverterDlg.h"
 #include "FileDialogEx.h"
 #include "MediaPlayer2.h"
@@ -11,6 +12,7 @@
 #include "WaitIndicator.h"
 
 #include <cmath>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,7 +37,7 @@ protected:
 
     void Open(CConverterDlg& dlg, const std::string& path) {
         CFileDialogEx::SetTestChooser(
-            [path](const CFileDialogEx&) { return std::optional<QString>(QString::fromStdString(path)); });
+            [path](const CFileDialogEx&) { return std::optional<QString>(TextFromBytes(path)); });
         dlg.m_btnOpen.click();
     }
     // Converts and returns the frames of the WAV written, -1 when the job did not complete.
@@ -138,22 +140,70 @@ TEST_F(OddSourcesTest, ADurationBeyondWhatTheWindowHoldsReadsAsUnknownUntilScann
     EXPECT_NEAR(Convert(dlg, media.File("liar_OUTPUT.wav")), 2 * 44100, 0.05 * 44100);
 }
 
-// A settings file that exists but cannot be read: defaults for the run, and the file left as it was.
-TEST(UnreadableSettings, AreNeverWrittenOver) {
+// What the window is given to open: a FIFO is refused at once (reading it would wait for ever); a name
+// that is not UTF-8 opens and converts under its own bytes; a source whose header promises more than it
+// holds converts what there is, and the completion says so.
+TEST_F(OddSourcesTest, AFifoANameNotInUtf8AndASourceThatEndsEarly) {
+    CConverterDlg dlg;
+    dlg.show();
+    const std::string fifo = media.File("pipe.mkv");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    Open(dlg, fifo);
+    EXPECT_EQ(messages.Texts().back(),
+              fifo + "\nThis is not a regular file (a FIFO or a device); only files can be opened.");
+
+    // Six seconds by its header, of which the first third is there (a download that broke off).
+    const std::string source = media.File("cut \xff.mka");
+    ASSERT_TRUE(MakeTestSource(media.File("whole.mka"), 6.0));
+    const std::string bytes = ReadFileText(media.File("whole.mka"));
+    WriteFileText(source, bytes.substr(0, bytes.size() / 3));
+    Open(dlg, source);
+    ASSERT_TRUE(WaitFor([&] { return dlg.m_bFileLoaded == 1; }, 20000));
+    ASSERT_NEAR(dlg.m_dDuration, 6, 0.05);
+    dlg.m_btnConvert.click();
+    const std::string output = media.File("cut \xff_OUTPUT.wav");
+    const int64_t frames = DecodeWithFfmpeg(output).frames;
+    EXPECT_TRUE(frames > 0 && frames < 3 * 44100) << frames;
+    EXPECT_EQ(messages.Texts().back(),
+              "Completed converting! \n\nThe output audio file has been saved to:\n" + output +
+                  "\n\nWarning: the source ended before the range did. The output holds " +
+                  FormatTime(frames / 44100.0) + " of the 00:00:06.0 asked for.");
+}
+
+// Settings files that are there but cannot be used (unreadable, a folder, a FIFO, a device, one larger
+// than any real one): refused at once, without waiting or reading without end; defaults for the run,
+// and the file left as it was.
+TEST(UnusableSettings, AreRefusedAtOnceAndNeverWrittenOver) {
     TempDir dir;
-    const std::string ini = dir.File("param.ini");
-    const std::string text = "[General]\nArtist=Mine\n[Mine]\nKeep=1\n";
-    WriteFileText(ini, text);
     ASSERT_EQ(chmod(dir.Path().c_str(), 0777), 0);
-    ASSERT_EQ(chmod(ini.c_str(), 0200), 0); // writable, not readable
-    const int code = RunUnprivileged([&] {
-        CAudioSettings settings;
-        settings.LoadFrom(ini);
-        if (settings.m_szArtist.str() != "Unknown Artist")
-            return 1;
-        return settings.SaveTo(ini) ? 2 : 0;
-    });
-    EXPECT_EQ(code, 0);
-    chmod(ini.c_str(), 0644);
-    EXPECT_EQ(ReadFileText(ini), text);
+    const std::string text = "[General]\nArtist=Mine\n[Mine]\nKeep=1\n";
+    const std::string big = text + std::string(1 << 20, ';');
+    const std::pair<std::string, std::function<void(const std::string&)>> kinds[] = {
+        {"unreadable",
+         [&](const std::string& p) {
+             WriteFileText(p, text);
+             chmod(p.c_str(), 0200); // writable, not readable
+         }},
+        {"folder", [](const std::string& p) { mkdir(p.c_str(), 0777); }},
+        {"fifo", [](const std::string& p) { mkfifo(p.c_str(), 0666); }},
+        {"big", [&](const std::string& p) { WriteFileText(p, big); }},
+        {"/dev/zero", {}}};
+    for (const auto& [name, make] : kinds) {
+        SCOPED_TRACE(name);
+        const std::string ini = make ? dir.File(name + ".ini") : name;
+        if (make)
+            make(ini);
+        const int code = RunUnprivileged([&] {
+            CAudioSettings settings;
+            if (settings.LoadFrom(ini) != CAudioSettings::FileRead::Refused)
+                return 1;
+            if (settings.m_szArtist.str() != "Unknown Artist")
+                return 2;
+            return settings.SaveTo(ini) ? 3 : 0;
+        });
+        EXPECT_EQ(code, 0);
+    }
+    chmod(dir.File("unreadable.ini").c_str(), 0644);
+    EXPECT_EQ(ReadFileText(dir.File("unreadable.ini")), text);
+    EXPECT_EQ(ReadFileText(dir.File("big.ini")), big);
 }

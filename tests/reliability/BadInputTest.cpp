@@ -57,7 +57,10 @@ struct Context {
     TempDir dir;
     std::string temp = dir.File("tmp/"), settings = dir.File("settings.ini"), outDir = dir.File("out/");
     std::string program = QUILLET_BIN_DIR "quillet-cli";
-    std::string as; // the source's name, when not the medium's
+    std::string as;                       // the source's name, when not the medium's
+    std::vector<std::string> alsoSources; // more copies of the medium, converted after it
+    std::vector<std::string> env;         // NAME=value for the converter
+    bool namedSettings = true;            // --settings c.settings, else the program's param.ini
     rlim_t fileSizeLimit = RLIM_INFINITY;
     bool unprivileged = false;
 
@@ -84,12 +87,18 @@ struct Context {
 
 struct Row {
     const char* name;
-    const char* args;   // before the source, after --settings, separated by blanks
+    const char* args;   // before the source, after --settings, separated by blanks; {source} and {out}
+                        // stand for the source's path and the output folder
     const char* medium; // the source: a copy of this one in the output folder
     int exitCode;
     const char* message; // a part of what the user reads on the terminal
     std::function<void(Context&)> prepare = {};
 };
+
+void SettingsOf(Context& c, const std::function<void(const std::string&)>& make) {
+    unlink(c.settings.c_str());
+    make(c.settings);
+}
 
 const std::string kNoEntry = WMA_NO_ENTRY_DIR "WmAudSDK.so";
 
@@ -104,24 +113,65 @@ const Row kRows[] = {
      "(adpcm_ima_qt) cannot be put into any file on its own"},
     {"range past the end", "-f wav -s 10 -e 20", "clip.mkv", 1,
      "There is no audio to convert in the marked range."},
-    {"read-only output folder", "-f mp3", "tone.wav", 1, "Error opening",
-     [](Context& c) { c.ReadOnlyOutput(); }},
-    {"read-only output folder, WAV", "-f wav", "tone.wav", 1, "task failed",
+    {"source shorter than the range", "-f mp3 -s 1 -e 5", "tone.wav", 2,
+     "Warning: the source ended before the range did. The output holds 00:00:01.0 of the 00:00:04.0 asked "
+     "for."},
+    // Told before step 1 decodes anything.
+    {"read-only output folder", "-f m4a", "tone.wav", 1, "tone_OUTPUT.m4a (Permission denied)",
      [](Context& c) { c.ReadOnlyOutput(); }},
     {"disk full in step 1", "-f wav", "clip.mkv", 1, "task failed",
      [](Context& c) { c.fileSizeLimit = 16 * 1024; }},
-    {"disk full in step 2, MP3", "-f mp3 -o /dev/full", "clip.mkv", 1, "Output file write error"},
-    {"disk full in step 2, Ogg", "-f ogg -o /dev/full", "clip.mkv", 1, "Output file write error"},
-    {"disk full in step 2, WMA", "-f wma -o /dev/full", "clip.mkv", 1, "Output file write error"},
-    {"disk full in step 2, FLAC", "-f flac -o /dev/full", "clip.mkv", 1, "Output file write error"},
+    {"disk full in step 2, MP3", "-f mp3 --overwrite -o /dev/full", "clip.mkv", 1,
+     "Output file write error (No space left on device)"},
+    {"disk full in step 2, Ogg", "-f ogg --overwrite -o /dev/full", "clip.mkv", 1,
+     "Output file write error (No space left on device)"},
+    {"disk full in step 2, WMA", "-f wma --overwrite -o /dev/full", "clip.mkv", 1,
+     "Output file write error (No space left on device)"},
+    {"disk full in step 2, FLAC", "-f flac --overwrite -o /dev/full", "clip.mkv", 1,
+     "Output file write error (No space left on device)"},
+    {"output onto the source", "-f mp3 -o {source}", "clip.mkv", 1, "is the source file itself"},
+    {"output onto the source through ../, overwrite", "-f flac --overwrite -o {out}../out/tone.wav",
+     "tone.wav", 1, "is the source file itself"},
+    {"output onto another file", "-f mp3 -o {out}../settings.ini", "tone.wav", 1,
+     "exists already; it was not overwritten (--overwrite replaces it)"},
+    {"source is a FIFO", "-f mp3", "tone.wav", 1, "FIFO.wav: not a regular file",
+     [](Context& c) {
+         c.as = c.dir.File("FIFO.wav");
+         mkfifo(c.as.c_str(), 0600);
+     }},
+    {"settings file is a FIFO", "", "tone.wav", 1, "(not a regular file)",
+     [](Context& c) { SettingsOf(c, [](const std::string& p) { mkfifo(p.c_str(), 0600); }); }},
+    {"settings file is a folder", "", "tone.wav", 1, "(Is a directory)",
+     [](Context& c) { SettingsOf(c, [](const std::string& p) { mkdir(p.c_str(), 0700); }); }},
+    {"settings file is /dev/zero", "", "tone.wav", 1, "(not a regular file)",
+     [](Context& c) { c.settings = "/dev/zero"; }},
+    {"settings file over 1 MB", "", "tone.wav", 1, "(larger than any settings file, over 1 MB)",
+     [](Context& c) { WriteFileText(c.settings, "[General]\n" + std::string(1100000, ';')); }},
+    {"settings file missing", "", "tone.wav", 1, "missing.ini (No such file or directory)",
+     [](Context& c) { c.settings = c.dir.File("missing.ini"); }},
+    // Without --settings: the program's param.ini, a folder here, gives way to the defaults, whose
+    // temporary folder is under $HOME (a relative $XDG_CACHE_HOME counts for nothing).
+    {"param.ini a folder, folders under $HOME", "-f wav", "tone.wav", 0,
+     "(Is a directory); this run uses the defaults",
+     [](Context& c) {
+         c.BreakModule("", "");
+         mkdir(c.dir.File("prog/param.ini").c_str(), 0700);
+         c.namedSettings = false;
+         c.env = {"HOME=" + c.dir.Path(), "XDG_CACHE_HOME=relative/cache"};
+         c.temp = c.dir.File(".cache/quillet/");
+     }},
     {"missing AvAudioEnc.so, Opus", "-f opus", "tone.wav", 1, "Error loading AvAudioEnc.so",
      [](Context& c) { c.BreakModule("AvAudioEnc.so", ""); }},
-    {"read-only output folder, M4A", "-f m4a", "tone.wav", 1, "Error opening",
-     [](Context& c) { c.ReadOnlyOutput(); }},
     {"missing lame_enc.so", "-f mp3", "tone.wav", 1, "Error loading lame_enc.DLL",
      [](Context& c) { c.BreakModule("lame_enc.so", ""); }},
-    {"broken Vorbis.so", "-f ogg", "tone.wav", 1, "Unable to get Vorbis interfaces",
-     [](Context& c) { c.BreakModule("Vorbis.so", kNoEntry); }},
+    // Side by side, each message names its source, also those of the encoder threads.
+    {"broken Vorbis.so, two at once", "-j 2 -f ogg", "tone.wav", 1,
+     "[2/2] b.wav: Unable to get Vorbis interfaces",
+     [](Context& c) {
+         c.BreakModule("Vorbis.so", kNoEntry);
+         c.as = "a.wav";
+         c.alsoSources = {"b.wav"};
+     }},
     {"broken WmAudSDK.so", "-f wma", "tone.wav", 1, "WMAudioCreateWriter",
      [](Context& c) { c.BreakModule("WmAudSDK.so", kNoEntry); }},
     {"missing VideoEdit.so", "-f wav", "tone.wav", 1, "Error loading VideoEdit.so",
@@ -144,6 +194,9 @@ const Row kRows[] = {
          for (int i = 0; i < 4; ++i)
              c.outDir += std::string(70, static_cast<char>('a' + i)) + " é/";
      }},
+    {"name that is not UTF-8", "-f wma", "clip.mkv", 0, "", [](Context& c) { c.as = "bad\xff\xfe.mkv"; }},
+    {"name too long for its output's name", "-f opus", "tone.wav", 0, "",
+     [](Context& c) { c.as = std::string(246, 'x') + ".wav"; }},
 };
 
 class BadInputTest : public ::testing::TestWithParam<size_t> {};
@@ -156,14 +209,24 @@ TEST_P(BadInputTest, ClearMessageAndNoTemporaryWavLeft) {
     if (row.prepare)
         row.prepare(c);
     QDir().mkpath(QString::fromStdString(c.outDir));
-    const std::string source = c.outDir + (c.as.empty() ? row.medium : c.as);
-    QFile::copy(QString::fromStdString(SharedMedia(row.medium)), QString::fromStdString(source));
+    const std::string medium = ReadFileText(SharedMedia(row.medium));
+    const std::string source = c.as.starts_with('/') ? c.as : c.outDir + (c.as.empty() ? row.medium : c.as);
+    std::vector<std::string> sources{source};
+    for (const std::string& name : c.alsoSources)
+        sources.push_back(c.outDir + name);
+    for (const std::string& path : sources)
+        if (!FileExists(path))
+            WriteFileText(path, medium);
     if (c.unprivileged)
         chmod(c.outDir.c_str(), 0555);
-    std::vector<std::string> args{"--settings", c.settings, "-q"};
-    for (const QString& arg : QString(row.args).split(' ', Qt::SkipEmptyParts))
-        args.push_back(arg.toStdString());
-    args.push_back(source);
+    std::vector<std::string> args{"-q"};
+    if (c.namedSettings)
+        args.insert(args.begin(), {"--settings", c.settings});
+    for (QString arg : QString(row.args).split(' ', Qt::SkipEmptyParts))
+        args.push_back(arg.replace("{out}", QString::fromStdString(c.outDir)).toStdString() == "{source}"
+                           ? source
+                           : arg.toStdString());
+    args.insert(args.end(), sources.begin(), sources.end());
     std::string out, err;
     const int exitCode = RunProgram(c.program, args, &out, &err, 120000, [&c] {
         if (c.fileSizeLimit != RLIM_INFINITY) {
@@ -175,15 +238,23 @@ TEST_P(BadInputTest, ClearMessageAndNoTemporaryWavLeft) {
         if (c.unprivileged && !BecomeUnprivileged())
             _exit(126);
         setenv("LC_ALL", "C.UTF-8", 1);
+        for (const std::string& variable : c.env)
+            putenv(const_cast<char*>(variable.c_str()));
     });
     chmod(c.outDir.c_str(), 0755);
     EXPECT_EQ(exitCode, row.exitCode) << err; // -1: a crash or a hang
     EXPECT_NE(err.find(row.message), std::string::npos) << err;
     EXPECT_EQ(err.find(" @ 0x"), std::string::npos) << "library diagnostics on the terminal:\n" << err;
     EXPECT_TRUE(FilesIn(c.temp).empty());
-    if (row.exitCode == 0) { // one complete output, named on stdout, that decodes
+    EXPECT_TRUE(exitCode != 0 || DirectoryExists(c.temp)) << "the temporary folder is elsewhere";
+    if (!c.as.starts_with('/')) { // not the FIFO, which a read would wait on
+        EXPECT_EQ(ReadFileText(source), medium) << "the source changed";
+    }
+    if (row.exitCode == 0 || row.exitCode == 2) { // one complete output, named on stdout, that decodes
         ASSERT_FALSE(out.empty());
-        EXPECT_GT(DecodeWithFfmpeg(out.substr(0, out.size() - 1)).frames, 0) << out;
+        const std::string output = out.substr(0, out.size() - 1);
+        EXPECT_LE(output.size() - output.rfind('/') - 1, 255u);
+        EXPECT_GT(DecodeWithFfmpeg(output).frames, 0) << out;
     }
     if (c.fileSizeLimit != RLIM_INFINITY) { // a failed job keeps what it wrote, as a cancelled one does
         EXPECT_EQ(GetFileSize64(c.outDir + "clip_OUTPUT.wav"), static_cast<int64_t>(c.fileSizeLimit));

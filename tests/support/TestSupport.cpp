@@ -4,15 +4,19 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QTest>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <csignal>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <ftw.h>
 #include <poll.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -53,6 +57,13 @@ TempDir::TempDir() {
         throw std::runtime_error("cannot create a temporary directory");
 }
 
+TempDir::~TempDir() {
+    // By bytes: Qt's own removal passes over names that are not UTF-8.
+    nftw(
+        Path().c_str(), [](const char* path, const struct stat*, int, FTW*) { return remove(path), 0; }, 16,
+        FTW_DEPTH | FTW_PHYS);
+}
+
 std::string TempDir::Path() const {
     return m_dir.path().toStdString() + "/";
 }
@@ -77,9 +88,16 @@ void WriteFileText(const std::string& path, const std::string& text) {
 
 std::vector<std::string> FilesIn(const std::string& folder) {
     std::vector<std::string> names;
-    for (const QString& name : QDir(QString::fromStdString(folder))
-                                   .entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name))
-        names.push_back(name.toStdString());
+    const std::string base = folder.empty() || folder.back() == '/' ? folder : folder + '/';
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (const dirent* entry = readdir(dir)) {
+            struct stat st;
+            if (stat((base + entry->d_name).c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+                names.push_back(entry->d_name);
+        }
+        closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
     return names;
 }
 

@@ -36,6 +36,7 @@ private:
 class TempDir {
 public:
     TempDir();
+    ~TempDir();
     std::string Path() const;
     std::string File(const std::string& name) const { return Path() + name; }
 
