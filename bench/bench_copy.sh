@@ -23,7 +23,7 @@ measure() {
     rm -f "$log"
 }
 
-cli=("$build/bin/quillet-cli" -q --settings "$out/s.ini")
+cli=("$build/bin/quillet-cli" -q --overwrite --settings "$out/s.ini")
 
 ours="" ffmpeg="" mem=""
 for round in 1 2 3 4 5; do # alternating, so both see the same moments of the machine
