@@ -1,6 +1,7 @@
 #include "CopyOutput.h"
 
 #include "Text.h"
+#include "WavWriter.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -86,20 +87,6 @@ bool PreadAll(int fd, uint8_t* data, size_t size, off_t at) {
         at += n;
     }
     return true;
-}
-
-int PwriteAll(int fd, const uint8_t* data, size_t size, off_t at) {
-    while (size > 0) {
-        const ssize_t n = pwrite(fd, data, size, at);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return n < 0 ? errno : EIO;
-        data += n;
-        size -= static_cast<size_t>(n);
-        at += n;
-    }
-    return 0;
 }
 
 // Adds "----:com.apple.iTunes:iTunSMPB" to moov/udta/meta/ilst. The muxer puts moov last, so the box

@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+struct AVFormatContext;
+
 namespace videoedit {
 
 struct ExtractionJob {
@@ -41,6 +43,10 @@ using ProgressFn = std::function<void(double, double)>;
 // closed with a header that matches its data.
 ExtractionResult RunExtraction(const ExtractionJob& job, const std::atomic<bool>& stop,
                                const ProgressFn& progress);
+
+// Seeks the source so that the audio stream `audio` reads from at or before ts (in its time base; us the
+// same in microseconds), the way that suits the container. False when no way worked.
+bool SeekAtOrBefore(AVFormatContext* fmt, int audio, int64_t ts, int64_t us);
 
 // Checks a job's arguments before a thread is started for it; returns the message for the user, or ""
 // when the job can run.

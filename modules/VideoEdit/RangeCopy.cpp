@@ -512,24 +512,7 @@ bool RangeCopy::Place(AVPacket* pkt, bool first, PlacedPacket* out) {
 
 bool RangeCopy::SeekBefore(int64_t pos) {
     const int64_t ts = m_firstTs + av_rescale_q(pos - m_origin, AVRational{1, m_rate}, m_tb);
-    const int64_t us = av_rescale_q(ts, m_tb, AV_TIME_BASE_Q);
-    int r = -1;
-    // Matroska's cues usually index the video alone; seeking by the audio reads every cluster before.
-    if (NameHas(m_fmt, "matroska")) {
-        for (unsigned i = 0; r < 0 && i < m_fmt->nb_streams; ++i) {
-            const AVStream* st = m_fmt->streams[i];
-            if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO ||
-                (st->disposition & AV_DISPOSITION_ATTACHED_PIC))
-                continue;
-            const int64_t t = av_rescale_q(us, AV_TIME_BASE_Q, st->time_base);
-            r = avformat_seek_file(m_fmt, static_cast<int>(i), INT64_MIN, t, t, 0);
-        }
-    }
-    if (r < 0)
-        r = avformat_seek_file(m_fmt, m_index, INT64_MIN, ts, ts, 0);
-    if (r < 0)
-        r = avformat_seek_file(m_fmt, -1, INT64_MIN, us, us, 0);
-    return r >= 0;
+    return SeekAtOrBefore(m_fmt, m_index, ts, av_rescale_q(ts, m_tb, AV_TIME_BASE_Q));
 }
 
 RangeCopy::Step RangeCopy::Pass(bool fromStart) {

@@ -3,9 +3,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace videoedit {
+
+// Writes all of data at the offset, through interruptions. 0 or an errno value (EIO for a write that
+// took nothing).
+int PwriteAll(int fd, const uint8_t* data, size_t size, off_t offset);
 
 // Writes a canonical PCM WAV file: a 44-byte header (RIFF, WAVE, a 16-byte "fmt " chunk, "data"),
 // then interleaved samples. The sizes in the header are written as 0 at first and patched by Close(),
