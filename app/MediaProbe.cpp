@@ -46,28 +46,33 @@ std::string SourceFileProblem(const std::string& path) {
     return S_ISREG(st.st_mode) ? "" : "not a regular file";
 }
 
-double ProbeMediaDuration(const std::string& path) {
+bool ProbeMediaTimeline(const std::string& path, MediaTimeline& timeline) {
     // What is wrong with a file is told in the program's own words; FFmpeg's notes would only
     // clutter the terminal.
     av_log_set_level(AV_LOG_QUIET);
     AVFormatContext* ctx = nullptr;
     if (OpenLocal(&ctx, path) < 0)
-        return -1;
-    double seconds = -1;
-    if (avformat_find_stream_info(ctx, nullptr) >= 0) {
-        seconds = 0;
-        if (ctx->duration != AV_NOPTS_VALUE && ctx->duration > 0) {
-            seconds = static_cast<double>(ctx->duration) / AV_TIME_BASE;
-        } else {
-            const int audio = av_find_best_stream(ctx, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-            if (audio >= 0 && ctx->streams[audio]->duration != AV_NOPTS_VALUE)
-                seconds = static_cast<double>(ctx->streams[audio]->duration) *
-                          av_q2d(ctx->streams[audio]->time_base);
+        return false;
+    const bool ok = avformat_find_stream_info(ctx, nullptr) >= 0;
+    if (ok) {
+        timeline = TimelineOf(ctx);
+        timeline.length = Believable(timeline.length);
+        const int audio = av_find_best_stream(ctx, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+        AVPacket* pkt = audio >= 0 ? av_packet_alloc() : nullptr;
+        if (pkt) {
+            for (unsigned i = 0; i < ctx->nb_streams; ++i)
+                ctx->streams[i]->discard = static_cast<int>(i) == audio ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+            timeline.stalled = AudioClockStalls(ctx, audio, pkt);
+            av_packet_free(&pkt);
         }
-        seconds = Believable(seconds);
     }
     avformat_close_input(&ctx);
-    return seconds;
+    return ok;
+}
+
+double ProbeMediaDuration(const std::string& path) {
+    MediaTimeline timeline;
+    return ProbeMediaTimeline(path, timeline) ? timeline.length : -1;
 }
 
 double ScanMediaDuration(const std::string& path, const std::atomic<bool>& stop) {
@@ -87,18 +92,31 @@ double ScanMediaDuration(const std::string& path, const std::atomic<bool>& stop)
         for (unsigned i = 0; i < ctx->nb_streams; ++i)
             ctx->streams[i]->discard = static_cast<int>(i) == audio ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
         const AVStream* st = ctx->streams[audio];
-        const int64_t start = ctx->start_time != AV_NOPTS_VALUE
-                                  ? av_rescale_q(ctx->start_time, AV_TIME_BASE_Q, st->time_base)
-                                  : 0;
-        int64_t end = AV_NOPTS_VALUE;
+        const MediaTimeline timeline = TimelineOf(ctx);
+        StalledClock clock;
+        bool stalled = false;
+        int64_t first = AV_NOPTS_VALUE, end = AV_NOPTS_VALUE, samples = 0; // counted when stalled
         while (!stop.load() && av_read_frame(ctx, pkt) >= 0) {
             const int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
-            if (pkt->stream_index == audio && ts != AV_NOPTS_VALUE)
-                end = std::max(end, ts + std::max<int64_t>(pkt->duration, 0));
+            if (pkt->stream_index == audio) {
+                stalled = clock.Take(pkt->pts, pkt->size) || stalled;
+                if (first == AV_NOPTS_VALUE)
+                    first = ts;
+                if (ts != AV_NOPTS_VALUE)
+                    end = std::max(end, ts + std::max<int64_t>(pkt->duration, 0));
+                const int n = av_get_audio_frame_duration2(st->codecpar, pkt->size);
+                samples = n > 0 && samples >= 0 ? samples + n : -1; // -1: lengths that cannot be told
+            }
             av_packet_unref(pkt);
         }
-        if (!stop.load() && end != AV_NOPTS_VALUE)
-            seconds = Believable(static_cast<double>(end - start) * av_q2d(st->time_base));
+        if (stop.load() || end == AV_NOPTS_VALUE)
+            seconds = 0;
+        else if (!stalled)
+            seconds = Believable(timeline.Seconds(end, st->time_base));
+        else if (samples > 0 && st->codecpar->sample_rate > 0)
+            seconds = Believable(
+                std::max(0.0, first != AV_NOPTS_VALUE ? timeline.Seconds(first, st->time_base) : 0) +
+                static_cast<double>(samples) / st->codecpar->sample_rate);
     }
     av_packet_free(&pkt);
     avformat_close_input(&ctx);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "MediaTimeline.h"
+
 #include <atomic>
 #include <string>
 
@@ -12,11 +14,17 @@ constexpr double kMaxMediaDuration = 2147483647.0 / 10;
 // could block for ever). Looks only at the kind of file; never opens it.
 std::string SourceFileProblem(const std::string& path);
 
-// Duration in seconds of a media file as its container (or else its audio stream) tells it, 0 when it
-// tells none that can be believed (a stream written to a pipe, a header that lies), or a negative number
-// when the file cannot be read as media (or is no regular file). Reads only the headers.
+// The timeline of a media file (MediaTimeline.h) as its headers and its first audio packets tell it;
+// false when the file cannot be read as media or is no regular file. A length that cannot be believed (beyond
+// kMaxMediaDuration) reads as 0, unknown.
+bool ProbeMediaTimeline(const std::string& path, MediaTimeline& timeline);
+
+// Duration in seconds of a media file on its timeline, 0 when the headers tell none that can be
+// believed (a stream written to a pipe, a header that lies), or a negative number when the file cannot
+// be read as media (or is no regular file). Reads only the headers.
 double ProbeMediaDuration(const std::string& path);
 
 // Duration in seconds found by reading every audio packet to the end of the file: for files whose
-// headers do not tell it. 0 when there is no audio or `stop` became true.
+// headers do not tell it. Audio whose timestamps do not advance is measured by counting its samples.
+// 0 when there is no audio, its timing cannot be read, or `stop` became true.
 double ScanMediaDuration(const std::string& path, const std::atomic<bool>& stop);

@@ -17,10 +17,22 @@ constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
 int g_pipe[2] = {-1, -1};
 volatile sig_atomic_t g_signal = 0;
 
-// Only what is safe in a signal handler: the first signal is noted and wakes the GUI thread.
+void RestoreDefaultActions() {
+    struct sigaction action = {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    for (int sig : kSignals)
+        sigaction(sig, &action, nullptr);
+}
+
+// Only what is safe in a signal handler: the first signal is noted and wakes the GUI thread. Any
+// signal after it ends the program at once, even when the window is too busy to close.
 void OnSignal(int sig) {
-    if (g_signal != 0)
+    RestoreDefaultActions();
+    if (g_signal != 0) {
+        raise(sig); // delivered with the default action as the handler returns
         return;
+    }
     g_signal = sig;
     const int saved = errno;
     const char byte = 1;
@@ -54,11 +66,7 @@ CQuitSignals::~CQuitSignals() {
         return;
     // A signal from now on finds no window to close: it takes its default action again, unless one
     // came already, which ReRaise() then obeys.
-    struct sigaction action = {};
-    action.sa_handler = SIG_DFL;
-    sigemptyset(&action.sa_mask);
-    for (int sig : kSignals)
-        sigaction(sig, &action, nullptr);
+    RestoreDefaultActions();
     delete m_notifier;
     close(g_pipe[0]);
     close(g_pipe[1]);

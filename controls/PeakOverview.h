@@ -7,7 +7,7 @@
 #include <vector>
 
 // The peak overview of a whole file's audio: for each bin of time, the lowest and the highest sample
-// of all channels (full scale 32767), on the file's own clock (0 = the start of the file). One thread
+// of all channels (full scale 32767), on the file's timeline (0 = the start of the file). One thread
 // fills it while others draw it. Its memory stays under kMaxBins bins whatever the length: when a file
 // runs longer than expected, the bins double in length and pairs of them merge.
 class CPeakOverview {

@@ -108,7 +108,10 @@ bool IsCancelRequested() {
 }
 
 int FailJob(const std::string& message) {
-    ShowMessage(message, MsgButtons::Ok, nullptr, MsgIcon::Warning);
+    // After a cancel the job's files are taken away under a worker that has not yet looked at the
+    // flag: what then fails is the cancel's doing, and the user has been told of the cancel.
+    if (t_job->m_bCancelRequested.load() == 0)
+        ShowMessage(message, MsgButtons::Ok, nullptr, MsgIcon::Warning);
     t_job->m_bConvertFailed = 1;
     return -1;
 }

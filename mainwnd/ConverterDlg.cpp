@@ -447,7 +447,7 @@ void CConverterDlg::OpenSource(const std::string& path) {
 
 void CConverterDlg::ShowDuration(bool opened) {
     const bool known = m_dDuration > 0.0001;
-    const int n = known ? static_cast<int>(m_dDuration * 10) : 100;
+    const int n = known ? Tenths(m_dDuration) : 100;
     // At least one tenth, so the keys still move the thumb on sources shorter than ten seconds.
     const int p = std::max(1, static_cast<int>(m_dDuration * 0.1));
     m_slider.SetRange(0, n, true);
@@ -489,7 +489,7 @@ void CConverterDlg::OnPause() {
 }
 
 void CConverterDlg::ShowMarks() {
-    m_slider.SetSelection(static_cast<int>(m_dStartTime * 10), static_cast<int>(m_dEndTime * 10));
+    m_slider.SetSelection(Tenths(m_dStartTime), Tenths(m_dEndTime));
     m_slider.update();
 }
 
@@ -548,7 +548,7 @@ void CConverterDlg::OnTimer() {
     ShowPosition(position);
     // While the user drags the thumb, the thumb is theirs.
     if (!m_slider.IsThumbPressed())
-        m_slider.SetPos(static_cast<int>(position * 10));
+        m_slider.SetPos(Tenths(position));
 }
 
 void CConverterDlg::OnHScroll(int, int) {
@@ -580,6 +580,7 @@ void CConverterDlg::OnPlayStateChange(int, int newState) {
         m_bPlayerShown = 1;
         StopWaitIndicator();
         RememberRecentFile(m_strSourcePath);
+        TellUnreadableTiming();
     }
     if (newState == 2) {
         m_bFileLoaded = 1;

@@ -195,11 +195,15 @@ private:
     void SetUpResizing();
     // After the player was given a new source: remembers its folder, starts reading its waveform.
     void OnSourceSet();
+    // Once a source has opened: says so when the preview cannot place itself in it.
+    void TellUnreadableTiming();
     void ClearWaveform();
     QString LastOpenFolder() const;
     // Moves the preview to a time (clamped to the source) and shows it on the slider at once.
     void SeekTo(double seconds);
     void SeekBy(double seconds);
+    // A time as a slider position (tenths of a second), whatever the time.
+    static int Tenths(double seconds);
     void OnSpace();
     void SetStartMark(double seconds);
     void SetEndMark(double seconds);

@@ -3,6 +3,7 @@
 #include "AudioSettings.h"
 #include "ConverterDlg.h"
 #include "DialogUnits.h"
+#include "MediaProbe.h"
 #include "MessageService.h"
 #include "SystemHelpers.h"
 
@@ -13,6 +14,7 @@
 #include <QResizeEvent>
 #include <QShortcut>
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <functional>
 #include <optional>
@@ -228,6 +230,16 @@ void CConverterDlg::OnSourceSet() {
     m_slider.setFocus();
 }
 
+void CConverterDlg::TellUnreadableTiming() {
+    if (m_player.HasReadableTiming())
+        return;
+    ShowMessage(
+        "The timing of this file cannot be read: the preview plays it, but cannot show where it is "
+        "or go to a moment of it.\nTo convert a part of it, type its start and end times (Shift+I and "
+        "Shift+O, or double-click them).",
+        MsgButtons::Ok, this, MsgIcon::Information);
+}
+
 void CConverterDlg::ClearWaveform() {
     m_waveformReader.Stop();
     m_waveform.SetOverview(nullptr);
@@ -247,8 +259,13 @@ void CConverterDlg::SeekTo(double seconds) {
     // Rounded to the microsecond, so that steps of a tenth land on tenths as the slider counts them.
     const double t = std::round(seconds * 1e6) / 1e6;
     m_player.SetCurrentPosition(t);
-    m_slider.SetPos(static_cast<int>(t * 10));
+    m_slider.SetPos(Tenths(t));
     ShowPosition(t);
+}
+
+int CConverterDlg::Tenths(double seconds) {
+    const double tenths = seconds * 10;
+    return tenths > 0 ? static_cast<int>(std::min(tenths, static_cast<double>(INT_MAX))) : 0;
 }
 
 void CConverterDlg::SeekBy(double seconds) {
@@ -296,8 +313,11 @@ void CConverterDlg::CommitMarkEdit() {
         EndMarkEdit();
         return;
     }
-    const std::optional<double> t = ParseTimeText(m_editMark.text());
+    std::optional<double> t = ParseTimeText(m_editMark.text());
     const double duration = std::max(m_dDuration, m_player.GetDuration());
+    // Without a length to hold it to, a time stays within what the window can show.
+    if (t)
+        t = std::min(*t, kMaxMediaDuration);
     std::string problem;
     if (!t)
         problem = kBadTimeText;

@@ -55,6 +55,8 @@ const char* const kOptions[][2] = {
     {"sid", "no"},
     {"osd-level", "0"},
     {"hr-seek", "yes"},
+    // Positions are the file's own timestamps, whatever the demuxer; MediaTimeline maps them.
+    {"rebase-start-time", "no"},
 };
 
 bool GetFlag(mpv_handle* mpv, const char* name) {
@@ -164,11 +166,14 @@ void CMediaPlayer2::SetFileName(const std::string& utf8Path) {
     if (!m_path.empty() && !std::filesystem::is_regular_file(m_path, ec))
         m_path.clear();
     StopScan();
-    const double probed = m_path.empty() ? -1 : ProbeMediaDuration(m_path);
-    m_probedDuration = std::max(0.0, probed);
+    m_timeline = MediaTimeline();
+    const bool probed = !m_path.empty() && ProbeMediaTimeline(m_path, m_timeline);
+    m_probedDuration = m_timeline.length;
     m_durationAnnounced = m_probedDuration > 0;
+    m_landing.Reset();
+    m_lead = 0;
     StartLoad(false);
-    if (probed == 0)
+    if (probed && m_probedDuration == 0)
         StartScan();
 }
 
@@ -208,7 +213,7 @@ void CMediaPlayer2::StartLoad(bool paused) {
     m_activeEntry = -1;
     m_paused = paused;
     m_eofReached = false;
-    m_timePos = 0;
+    m_timePos = m_timeline.PlayerSeconds(0);
     m_mpvDuration = 0;
     m_seekPending = false;
     m_seekIssued = false;
@@ -246,6 +251,7 @@ void CMediaPlayer2::DrainEvents() {
     if (!m_mpv)
         return;
     bool flagsChanged = false;
+    bool landed = false;
     for (;;) {
         mpv_event* event = mpv_wait_event(m_mpv, 0);
         if (event->event_id == MPV_EVENT_NONE)
@@ -270,11 +276,15 @@ void CMediaPlayer2::DrainEvents() {
             if (m_activeEntry != m_entryId || (m_phase != Phase::Starting && m_phase != Phase::Loaded))
                 break;
             // mpv may fold a seek into the start of the file: one restart then ends both.
-            if (m_seekPending && m_seekIssued && m_seekAcknowledged) {
+            landed = m_seekPending && m_seekIssued && m_seekAcknowledged;
+            if (landed) {
                 m_seekPending = false;
                 m_bHoldTarget = true;
             }
             RefreshPlaybackProperties();
+            if (landed && GetPictureWidth() > 0 &&
+                m_landing.Late(m_seekTarget, m_timeline.FromPlayerSeconds(m_timePos), FrameSeconds()))
+                Seek(m_seekTarget);
             if (m_phase == Phase::Starting) {
                 // The first restart after loading: playback has really begun.
                 m_phase = Phase::Loaded;
@@ -452,9 +462,10 @@ double CMediaPlayer2::GetCurrentPosition() const {
     // At the end the position is the end, not the start of the last video frame; mpv's clock may
     // also run a little past the duration the headers give, which the marks must not exceed.
     const double duration = GetDuration();
+    const double position = m_timeline.FromPlayerSeconds(m_timePos);
     if (duration <= 0)
-        return std::clamp(m_timePos, 0.0, kMaxMediaDuration);
-    return m_state == kStopped ? duration : std::clamp(m_timePos, 0.0, duration);
+        return std::clamp(position, 0.0, kMaxMediaDuration);
+    return m_state == kStopped ? duration : std::clamp(position, 0.0, duration);
 }
 
 void CMediaPlayer2::SetCurrentPosition(double seconds) {
@@ -485,11 +496,16 @@ void CMediaPlayer2::Seek(double seconds) {
     m_seekAcknowledged = false;
     m_seekTarget = seconds;
     ++m_seekSerial;
+    // Requests reach mpv's core in the order they are made: the lead is in place for this seek.
+    if (m_landing.Lead() != m_lead) {
+        m_lead = m_landing.Lead();
+        mpv_set_property_async(m_mpv, 0, "hr-seek-demuxer-offset", MPV_FORMAT_DOUBLE, &m_lead);
+    }
     mpv_node items[3];
     items[0].format = MPV_FORMAT_STRING;
     items[0].u.string = const_cast<char*>("seek");
     items[1].format = MPV_FORMAT_DOUBLE;
-    items[1].u.double_ = seconds;
+    items[1].u.double_ = m_timeline.PlayerSeconds(seconds);
     items[2].format = MPV_FORMAT_STRING;
     items[2].u.string = const_cast<char*>("absolute+exact");
     mpv_node_list list{3, items, nullptr};
@@ -498,6 +514,11 @@ void CMediaPlayer2::Seek(double seconds) {
     command.u.list = &list;
     if (mpv_command_node_async(m_mpv, m_seekSerial, &command) < 0)
         m_seekPending = false;
+}
+
+double CMediaPlayer2::FrameSeconds() const {
+    double fps = 0;
+    return mpv_get_property(m_mpv, "container-fps", MPV_FORMAT_DOUBLE, &fps) >= 0 && fps > 0 ? 1 / fps : 0.1;
 }
 
 int CMediaPlayer2::GetPlayState() const {
@@ -658,6 +679,7 @@ void CMediaPlayer2::CheckPauseAt() {
         return; // not playing yet: looked at again when it is
     double pos = m_timePos;
     mpv_get_property(m_mpv, "time-pos", MPV_FORMAT_DOUBLE, &pos);
+    pos = m_timeline.FromPlayerSeconds(pos);
     // The position moves in steps of a video frame; in between, the clock tells how far it has come.
     const auto now = std::chrono::steady_clock::now();
     if (pos != m_pauseAtSeenPos) {

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "MediaTimeline.h"
+#include "SeekLanding.h"
+
 #include <QBasicTimer>
 #include <QWidget>
 #include <atomic>
@@ -41,8 +44,9 @@ public:
     // as it is loaded, whether or not Play follows. The duration is read from the file's headers
     // before this returns. A file that cannot be played ends in Error.
     void SetFileName(const std::string& utf8Path);
-    // Seconds; 0 while unknown. A file whose headers tell none (a stream written to a pipe, a header
-    // that lies) is scanned in the background; DurationChanged tells when the duration becomes known.
+    // Times are seconds on the file's timeline (MediaTimeline.h), as the waveform and the extraction
+    // count them. Seconds; 0 while unknown. A file whose headers tell none (a stream written to a pipe, a
+    // header that lies) is scanned in the background; DurationChanged tells when the duration becomes known.
     double GetDuration() const;
     // Seconds, within 0 and the duration; the duration itself once stopped at the end. Right after
     // SetCurrentPosition, the requested position until the seek has completed.
@@ -51,6 +55,9 @@ public:
     void SetCurrentPosition(double seconds);
     // One of PlayState.
     int GetPlayState() const;
+    // False for a file whose audio timestamps do not advance (MediaTimeline.h): mpv then can neither
+    // tell the position nor seek, and the position reads as 0 or the target of the last seek.
+    bool HasReadableTiming() const { return !m_timeline.stalled; }
     // Whether a seek is still on its way.
     bool IsSeeking() const { return m_seekPending; }
     // Width of the source's picture; 0 for audio, also when the only picture is embedded cover art.
@@ -108,6 +115,7 @@ private:
     void Notify(const Notice& notice);
     void DeliverNotices();
     void Seek(double seconds);
+    double FrameSeconds() const;
     void SetMpvDuration(double seconds);
     void StartScan();
     void StopScan();
@@ -123,6 +131,7 @@ private:
     int64_t m_activeEntry = -1; // the entry mpv's events are about
     uint64_t m_loadSerial = 0;
     uint64_t m_failedSerial = 0;
+    MediaTimeline m_timeline; // of the current file; mpv's positions are its own timestamps
     double m_probedDuration = 0;
     double m_mpvDuration = 0;
     double m_timePos = 0;
@@ -137,6 +146,8 @@ private:
     bool m_bHoldTarget = false; // a seek has completed and nothing has played since
     double m_seekTarget = 0;
     uint64_t m_seekSerial = 0;
+    CSeekLanding m_landing;
+    double m_lead = 0; // the lead mpv has been given
 
     std::deque<Notice> m_notices;
     bool m_deliveryQueued = false;

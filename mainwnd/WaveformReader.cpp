@@ -1,5 +1,7 @@
 #include "WaveformReader.h"
 
+#include "MediaTimeline.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -154,10 +156,88 @@ struct Resources {
     }
 };
 
-// Whether the stream's parameters let its decoder start without a look into the packets.
-bool Complete(const AVStream* st) {
-    const AVCodecParameters* par = st->codecpar;
-    return par->codec_id != AV_CODEC_ID_NONE && par->sample_rate > 0 && par->ch_layout.nb_channels > 0;
+enum class Pass { Done, Stalled };
+
+// One reading of the file. Frames are placed on the file's timeline by their timestamps or, when
+// `counting`, one after the other from where the first packet lies; a pass by timestamps ends early as
+// Stalled when the timestamps do not advance.
+Pass ReadPass(const std::string& path, CPeakOverview& overview, const std::atomic<bool>& stop, bool counting,
+              bool& sawAudio) {
+    Resources r;
+    r.fmt = avformat_alloc_context();
+    if (!r.fmt)
+        return Pass::Done;
+    r.fmt->interrupt_callback = {&Interrupt, const_cast<std::atomic<bool>*>(&stop)};
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    // "file:" keeps a name such as "http:x.avi" a local file.
+    const int opened = avformat_open_input(&r.fmt, ("file:" + path).c_str(), nullptr, &options);
+    av_dict_free(&options);
+    if (opened < 0)
+        return Pass::Done;
+    // The stream probe also finds where the file's timeline starts.
+    avformat_find_stream_info(r.fmt, nullptr);
+    const AVCodec* codec = nullptr;
+    const int audio = av_find_best_stream(r.fmt, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
+    if (audio < 0 || stop)
+        return Pass::Done;
+    for (unsigned i = 0; i < r.fmt->nb_streams; ++i)
+        r.fmt->streams[i]->discard = static_cast<int>(i) == audio ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    const AVStream* st = r.fmt->streams[audio];
+    r.dec = avcodec_alloc_context3(codec);
+    if (!r.dec || avcodec_parameters_to_context(r.dec, st->codecpar) < 0)
+        return Pass::Done;
+    r.dec->pkt_timebase = st->time_base;
+    if (avcodec_open2(r.dec, codec, nullptr) < 0 || r.dec->sample_rate <= 0)
+        return Pass::Done;
+    r.pkt = av_packet_alloc();
+    r.frame = av_frame_alloc();
+    if (!r.pkt || !r.frame)
+        return Pass::Done;
+
+    const MediaTimeline timeline = TimelineOf(r.fmt);
+    overview.Reset(r.dec->sample_rate, timeline.length);
+    PeakSink sink(overview, r.dec->sample_rate);
+    StalledClock clock;
+
+    double next = 0; // where the next frame begins when it has no timestamp, or when counting
+    bool placed = false;
+    auto drain = [&] {
+        while (avcodec_receive_frame(r.dec, r.frame) >= 0) {
+            const int64_t ts = r.frame->best_effort_timestamp;
+            const double at = ts != AV_NOPTS_VALUE && !counting ? timeline.Seconds(ts, st->time_base) : next;
+            sink.AddFrame(r.frame, at);
+            sawAudio = true;
+            if (r.frame->sample_rate > 0)
+                next = at + static_cast<double>(r.frame->nb_samples) / r.frame->sample_rate;
+            av_frame_unref(r.frame);
+        }
+    };
+    while (!stop.load(std::memory_order_relaxed)) {
+        const int read = av_read_frame(r.fmt, r.pkt);
+        if (read == AVERROR(EAGAIN))
+            continue;
+        if (read < 0)
+            break; // the end, or as far as a damaged file reads
+        if (r.pkt->stream_index == audio) {
+            if (counting && !placed && r.pkt->pts != AV_NOPTS_VALUE)
+                next = std::max(0.0, timeline.Seconds(r.pkt->pts, st->time_base));
+            placed = true;
+            if (!counting && clock.Take(r.pkt->pts, r.pkt->size)) {
+                av_packet_unref(r.pkt);
+                return Pass::Stalled;
+            }
+            if (avcodec_send_packet(r.dec, r.pkt) >= 0)
+                drain(); // a damaged packet is skipped
+        }
+        av_packet_unref(r.pkt);
+    }
+    if (!stop.load()) {
+        avcodec_send_packet(r.dec, nullptr);
+        drain();
+    }
+    sink.Flush();
+    return Pass::Done;
 }
 
 } // namespace
@@ -187,93 +267,11 @@ void CWaveformReader::Stop() {
 
 bool CWaveformReader::Read(const std::string& path, CPeakOverview& overview, const std::atomic<bool>& stop) {
     av_log_set_level(AV_LOG_QUIET);
-    Resources r;
     bool sawAudio = false;
-    auto finish = [&] {
-        overview.Finish(sawAudio);
-        return sawAudio;
-    };
-    r.fmt = avformat_alloc_context();
-    if (!r.fmt)
-        return finish();
-    r.fmt->interrupt_callback = {&Interrupt, const_cast<std::atomic<bool>*>(&stop)};
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    // "file:" keeps a name such as "http:x.avi" a local file.
-    const int opened = avformat_open_input(&r.fmt, ("file:" + path).c_str(), nullptr, &options);
-    av_dict_free(&options);
-    if (opened < 0)
-        return finish();
-
-    // The stream probe reads and decodes packets of every stream, video too; it is needed only when
-    // the headers leave the audio undescribed or there is a choice of audio streams to make.
-    int audioStreams = 0;
-    bool complete = true;
-    for (unsigned i = 0; i < r.fmt->nb_streams; ++i) {
-        if (r.fmt->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
-            ++audioStreams;
-            complete = complete && Complete(r.fmt->streams[i]);
-        }
+    if (ReadPass(path, overview, stop, false, sawAudio) == Pass::Stalled) {
+        sawAudio = false;
+        ReadPass(path, overview, stop, true, sawAudio);
     }
-    if (audioStreams != 1 || !complete || (r.fmt->ctx_flags & AVFMTCTX_NOHEADER))
-        avformat_find_stream_info(r.fmt, nullptr);
-    const AVCodec* codec = nullptr;
-    const int audio = av_find_best_stream(r.fmt, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
-    if (audio < 0 || stop)
-        return finish();
-    for (unsigned i = 0; i < r.fmt->nb_streams; ++i)
-        r.fmt->streams[i]->discard = static_cast<int>(i) == audio ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
-    const AVStream* st = r.fmt->streams[audio];
-    r.dec = avcodec_alloc_context3(codec);
-    if (!r.dec || avcodec_parameters_to_context(r.dec, st->codecpar) < 0)
-        return finish();
-    r.dec->pkt_timebase = st->time_base;
-    if (avcodec_open2(r.dec, codec, nullptr) < 0 || r.dec->sample_rate <= 0)
-        return finish();
-    r.pkt = av_packet_alloc();
-    r.frame = av_frame_alloc();
-    if (!r.pkt || !r.frame)
-        return finish();
-
-    // The file's clock starts at the container's start, as the player's and the extraction's do.
-    const double containerStart =
-        r.fmt->start_time != AV_NOPTS_VALUE ? static_cast<double>(r.fmt->start_time) / AV_TIME_BASE : 0;
-    double expected = 0;
-    if (r.fmt->duration != AV_NOPTS_VALUE && r.fmt->duration > 0)
-        expected = static_cast<double>(r.fmt->duration) / AV_TIME_BASE;
-    else if (st->duration != AV_NOPTS_VALUE && st->duration > 0)
-        expected = static_cast<double>(st->duration) * av_q2d(st->time_base);
-    overview.Reset(r.dec->sample_rate, expected);
-    PeakSink sink(overview, r.dec->sample_rate);
-
-    double next = 0; // where a frame without a timestamp begins
-    auto drain = [&] {
-        while (avcodec_receive_frame(r.dec, r.frame) >= 0) {
-            const int64_t ts = r.frame->best_effort_timestamp;
-            const double at = ts != AV_NOPTS_VALUE
-                                  ? static_cast<double>(ts) * av_q2d(st->time_base) - containerStart
-                                  : next;
-            sink.AddFrame(r.frame, at);
-            sawAudio = true;
-            if (r.frame->sample_rate > 0)
-                next = at + static_cast<double>(r.frame->nb_samples) / r.frame->sample_rate;
-            av_frame_unref(r.frame);
-        }
-    };
-    while (!stop.load(std::memory_order_relaxed)) {
-        const int read = av_read_frame(r.fmt, r.pkt);
-        if (read == AVERROR(EAGAIN))
-            continue;
-        if (read < 0)
-            break; // the end, or as far as a damaged file reads
-        if (r.pkt->stream_index == audio && avcodec_send_packet(r.dec, r.pkt) >= 0)
-            drain(); // a damaged packet is skipped
-        av_packet_unref(r.pkt);
-    }
-    if (!stop.load()) {
-        avcodec_send_packet(r.dec, nullptr);
-        drain();
-    }
-    sink.Flush();
-    return finish();
+    overview.Finish(sawAudio);
+    return sawAudio;
 }

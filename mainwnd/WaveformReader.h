@@ -7,9 +7,11 @@
 #include <string>
 #include <thread>
 
-// Reads the audio of a whole file into a peak overview on a thread of its own: the audio stream only,
-// every other stream left undecoded and, where the container allows, unread. The overview fills in as
-// the file is read; a file without audio ends with an empty one.
+// Reads the audio of a whole file into a peak overview on a thread of its own: the audio stream only
+// (past the stream probe, which finds where the timeline starts), every other stream left undecoded
+// and, where the container allows, unread. The peaks lie on the file's timeline (MediaTimeline.h), as
+// the preview and the extraction count it; audio whose timestamps do not advance is placed by counting
+// its samples. The overview fills in as the file is read; a file without audio ends with an empty one.
 class CWaveformReader {
 public:
     CWaveformReader() = default;

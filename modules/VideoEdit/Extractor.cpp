@@ -1,5 +1,6 @@
 #include "Extractor.h"
 
+#include "MediaTimeline.h"
 #include "OutputStage.h"
 #include "Text.h"
 #include "WavWriter.h"
@@ -31,8 +32,6 @@ constexpr double kSeekBackSeconds[] = {kPrerollSeconds, 5, 30, 300};
 // Packets this far before the start are not even decoded.
 constexpr double kSkipBeforeSeconds = kPrerollSeconds + 1.0;
 constexpr auto kProgressInterval = std::chrono::milliseconds(250);
-// Audio packets in a row whose timestamps do not move on: the file's clock cannot place a range.
-constexpr int kStalledPackets = 3;
 // A demuxer that keeps failing in one place is taken to be at the end of what can be read.
 constexpr int kMaxConsecutiveReadErrors = 32;
 
@@ -113,6 +112,7 @@ private:
     int64_t FramePosition(const AVFrame* frame);
     bool FarBeforeStart(const AVPacket* pkt) const;
     bool Stalled(const AVPacket* pkt);
+    bool ClockStallsAtStart();
     bool CountPacket(AVPacket* pkt);
     void SetClock();
     Step Hand(AVFrame* frame, int offset);
@@ -142,7 +142,8 @@ private:
     std::chrono::steady_clock::time_point m_lastProgress;
     int64_t m_reportedFrames = 0;
 
-    // Where the range starts on the stream's clock: the start plus the container's start time.
+    MediaTimeline m_timeline;
+    // Where the range starts on the stream's clock.
     int64_t m_rangeStartUs = 0;
     int64_t m_offsetTb = 0;
     // The clock frames are placed by, and the range's start on it: the stream's own, or when counting,
@@ -155,8 +156,7 @@ private:
     bool m_counting = false;
     int64_t m_countPos = AV_NOPTS_VALUE; // the next packet's first sample
     bool m_countKnown = true;            // false after a packet whose length cannot be told undecoded
-    int64_t m_lastPts = AV_NOPTS_VALUE;
-    int m_stalls = 0;
+    StalledClock m_clock;
     bool m_fresh = true;           // nothing read since the source was opened
     bool m_beginning = false;      // this attempt decodes from the beginning of the file
     int m_attemptFrames = 0;       // frames decoded in this attempt
@@ -353,11 +353,14 @@ void Extraction::SetClock() {
 }
 
 bool Extraction::Stalled(const AVPacket* pkt) {
-    if (pkt->pts == AV_NOPTS_VALUE || pkt->size <= 0)
-        return false;
-    m_stalls = m_lastPts != AV_NOPTS_VALUE && pkt->pts <= m_lastPts ? m_stalls + 1 : 0;
-    m_lastPts = pkt->pts;
-    return m_stalls >= kStalledPackets;
+    return m_clock.Take(pkt->pts, pkt->size);
+}
+
+// A seek goes by timestamps, so with timestamps that do not move it lands anywhere (at the last
+// packet, say); the first packets tell before any seek.
+bool Extraction::ClockStallsAtStart() {
+    m_fresh = false;
+    return AudioClockStalls(m_fmt, m_audio, m_pkt);
 }
 
 // Gives the packet its place by count; false when it lies so far before the start that it need not be
@@ -366,11 +369,11 @@ bool Extraction::CountPacket(AVPacket* pkt) {
     if (m_countPos == AV_NOPTS_VALUE) {
         // The first audio packet sits where its timestamp says, against the container's start.
         const int64_t first = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
-        const int64_t containerStart = m_fmt->start_time != AV_NOPTS_VALUE ? m_fmt->start_time : 0;
-        m_countPos = first == AV_NOPTS_VALUE
-                         ? 0
-                         : std::max<int64_t>(0, av_rescale_q(first, m_tb, m_posTb) -
-                                                    av_rescale_q(containerStart, AV_TIME_BASE_Q, m_posTb));
+        m_countPos =
+            first == AV_NOPTS_VALUE
+                ? 0
+                : std::max<int64_t>(0, av_rescale_q(first, m_tb, m_posTb) -
+                                           av_rescale_q(m_timeline.startUs, AV_TIME_BASE_Q, m_posTb));
     }
     pkt->duration = 0;
     if (!m_countKnown) {
@@ -408,8 +411,7 @@ Extraction::Step Extraction::DecodeAttempt() {
     m_attemptSkipped = false;
     m_nextPos = AV_NOPTS_VALUE;
     m_posRate = 0;
-    m_lastPts = AV_NOPTS_VALUE;
-    m_stalls = 0;
+    m_clock.Reset();
     int readErrors = 0;
     for (;;) {
         if (Stopping())
@@ -596,13 +598,15 @@ ExtractionResult Extraction::Run() {
     if (step != Step::Continue)
         return Finish(step);
 
-    // The range on the stream's clock, as ffmpeg's "-ss" takes it: relative to the container's start.
-    const int64_t startUs = llround(m_job.start * AV_TIME_BASE);
-    const int64_t containerStart = m_fmt->start_time != AV_NOPTS_VALUE ? m_fmt->start_time : 0;
-    m_rangeStartUs = startUs + containerStart;
+    m_timeline = TimelineOf(m_fmt);
+    const int64_t containerStart = m_timeline.startUs;
+    m_rangeStartUs = llround(m_job.start * AV_TIME_BASE) + containerStart;
     m_offsetTb = av_rescale_q(m_rangeStartUs, AV_TIME_BASE_Q, m_tb);
     // AVI gives audio read after a seek the time of its byte count, which is off by part of a frame.
-    m_counting = std::strcmp(m_fmt->iformat->name, "avi") == 0;
+    // A range that starts near the beginning is decoded from there, which tells a stalled clock anyway.
+    const bool seeks =
+        m_rangeStartUs - static_cast<int64_t>(kSeekBackSeconds[0] * AV_TIME_BASE) > containerStart;
+    m_counting = std::strcmp(m_fmt->iformat->name, "avi") == 0 || (seeks && ClockStallsAtStart());
     SetClock();
     m_dec->pkt_timebase = m_posTb;
 
@@ -610,9 +614,8 @@ ExtractionResult Extraction::Run() {
     // A range longer than any file (or without an end) runs to the end of the audio.
     m_targetFrames = length * m_job.sampleRate < 9e18 ? llround(length * m_job.sampleRate) : INT64_MAX;
     m_totalSeconds = length;
-    if (m_fmt->duration != AV_NOPTS_VALUE && m_fmt->duration > 0)
-        m_totalSeconds = std::min(
-            length, std::max(0.0, static_cast<double>(m_fmt->duration) / AV_TIME_BASE - m_job.start));
+    if (m_timeline.length > 0)
+        m_totalSeconds = std::min(length, std::max(0.0, m_timeline.length - m_job.start));
 
     step = OpenWav();
     if (step != Step::Continue)

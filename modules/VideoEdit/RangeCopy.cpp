@@ -1,6 +1,7 @@
 #include "RangeCopy.h"
 
 #include "CopyOutput.h"
+#include "MediaTimeline.h"
 #include "Text.h"
 
 #include <algorithm>
@@ -102,12 +103,6 @@ int AudioStreamOfTrack(const AVFormatContext* fmt, int track) {
         if (fmt->streams[i]->disposition & AV_DISPOSITION_DEFAULT)
             return i;
     return audio.front();
-}
-
-// Where time 0 lies, in microseconds on the streams' clock: the container's start, as the extraction
-// takes it. TODO(timeline): replace with the program's one timeline once it is shared.
-int64_t TimeZero(const AVFormatContext* fmt) {
-    return fmt->start_time != AV_NOPTS_VALUE ? fmt->start_time : 0;
 }
 
 bool NameHas(const AVFormatContext* fmt, const char* name) {
@@ -256,8 +251,7 @@ private:
     bool m_canSeek = false;
     int64_t m_running = 0;
     bool m_haveRunning = false;
-    int64_t m_lastTs = AV_NOPTS_VALUE;
-    int m_stalls = 0;
+    StalledClock m_clock;
     AVVorbisParseContext* m_vorbis = nullptr;
 
     int64_t m_start = 0, m_end = 0; // the range on the clock
@@ -461,14 +455,9 @@ int64_t RangeCopy::Samples(const AVPacket* pkt) {
 }
 
 // Audio packets in a row whose timestamps do not move on (RealMedia stamps them all 0): the file's clock
-// cannot place a range. TODO(timeline): the shared timeline's StalledClock once it is shared.
+// cannot place a range.
 bool RangeCopy::Stalled(const AVPacket* pkt) {
-    constexpr int kStalledPackets = 3;
-    if (m_countOnly || pkt->pts == AV_NOPTS_VALUE || pkt->size <= 0)
-        return false;
-    m_stalls = m_lastTs != AV_NOPTS_VALUE && pkt->pts <= m_lastTs ? m_stalls + 1 : 0;
-    m_lastTs = pkt->pts;
-    return m_stalls >= kStalledPackets;
+    return !m_countOnly && m_clock.Take(pkt->pts, pkt->size);
 }
 
 // Places a packet on the clock; false when its place cannot be told here (after a seek: read from
@@ -520,8 +509,7 @@ RangeCopy::Step RangeCopy::Pass(bool fromStart) {
         Free(p);
     m_history.clear();
     m_haveRunning = false;
-    m_lastTs = AV_NOPTS_VALUE;
-    m_stalls = 0;
+    m_clock.Reset();
     if (m_vorbis)
         av_vorbis_parse_reset(m_vorbis);
     const CopyOutput& out = *m_output;
@@ -740,7 +728,9 @@ ExtractionResult RangeCopy::Run() {
         return Finish(step);
     SetUpClock();
 
-    const int64_t zero = av_rescale_q(TimeZero(m_fmt), AV_TIME_BASE_Q, AVRational{1, m_rate});
+    // The range on the program's one timeline: time 0 is the container's start.
+    const MediaTimeline timeline = TimelineOf(m_fmt);
+    const int64_t zero = av_rescale_q(timeline.startUs, AV_TIME_BASE_Q, AVRational{1, m_rate});
     const double length = m_job.end - m_job.start;
     m_start = std::max<int64_t>(zero + llround(m_job.start * m_rate), m_firstKept);
     m_end = length * m_rate < 4e18 ? zero + llround(m_job.start * m_rate) + llround(length * m_rate)
@@ -751,9 +741,8 @@ ExtractionResult RangeCopy::Run() {
     if (m_start >= m_end)
         return Finish(Fail(kNoAudioInRange));
     m_totalSeconds = length;
-    if (m_fmt->duration != AV_NOPTS_VALUE && m_fmt->duration > 0)
-        m_totalSeconds = std::min(
-            length, std::max(0.0, static_cast<double>(m_fmt->duration) / AV_TIME_BASE - m_job.start));
+    if (timeline.length > 0)
+        m_totalSeconds = std::min(length, std::max(0.0, timeline.length - m_job.start));
 
     m_output = CopyOutput::Create(m_plan);
     if (std::string problem =

@@ -177,7 +177,9 @@ INSTANTIATE_TEST_SUITE_P(
         Container{"Flac", "clip.flac", "-c:a flac", Plain, nullptr, 48000, 2, 1},
         Container{"MkvAudioStartsLate", "late.mkv", "-af asetpts=PTS+0.5/TB -c:a flac", Plain, "mpeg4", 48000,
                   2, kMs},
-        Container{"MkvStalledClock", "clip.mkv", "-c:a libvorbis", Stalled, nullptr, 44100, 2, 1}),
+        Container{"MkvStalledClock", "clip.mkv", "-c:a libvorbis", Stalled, nullptr, 44100, 2, 1},
+        // As FFmpeg writes RealAudio: every packet stamped 0, a duration of 0 in the header.
+        Container{"RealMediaStalledClock", "clip.rm", "-c:a real_144 -f rm", Stalled, nullptr, 8000, 1, 1}),
     [](const ::testing::TestParamInfo<Container>& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------------------------------

@@ -6,11 +6,13 @@
 #include "ConverterDlg.h"
 #include "FileDialogEx.h"
 #include "MediaPlayer2.h"
+#include "MediaProbe.h"
 #include "SystemHelpers.h"
 #include "TestMedia.h"
 #include "TestSupport.h"
 #include "WaitIndicator.h"
 
+#include <QTest>
 #include <cmath>
 #include <functional>
 #include <gtest/gtest.h>
@@ -138,6 +140,22 @@ TEST_F(OddSourcesTest, ADurationBeyondWhatTheWindowHoldsReadsAsUnknownUntilScann
     EXPECT_TRUE(LabelsSane(dlg));
     EXPECT_EQ(dlg.m_slider.GetRangeMax(), 20);
     EXPECT_NEAR(Convert(dlg, media.File("liar_OUTPUT.wav")), 2 * 44100, 0.05 * 44100);
+
+    // A clock that jumps past all the window can hold stays unknown even when read through; a time typed
+    // then is held to the longest the window shows (without, its tenths overflow the slider's int).
+    const std::string jump = media.File("jump.mkv");
+    ASSERT_TRUE(
+        RunFfmpeg({"-f", "lavfi", "-i", "sine=d=2", "-af", "asetpts=if(gte(T\\,1)\\,PTS+3e8/TB\\,PTS)",
+                   "-c:a", "flac", QString::fromStdString(jump)}));
+    Open(dlg, jump);
+    ASSERT_TRUE(WaitFor([&] { return dlg.m_bFileLoaded == 1; }, 20000));
+    EXPECT_EQ(dlg.m_dDuration, 0);
+    QTest::mouseDClick(&dlg.m_labelEnd, Qt::LeftButton);
+    dlg.m_editMark.setText("999999999");
+    QTest::keyClick(&dlg.m_editMark, Qt::Key_Return);
+    EXPECT_EQ(dlg.m_dEndTime, kMaxMediaDuration);
+    EXPECT_TRUE(LabelsSane(dlg));
+    EXPECT_GE(dlg.m_slider.GetSelEnd(), dlg.m_slider.GetSelStart());
 }
 
 // What the window is given to open: a FIFO is refused at once (reading it would wait for ever); a name

@@ -44,6 +44,8 @@ std::string SharedMedia(const std::string& name) {
     } else if (name == "adpcm.mov") {
         RunFfmpeg(
             {"-f", "lavfi", "-i", "sine=duration=1", "-c:a", "adpcm_ima_qt", QString::fromStdString(path)});
+    } else if (name == "stamped zero.rm") { // every packet at 0, no duration: only counting places it
+        RunFfmpeg({"-f", "lavfi", "-i", "sine=d=3:r=8000", "-c:a", "real_144", QString::fromStdString(path)});
     } else if (name == "silent film.mkv") {
         RunFfmpeg(
             {"-f", "lavfi", "-i", "testsrc=size=64x48:rate=10:duration=1", QString::fromStdString(path)});
@@ -187,6 +189,7 @@ const Row kRows[] = {
              bytes.push_back(static_cast<char>(rng()));
          WriteFileText(c.settings, bytes);
      }},
+    {"audio without usable timestamps, from 1 s", "-f wav -s 1", "stamped zero.rm", 0, ""},
     {"path with spaces, quotes, $ and non-ASCII", "-f ogg", "clip.mkv", 0, "",
      [](Context& c) { c.as = "it's a \"clip\" $HOME `x` Ünïcødé 日本.mkv"; }},
     {"path of 300+ characters", "-f mp3", "clip.mkv", 0, "",
