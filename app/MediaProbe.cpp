@@ -1,5 +1,7 @@
 #include "MediaProbe.h"
 
+#include "AudioTracks.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -57,7 +59,7 @@ bool ProbeMediaTimeline(const std::string& path, MediaTimeline& timeline) {
     if (ok) {
         timeline = TimelineOf(ctx);
         timeline.length = Believable(timeline.length);
-        const int audio = av_find_best_stream(ctx, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+        const int audio = AudioTrackStream(ctx, 0);
         AVPacket* pkt = audio >= 0 ? av_packet_alloc() : nullptr;
         if (pkt) {
             for (unsigned i = 0; i < ctx->nb_streams; ++i)
@@ -85,9 +87,7 @@ double ScanMediaDuration(const std::string& path, const std::atomic<bool>& stop)
         return 0;
     double seconds = 0;
     AVPacket* pkt = av_packet_alloc();
-    const int audio = avformat_find_stream_info(ctx, nullptr) >= 0
-                          ? av_find_best_stream(ctx, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0)
-                          : -1;
+    const int audio = avformat_find_stream_info(ctx, nullptr) >= 0 ? AudioTrackStream(ctx, 0) : -1;
     if (pkt && audio >= 0) {
         for (unsigned i = 0; i < ctx->nb_streams; ++i)
             ctx->streams[i]->discard = static_cast<int>(i) == audio ? AVDISCARD_DEFAULT : AVDISCARD_ALL;

@@ -2,6 +2,7 @@
 // messages; settings are read (never written) from the window's "param.ini" or --settings.
 
 #include "AudioSettings.h"
+#include "AudioTracks.h"
 #include "ByteText.h"
 #include "ConversionJob.h"
 #include "EncoderLibrary.h"
@@ -72,8 +73,33 @@ bool ParseSeconds(const QString& text, double& out) {
 struct Options {
     bool haveStart = false, haveEnd = false, quiet = false, overwrite = false;
     double start = 0, end = 0;
+    int track = 0;      // 0: the default track
     std::string output; // bytes, as given
 };
+
+// --list-tracks: a line for the source, then one per audio track, its fields separated by tabs: number,
+// language, title, codec, sample rate, channels, duration, and "default" for the default track.
+int ListTracks(const std::string& source) {
+    std::vector<AudioTrack> tracks;
+    if (!SourceFileProblem(source).empty() || !ProbeAudioTracks(source, tracks)) {
+        Error("cannot read " + source + " as a video or audio file");
+        return kExitFailed;
+    }
+    const int chosen = DefaultAudioTrack(tracks);
+    std::printf("%s:\n", source.c_str());
+    auto field = [](const std::string& text) { return text.empty() ? std::string("-") : text; };
+    for (const AudioTrack& t : tracks) {
+        const std::string channels = t.channels > 0 ? std::to_string(t.channels) + " ch" +
+                                                          (t.layout.empty() ? "" : " (" + t.layout + ")")
+                                                    : "-";
+        std::printf("%d\t%s\t%s\t%s\t%s\t%s\t%s%s\n", t.number, field(t.language).c_str(),
+                    field(t.title).c_str(), t.codec.c_str(),
+                    t.sampleRate > 0 ? (std::to_string(t.sampleRate) + " Hz").c_str() : "-", channels.c_str(),
+                    t.duration > 0 ? FormatTime(t.duration).c_str() : "-",
+                    t.number == chosen ? "\tdefault" : "");
+    }
+    return kExitOk;
+}
 
 // Converts one source; returns the exit code for it.
 int ConvertOne(const std::string& source, const Options& opt) {
@@ -81,6 +107,16 @@ int ConvertOne(const std::string& source, const Options& opt) {
     if (const std::string problem = SourceFileProblem(source); !problem.empty()) {
         Error("cannot open " + source + ": " + problem);
         return kExitFailed;
+    }
+    if (opt.track > 0) {
+        std::vector<AudioTrack> tracks;
+        ProbeAudioTracks(source, tracks);
+        if (opt.track > static_cast<int>(tracks.size())) {
+            const auto count = std::to_string(tracks.size());
+            Error(source + " has no audio track " + std::to_string(opt.track) + " (it has " + count +
+                  (tracks.size() == 1 ? " audio track" : " audio tracks") + "; see --list-tracks)");
+            return kExitFailed;
+        }
     }
     double end = opt.end;
     if (!opt.haveEnd) {
@@ -114,7 +150,7 @@ int ConvertOne(const std::string& source, const Options& opt) {
     std::string refusal;
     const std::shared_ptr<COutputClaim> output =
         opt.output.empty() ? COutputClaim::ClaimNumbered(source, format, g_settings.m_nOutputPathType,
-                                                         outputFolder, &refusal)
+                                                         outputFolder, &refusal, opt.track)
                            : COutputClaim::ClaimExact(opt.output, source, opt.overwrite, &refusal);
     if (!output) {
         Error(refusal);
@@ -126,6 +162,7 @@ int ConvertOne(const std::string& source, const Options& opt) {
     view.SetLabel(JobLabel());
     CConversionJob job(view);
     job.m_strSourcePath = source;
+    job.m_nAudioTrack = opt.track;
     job.m_dStartTime = opt.start;
     job.m_dEndTime = end;
     job.m_strOutputPath = output->Path();
@@ -231,6 +268,12 @@ int main(int argc, char** argv) {
          "file is not replaced without --overwrite, and the source never is.",
          "path"},
         {"overwrite", "Let --output replace an existing file (never the source)."},
+        {{"a", "audio-track"},
+         "Audio track to convert, by its number in --list-tracks (default: the track the source marks as "
+         "default, else the first).",
+         "N"},
+        {"list-tracks", "List each source's audio tracks (number, language, title, codec, sample rate, "
+                        "channels, duration) and convert nothing."},
         {"settings", "Read the settings from this INI file instead of the program's param.ini.", "file"},
         {{"q", "quiet"}, "Print no progress."},
         {{"j", "jobs"}, "Convert up to N sources at once (default 1; 0: one per core).", "N"},
@@ -262,6 +305,20 @@ int main(int argc, char** argv) {
     if ((opt.haveEnd = parser.isSet("end")) && !ParseSeconds(parser.value("end"), opt.end)) {
         Error("--end takes a number of seconds, 0 or more");
         return kExitFailed;
+    }
+    if (parser.isSet("audio-track")) {
+        bool ok = false;
+        opt.track = parser.value("audio-track").toInt(&ok);
+        if (!ok || opt.track < 1) {
+            Error("--audio-track takes a track number, 1 or more (see --list-tracks)");
+            return kExitFailed;
+        }
+    }
+    if (parser.isSet("list-tracks")) {
+        int code = kExitOk;
+        for (const std::string& source : sources)
+            code = std::max(code, ListTracks(source));
+        return code;
     }
     bool jobsOk = true;
     int jobs = parser.isSet("jobs") ? parser.value("jobs").toInt(&jobsOk) : 1;

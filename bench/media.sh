@@ -69,3 +69,18 @@ bench_hour_mkv() {
     fi
     echo "$mkv"
 }
+
+# Prints the path of 25 minutes of the hour as a 48 kHz 24-bit 5.1 FLAC, as a concert recording has it:
+# the front pair, a centre and surrounds mixed from it, a low LFE.
+bench_flac51_source() {
+    local mp4 flac="$1/bench-media/25min-flac-48k-24bit-5.1.flac"
+    mp4=$(bench_hour_source "$1") || return 1
+    if [[ ! -f "$flac" ]]; then
+        echo "Generating $flac (once; kept for later runs)..." >&2
+        ffmpeg -hide_banner -loglevel error -y -i "$mp4" -t 1500 -vn \
+            -af "pan=5.1|FL=c0|FR=c1|FC=0.5*c0+0.5*c1|LFE=0.3*c0|BL=0.6*c0-0.2*c1|BR=0.6*c1-0.2*c0,lowpass=f=20000" \
+            -c:a flac -sample_fmt s32 -bits_per_raw_sample 24 "$flac.part.flac" >&2
+        mv "$flac.part.flac" "$flac"
+    fi
+    echo "$flac"
+}

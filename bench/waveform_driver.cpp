@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     CWaveformReader reader;
-    reader.Start(argv[1], false);
+    reader.Start(argv[1], 0, false);
     const auto overview = reader.Overview();
     // As the window does: look at it now and then while it fills in.
     while (!overview->IsComplete())

@@ -1,20 +1,22 @@
-// Step 2 for FLAC, Opus and AAC (M4A): the temporary WAV through AvAudioEnc.so, which writes the file.
+// Step 2 for FLAC, Opus and AAC (M4A): the hand-over file through AvAudioEnc.so, which writes the file.
+// The file holds the source's own sound or 44100 Hz stereo 16-bit samples, as the format's settings ask;
+// CPcmReader reads either.
 
 #include "AudioSettings.h"
 #include "AvAudioEnc/AvAudioEnc.h"
 #include "ChunkLoop.h"
 #include "EncoderLibrary.h"
 #include "Encoders.h"
-#include "Genres.h"
+#include "OutputTags.h"
+#include "PcmReader.h"
 
-#include <QStringDecoder>
 #include <cerrno>
 #include <cstring>
 #include <vector>
 
 namespace {
 
-constexpr size_t kChunkValues = 16384; // 8192 stereo sample frames
+constexpr size_t kChunkFrames = 8192;
 
 const char* CodecName(uint32_t format) {
     return format == AE_FORMAT_FLAC ? "FLAC" : format == AE_FORMAT_OPUS ? "Opus (libopus)" : "AAC";
@@ -45,13 +47,20 @@ std::string OpenFailure(AE_ERR err, const std::string& reason, uint32_t format,
     }
 }
 
-// Tags are UTF-8; a text that is not (an old settings file, a file name in Latin-1) is taken as Latin-1.
-std::string TagText(const std::string& text) {
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString decoded = utf8(QByteArray::fromStdString(text));
-    return (utf8.hasError() ? QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())) : decoded)
-        .toStdString();
+uint32_t SampleFormat(PcmSample sample) {
+    return sample == PcmSample::Int16     ? AE_SAMPLE_S16
+           : sample == PcmSample::Float32 ? AE_SAMPLE_FLOAT
+                                          : AE_SAMPLE_S32;
 }
+
+// Cores borrowed for the job's extra encoder threads, returned on every way out.
+struct BorrowedCores {
+    explicit BorrowedCores(int wanted) : count(BorrowCores(wanted)) {}
+    ~BorrowedCores() { ReturnCores(count); }
+    BorrowedCores(const BorrowedCores&) = delete;
+    BorrowedCores& operator=(const BorrowedCores&) = delete;
+    const int count;
+};
 
 int AvEncode(uint32_t format) {
     CJobState& job = CurrentJob();
@@ -66,44 +75,58 @@ int AvEncode(uint32_t format) {
         return FailJob("Unable to get AvAudioEnc interfaces");
     auto errorText = reinterpret_cast<AEENCERRORTEXT>(EncoderEntry(module, "aeEncErrorText"));
 
+    // The source first: a missing temporary file leaves no output file behind.
+    CPcmReader source;
+    if (!source.Open(job.m_strTempWavPath))
+        return FailJob(Format("Error opening %s", job.m_strTempWavPath.c_str()));
+    const PcmFormat& pcm = source.Format();
+
     AE_CONFIG config{};
     config.dwStructSize = sizeof config;
     config.dwFormat = format;
-    config.dwChannels = 2;
-    config.dwSampleRate = 44100;
+    config.dwChannels = static_cast<uint32_t>(pcm.channels);
+    config.dwSampleRate = static_cast<uint32_t>(pcm.sampleRate);
+    config.dwSampleFormat = SampleFormat(source.Delivered());
+    config.dwBitsPerSample = static_cast<uint32_t>(source.Bits());
+    config.dwChannelMask = pcm.channelMask;
     config.dwCompression = static_cast<uint32_t>(g_settings.GetFlacCompressionLevel());
     config.dwBitrate = static_cast<uint32_t>(format == AE_FORMAT_OPUS ? g_settings.GetOpusBitrate()
                                                                       : g_settings.GetAacBitrate());
     config.dwOpusApplication = g_settings.m_nOpusApplicationIndex == 1 ? AE_OPUS_VOIP : AE_OPUS_AUDIO;
+    // FLAC codes runs of frames on every core no other job is using.
+    const BorrowedCores cores(format == AE_FORMAT_FLAC ? CoreCount() - 1 : 0);
+    config.dwThreads = static_cast<uint32_t>(1 + cores.count);
     // The texts are read now, while the job's window keeps every other writer of the settings out.
     const std::string fileName = FileNameOf(job.m_strOutputPath);
-    const std::string title = TagText(fileName.substr(0, fileName.rfind('.')));
-    const std::string artist = TagText(g_settings.m_szArtist.str());
-    const std::string album = TagText(g_settings.m_szAlbum.str());
-    const std::string year = TagText(g_settings.m_szYear.str());
+    const OutputTags texts = JobOutputTags(fileName.substr(0, fileName.rfind('.')));
     AE_TAGS tags{};
     tags.dwStructSize = sizeof tags;
-    tags.pszTitle = title.c_str();
-    tags.pszArtist = artist.c_str();
-    tags.pszAlbum = album.c_str();
-    tags.pszYear = year.c_str();
-    tags.pszGenre = kGenreNames[g_settings.m_nGenreIndex];
+    tags.pszTitle = texts.title.c_str();
+    tags.pszArtist = texts.artist.c_str();
+    tags.pszAlbum = texts.album.c_str();
+    tags.pszYear = texts.year.c_str();
+    tags.pszGenre = texts.genre.c_str();
+    tags.pszTrack = texts.track.c_str();
+    tags.pszComment = texts.comment.c_str();
+    if (!texts.cover.data.empty()) {
+        tags.pCover = texts.cover.data.data();
+        tags.dwCoverSize = static_cast<uint32_t>(texts.cover.data.size());
+        tags.dwCoverWidth = static_cast<uint32_t>(texts.cover.width);
+        tags.dwCoverHeight = static_cast<uint32_t>(texts.cover.height);
+    }
 
-    // The source first: a missing temporary WAV leaves no output file behind.
-    CTempWavSource source;
-    if (!source.Open(job.m_strTempWavPath))
-        return FailJob(Format("Error opening %s", job.m_strTempWavPath.c_str()));
     HAE_STREAM stream = 0;
     if (const AE_ERR err = open(&config, &tags, job.m_strOutputPath.c_str(), &stream);
         err != AE_ERR_SUCCESSFUL) {
         source.Close();
         return FailJob(OpenFailure(err, Reason(errorText, err), format, job.m_strOutputPath));
     }
-    std::vector<int16_t> input(kChunkValues);
+    std::vector<uint8_t> input(kChunkFrames * static_cast<size_t>(source.DeliveredBytesPerFrame()));
+    const auto channels = static_cast<uint32_t>(pcm.channels);
     const ChunkLoopEnd end = RunChunkLoop(
-        source, 2, [&] { return source.Read(input.data(), input.size()); },
-        [&](size_t n) {
-            const AE_ERR err = write(stream, static_cast<uint32_t>(n), input.data());
+        source, 1, [&] { return source.Read(input.data(), kChunkFrames); },
+        [&](size_t frames) {
+            const AE_ERR err = write(stream, static_cast<uint32_t>(frames) * channels, input.data());
             if (err == AE_ERR_SUCCESSFUL)
                 return true;
             std::string message = err == AE_ERR_DISK_FULL || err == AE_ERR_WRITE_FAULT
@@ -119,11 +142,14 @@ int AvEncode(uint32_t format) {
         });
     if (end == ChunkLoopEnd::Failed)
         return -1;
+    const bool readFailed = !source.Error().empty();
     source.Close();
     // A cancelled job's file is finished too, so it plays as far as it got.
     const AE_ERR closed = close(stream);
     if (end == ChunkLoopEnd::Cancelled)
         return CancelJob();
+    if (readFailed)
+        return FailJob(Format("Error reading %s", job.m_strTempWavPath.c_str()));
     const std::string reason = Reason(errorText, closed);
     if (closed == AE_ERR_UNFINISHED && RemoveOutput())
         return FailJob("Output file write error" + reason + kUnfinishedRemoved);

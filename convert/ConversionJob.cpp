@@ -5,6 +5,8 @@
 #include "Encoders.h"
 #include "Genres.h"
 #include "MessageService.h"
+#include "PcmFile.h"
+#include "PcmReader.h"
 #include "SystemHelpers.h"
 
 #include <QStringDecoder>
@@ -155,6 +157,8 @@ void CConversionJob::Start() {
     m_state->m_strOutputPath = m_strOutputPath;
     m_state->m_strTempWavPath = m_strTempWavPath;
     m_state->m_tempWav = m_tempWav;
+    m_state->m_strSourcePath = m_strSourcePath;
+    m_state->m_nAudioTrack = m_nAudioTrack;
     m_state->AttachView(&m_view);
     if (!m_output) {
         ShowMessage(refusal, MsgButtons::Ok, nullptr, MsgIcon::Warning);
@@ -166,11 +170,19 @@ void CConversionJob::Start() {
     stat(m_strSourcePath.c_str(), &m_sourceAtStart);
     m_videoEdit.ResetExtraction();
     m_videoEdit.SetSourceRange(m_strSourcePath, m_dStartTime, m_dEndTime);
+    m_videoEdit.SetAudioTrack(m_nAudioTrack);
     // A range that runs to the end of a source of unknown length has no expected size.
     const double seconds = std::isfinite(m_dEndTime) ? m_dEndTime - m_dStartTime : 0;
+    m_dSeconds = seconds;
+    m_bSourceSound = m_nFormat != FORMAT_ORIGINAL && g_settings.KeepsSourceSound(m_nFormat);
     if (m_nFormat == FORMAT_ORIGINAL) {
         StartCopy();
         m_nExpectedBytes = 0;
+    } else if (m_bSourceSound) {
+        // The size depends on the source's format, which only the extraction learns: progress goes by
+        // the seconds written.
+        m_videoEdit.ExtractToSourceWav(m_strTempWavPath);
+        m_nExpectedBytes = 1000;
     } else if (m_nFormat == FORMAT_WAV) {
         const int channels = g_settings.GetWavChannels();
         const int rate = g_settings.GetWavSampleRate();
@@ -194,12 +206,19 @@ void CConversionJob::Start() {
     m_timer.start();
 }
 
-void CConversionJob::OnExtractionProgress(double seconds, double total) {
+void CConversionJob::OnExtractionProgress(double writtenSeconds, double totalSeconds) {
     if (IsEnded())
         return;
     if (m_nFormat == FORMAT_ORIGINAL) {
         // The copy counts seconds of the range; its output's size says nothing of that.
-        m_dStep1Fraction = total > 0 ? std::clamp(seconds / total, 0.0, 1.0) : 0;
+        m_dStep1Fraction = totalSeconds > 0 ? std::clamp(writtenSeconds / totalSeconds, 0.0, 1.0) : 0;
+        m_view.SetProgressPos(static_cast<int>(m_dStep1Fraction * 1000));
+        return;
+    }
+    if (m_bSourceSound) {
+        const double seconds = m_dSeconds > 0 ? m_dSeconds : totalSeconds;
+        m_dStep1Fraction = seconds > 0 ? std::clamp(writtenSeconds / seconds, 0.0, 1.0) : 0;
+        m_view.SetProgressRange(0, 1000);
         m_view.SetProgressPos(static_cast<int>(m_dStep1Fraction * 1000));
         return;
     }
@@ -249,13 +268,18 @@ void CConversionJob::OnExtractionFinished(double copiedSeconds, const QString& n
         m_nFormat == FORMAT_WAV
             ? g_settings.GetWavSampleRate() * g_settings.GetWavBytesPerSample() * g_settings.GetWavChannels()
             : kTempBytesPerSecond;
-    m_dWrittenSeconds = static_cast<double>(WavDataBytes(CurrentWavPath())) / bytesPerSecond;
+    CPcmReader handedOver; // in the source's own rate and depth
+    if (!m_bSourceSound)
+        m_dWrittenSeconds = static_cast<double>(WavDataBytes(CurrentWavPath())) / bytesPerSecond;
+    else if (handedOver.Open(CurrentWavPath()) && handedOver.Format().sampleRate > 0)
+        m_dWrittenSeconds = static_cast<double>(handedOver.Frames()) / handedOver.Format().sampleRate;
     if (FailIfSourceChanged())
         return;
 
     // A range of zero length, or one that lies wholly past the end of the audio, gives a WAV without
     // a single sample: an "output" of it would be a file that plays nothing, or none at all.
-    if (GetFileSize64(CurrentWavPath()) <= kWavDataOffset) {
+    if (GetFileSize64(CurrentWavPath()) <=
+        (m_bSourceSound ? static_cast<int64_t>(kPcmHeaderBytes) : kWavDataOffset)) {
         m_timer.stop();
         ShowMessage(kNoAudioInRange, MsgButtons::Ok, nullptr, MsgIcon::Warning);
         m_state->m_bConvertFailed = 1;

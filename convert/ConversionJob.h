@@ -79,6 +79,8 @@ private:
     int64_t m_nExpectedBytes = 0;
     int m_nFormat = 0;
     int m_nResult = 0;
+    bool m_bSourceSound = false; // step 1 hands over the source's own sound (PcmFile.h)
+    double m_dSeconds = 0;       // of the range, 0 when its end is not known
     CTimeLeftEstimator m_timeLeft;
     double m_dStep1Fraction = 0;
     double m_dWrittenSeconds = -1; // the audio step 1 wrote, once it has ended

@@ -14,15 +14,19 @@ void PutField(char* field, size_t width, const QString& text) {
 
 } // namespace
 
+std::string Mp3FileTitle(const std::string& outputFileName) {
+    // Characters, not bytes, so a name with accents loses exactly its suffix.
+    std::u32string name = QString::fromStdString(outputFileName).toStdU32String();
+    name.resize(name.size() > 11 ? name.size() - 11 : 0);
+    return QString::fromStdU32String(name).toStdString();
+}
+
 std::array<char, kId3v1Size> BuildId3v1Tag(const std::string& outputFileName, const std::string& artist,
                                            const std::string& album, const std::string& year,
                                            int genreIndex) {
     std::array<char, kId3v1Size> tag;
     std::memcpy(tag.data(), "TAG", 3);
-    // Characters, not bytes, so a name with accents loses exactly its suffix.
-    std::u32string name = QString::fromStdString(outputFileName).toStdU32String();
-    name.resize(name.size() > 11 ? name.size() - 11 : 0);
-    PutField(tag.data() + 3, 30, QString::fromStdU32String(name));
+    PutField(tag.data() + 3, 30, QString::fromStdString(Mp3FileTitle(outputFileName)));
     PutField(tag.data() + 33, 30, QString::fromStdString(artist));
     PutField(tag.data() + 63, 30, QString::fromStdString(album));
     PutField(tag.data() + 93, 4, QString::fromStdString(year));

@@ -39,6 +39,9 @@ struct CJobState {
     std::string m_strTempWavPath;
     std::shared_ptr<CTempWavFile> m_tempWav; // keeps the temporary WAV reserved until both are done
     std::shared_ptr<COutputClaim> m_output;  // the output file's claim, for as long as either writes
+    // The source and its audio track, for the tags and cover step 2 carries over.
+    std::string m_strSourcePath;
+    int m_nAudioTrack = 0;
 
     std::atomic<int> m_bCancelRequested{0};
     std::atomic<int> m_bConvertDone{0};

@@ -3,7 +3,9 @@
 #include "EncoderLibrary.h"
 #include "Encoders.h"
 #include "Id3v1Tag.h"
+#include "Id3v2Tag.h"
 #include "Mp3Segments.h"
+#include "OutputTags.h"
 
 #include <cstring>
 #include <new>
@@ -93,6 +95,9 @@ int Mp3EncodeProc() {
     const std::array<char, kId3v1Size> tag =
         BuildId3v1Tag(FileNameOf(job.m_strOutputPath), g_settings.m_szArtist.str(),
                       g_settings.m_szAlbum.str(), g_settings.m_szYear.str(), g_settings.m_nGenreIndex);
+    // The source's tags and cover in an ID3v2 tag at the start; the design's ID3v1 tag ends the file.
+    const std::vector<uint8_t> id3v2 =
+        BuildId3v2Tag(JobOutputTags(Mp3FileTitle(FileNameOf(job.m_strOutputPath))));
     BE_CONFIG config;
     std::memset(&config, 0, sizeof config);
     config.dwConfig = BE_CONFIG_LAME;
@@ -131,6 +136,8 @@ int Mp3EncodeProc() {
         FailJob(message);
         return -1;
     };
+    if (!WriteAll(file, id3v2.data(), id3v2.size()))
+        return fail("Output file write error");
 
     // Long inputs are encoded in segments on several cores; otherwise, or without the module's
     // extension, by one stream as designed.

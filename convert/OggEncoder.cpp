@@ -2,6 +2,7 @@
 #include "ChunkLoop.h"
 #include "EncoderLibrary.h"
 #include "Encoders.h"
+#include "OutputTags.h"
 #include "Vorbis/Vorbis.h"
 
 #include <cstring>
@@ -19,10 +20,13 @@ int OggEncodeProc() {
     if (!open || !write || !close || !EncoderEntry(module, "vbVersion"))
         return FailJob("Unable to get Vorbis interfaces");
 
-    // The texts are read now, while the job's window keeps every other writer of the settings out.
-    const std::string artist = g_settings.m_szArtist.str();
-    const std::string album = g_settings.m_szAlbum.str();
-    const std::string title(CBoundedText::Cut(FileNameOf(job.m_strOutputPath), CAudioSettings::kTagChars));
+    // The texts are read now, while the job's window keeps every other writer of the settings out. The
+    // source's title and track number join the design's comments.
+    const OutputTags texts = JobOutputTags(
+        std::string(CBoundedText::Cut(FileNameOf(job.m_strOutputPath), CAudioSettings::kTagChars)));
+    const std::string& artist = texts.artist;
+    const std::string& album = texts.album;
+    const std::string& title = texts.title;
     const std::string comment = "Quillet";
 
     VB_CONFIG config;
@@ -46,6 +50,7 @@ int OggEncodeProc() {
     tags.pszAlbum = album.c_str();
     tags.pszTitle = title.c_str();
     tags.pszComment = comment.c_str();
+    tags.pszTrackNumber = texts.track.c_str();
     tags.dwTagFlags[0] = 1;
     tags.dwTagFlags[1] = 1;
 

@@ -56,6 +56,7 @@ bool CProcessingDlg::OnInitDialog() {
     m_job->m_strTempWavPath = m_strTempWavPath;
     m_job->m_tempWav = m_tempWav;
     m_job->m_output = m_output;
+    m_job->m_nAudioTrack = m_nAudioTrack;
     connect(m_job.get(), &CConversionJob::Ended, this, [this](int result) { done(result); });
     m_job->Start();
     return true;

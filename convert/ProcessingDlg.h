@@ -35,6 +35,7 @@ public:
     std::string m_strTempWavPath;
     std::shared_ptr<CTempWavFile> m_tempWav;
     std::shared_ptr<COutputClaim> m_output; // the claim behind m_strOutputPath
+    int m_nAudioTrack = 0;                  // AudioTracks.h numbering; 0 the default track
 
     int exec() override;
     // After the run: whether the job failed (as opposed to being cancelled).

@@ -24,6 +24,8 @@ CVideoEdit::CVideoEdit(QObject* parent) : QObject(parent) {
         Resolve(m_library, "veResetExtraction", m_reset) &&
         Resolve(m_library, "veSetSourceRange", m_setSourceRange) &&
         Resolve(m_library, "veExtractToWav", m_extractToWav) &&
+        Resolve(m_library, "veSetAudioTrack", m_setAudioTrack) &&
+        Resolve(m_library, "veExtractToSourceWav", m_extractToSourceWav) &&
         Resolve(m_library, "veStopExtraction", m_stop) && Resolve(m_library, "veCopyRange", m_copyRange);
     if (complete)
         m_instance = m_create(&CVideoEdit::EventProc, this);
@@ -53,36 +55,38 @@ bool CVideoEdit::SetSourceRange(const std::string& path, double start, double en
     return m_instance && m_setSourceRange(m_instance, path.c_str(), start, end) != 0;
 }
 
+bool CVideoEdit::SetAudioTrack(int track) {
+    return m_instance && m_setAudioTrack(m_instance, track) != 0;
+}
+
+bool CVideoEdit::FailUnloaded() {
+    NextGeneration();
+    const quint64 generation = m_generation.load();
+    m_calls.Post([this, generation] {
+        Deliver(generation, VE_EVENT_EXTRACTION_FAILED, 0, 0, QStringLiteral("Error loading VideoEdit.so"));
+    });
+    return false;
+}
+
 bool CVideoEdit::ExtractToWav(const std::string& wavPath, short channels, int sampleRate,
                               short bytesPerSample) {
-    if (!NextRun())
-        return false;
-    return m_extractToWav(m_instance, wavPath.c_str(), channels, sampleRate, bytesPerSample) != 0;
-}
-
-bool CVideoEdit::CopyRange(const std::string& outputPath, int track, const CCopyTags& tags) {
-    if (!NextRun())
-        return false;
-    VE_COPY_TAGS t{sizeof(VE_COPY_TAGS), tags.title.c_str(), tags.artist.c_str(),
-                   tags.album.c_str(),   tags.year.c_str(),  tags.genre.c_str()};
-    return m_copyRange(m_instance, outputPath.c_str(), track, &t) != 0;
-}
-
-bool CVideoEdit::NextRun() {
-    if (!m_instance) {
-        NextGeneration();
-        const quint64 generation = m_generation.load();
-        m_calls.Post([this, generation] {
-            Deliver(generation, VE_EVENT_EXTRACTION_FAILED, 0, 0,
-                    QStringLiteral("Error loading VideoEdit.so"));
-        });
-        return false;
-    }
+    if (!m_instance)
+        return FailUnloaded();
     // The previous run must be over before the number moves on, or its last events would pass as the
     // new run's.
     m_stop(m_instance);
     NextGeneration();
-    return true;
+    return m_extractToWav(m_instance, wavPath.c_str(), channels, sampleRate, bytesPerSample) != 0;
+}
+
+bool CVideoEdit::CopyRange(const std::string& outputPath, int track, const CCopyTags& tags) {
+    if (!m_instance)
+        return FailUnloaded();
+    m_stop(m_instance);
+    NextGeneration();
+    VE_COPY_TAGS t{sizeof(VE_COPY_TAGS), tags.title.c_str(), tags.artist.c_str(),
+                   tags.album.c_str(),   tags.year.c_str(),  tags.genre.c_str()};
+    return m_copyRange(m_instance, outputPath.c_str(), track, &t) != 0;
 }
 
 bool CVideoEdit::DescribeCopy(const std::string& sourcePath, int track, CCopyInfo* info,
@@ -110,6 +114,14 @@ bool CVideoEdit::DescribeCopy(const std::string& sourcePath, int track, CCopyInf
         info->codec = out.szCodec;
     }
     return ok;
+}
+
+bool CVideoEdit::ExtractToSourceWav(const std::string& wavPath) {
+    if (!m_instance)
+        return FailUnloaded();
+    m_stop(m_instance);
+    NextGeneration();
+    return m_extractToSourceWav(m_instance, wavPath.c_str()) != 0;
 }
 
 void CVideoEdit::StopExtraction() {

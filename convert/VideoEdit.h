@@ -37,9 +37,13 @@ public:
     // Stops any extraction and forgets the source: the first call of every job.
     void ResetExtraction();
     bool SetSourceRange(const std::string& path, double start, double end);
+    // The audio track to extract (AudioTracks.h numbering; 0 the default), until the next reset.
+    bool SetAudioTrack(int track);
     // Starts writing the range as a PCM WAV file and returns at once; ExtractionFinished or
     // ExtractionFailed follows (also when this returns false).
     bool ExtractToWav(const std::string& wavPath, short channels, int sampleRate, short bytesPerSample);
+    // The same in the track's own sound, as the hand-over file of PcmFile.h.
+    bool ExtractToSourceWav(const std::string& wavPath);
     // Starts copying the range of the audio track (1-based, 0 the default one) to outputPath without
     // re-encoding it, and returns at once; ExtractionFinished (with a note for the user when the copy is
     // not exact to the sample) or ExtractionFailed follows, also when this returns false.
@@ -62,11 +66,9 @@ signals:
 
 private:
     static void EventProc(void* user, int event, double a, double b, const char* message);
+    bool FailUnloaded();
     void Deliver(quint64 generation, int event, double a, double b, const QString& message);
     void NextGeneration() { m_generation.fetch_add(1); }
-    // Ends the run before (its events are dropped from now on); false, with a FAILED event posted, when
-    // the module is missing.
-    bool NextRun();
 
     void* m_library = nullptr;
     VideoEditInstance* m_instance = nullptr;
@@ -75,6 +77,8 @@ private:
     decltype(&veResetExtraction) m_reset = nullptr;
     decltype(&veSetSourceRange) m_setSourceRange = nullptr;
     decltype(&veExtractToWav) m_extractToWav = nullptr;
+    decltype(&veSetAudioTrack) m_setAudioTrack = nullptr;
+    decltype(&veExtractToSourceWav) m_extractToSourceWav = nullptr;
     decltype(&veStopExtraction) m_stop = nullptr;
     decltype(&veCopyRange) m_copyRange = nullptr;
     // Counts runs; an event carries the number current when it was raised and is dropped on delivery

@@ -1,6 +1,8 @@
 #include "AudioSettings.h"
 #include "ChunkLoop.h"
+#include "EncoderLibrary.h"
 #include "Encoders.h"
+#include "OutputTags.h"
 #include "WmaWriter.h"
 
 #include <memory>
@@ -10,7 +12,12 @@ int WmaEncodeProc() {
     CJobState& job = CurrentJob();
     // Destroyed last: finishing and releasing the writer also closes a cancelled job's file properly.
     auto writer = std::make_unique<CWmaWriter>();
-    if (!writer->Open(job.m_strOutputPath, g_settings.GetWmaBitrate(), 44100, 2)) {
+    const std::string fileName = FileNameOf(job.m_strOutputPath);
+    const OutputTags texts = JobOutputTags(fileName.substr(0, fileName.rfind('.')));
+    const CWmaWriter::Tags tags = {
+        {"title", texts.title}, {"artist", texts.artist}, {"album", texts.album},    {"date", texts.year},
+        {"genre", texts.genre}, {"track", texts.track},   {"comment", texts.comment}};
+    if (!writer->Open(job.m_strOutputPath, g_settings.GetWmaBitrate(), 44100, 2, tags)) {
         writer.reset();           // the file is closed before the job hears of the failure
         job.m_bConvertFailed = 1; // Open has shown its message
         return -1;

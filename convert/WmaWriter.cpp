@@ -43,7 +43,8 @@ CWmaWriter::~CWmaWriter() {
         dlclose(m_hLibrary);
 }
 
-bool CWmaWriter::Open(const std::string& outputPath, int bitrate, int sampleRate, int channels) {
+bool CWmaWriter::Open(const std::string& outputPath, int bitrate, int sampleRate, int channels,
+                      const Tags& tags) {
     if (m_pWriter) {
         m_pWriter->Finish();
         ReleaseWriter();
@@ -88,6 +89,14 @@ bool CWmaWriter::Open(const std::string& outputPath, int bitrate, int sampleRate
         ReleaseWriter();
         ShowError(" Failed to Set Input Format");
         return false;
+    }
+    IWMAudioWriterTags* header = nullptr;
+    if (!tags.empty() &&
+        m_pWriter->QueryInterface(&IID_IWMAudioWriterTags, reinterpret_cast<void**>(&header)) >= 0 &&
+        header) {
+        for (const auto& [name, text] : tags)
+            header->SetTag(name.c_str(), text.c_str());
+        header->Release();
     }
     const WMRESULT set = bitrate <= 0 ? WM_E_INVALIDARG
                                       : m_pWriter->SetOutputFormat(static_cast<uint32_t>(bitrate),

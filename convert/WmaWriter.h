@@ -1,6 +1,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 class IWMAudioWriter;
 
@@ -15,8 +17,11 @@ public:
     CWmaWriter& operator=(const CWmaWriter&) = delete;
 
     // outputPath is UTF-8; bitrate in bits per second. The input is 16-bit PCM of the given sample rate
-    // and channel count. False after a message was shown.
-    bool Open(const std::string& outputPath, int bitrate, int sampleRate, int channels);
+    // and channel count. Tags (name, UTF-8 text; the names of IWMAudioWriterTags) go into the file's
+    // header; a module without tags writes none. False after a message was shown.
+    using Tags = std::vector<std::pair<std::string, std::string>>;
+    bool Open(const std::string& outputPath, int bitrate, int sampleRate, int channels,
+              const Tags& tags = {});
     // Passes PCM bytes to the writer; any count, odd ones included. A count of 0 makes no call.
     // False when the writer reports an error (or none is open).
     bool Write(const void* data, unsigned bytes);

@@ -111,7 +111,8 @@ CConverterDlg::CConverterDlg(QWidget* parent)
       m_btnStartTime(QStringLiteral("Start Time"), this), m_btnEndTime(QStringLiteral("End Time"), this),
       m_btnClear(QStringLiteral("Clear"), this), m_labelPosition(this), m_labelStart(this), m_labelEnd(this),
       m_labelMarked(this), m_waveform(this), m_btnPlaySelection(QStringLiteral("Play Selection"), this),
-      m_editMark(this), m_status(this) {
+      m_editMark(this), m_status(this), m_labelTrack(QStringLiteral("Track :"), this), m_comboTrack(this),
+      m_trackChooser(this, m_labelTrack, m_comboTrack) {
     m_hIcon = QIcon(QStringLiteral(":/icons/128.svg"));
     if (m_hIcon.isNull())
         m_hIcon = QIcon(QStringLiteral(":/icons/128.png"));
@@ -194,6 +195,7 @@ void CConverterDlg::BuildControls() {
         auto* l = new QLabel(QString::fromLatin1(text), this);
         l->setGeometry(DluToPixels(font, x, y, w, 8));
         l->setBuddy(field);
+        return l;
     };
     label("Audio Format:", 259, 71, 52, &m_comboFormat);
     m_comboFormat.setObjectName(QString::number(IDC_FORMAT));
@@ -202,10 +204,10 @@ void CConverterDlg::BuildControls() {
     for (const char* name : kFormatNames)
         m_comboFormat.addItem(QString::fromLatin1(name));
     m_comboFormat.setItemData(FORMAT_ORIGINAL, DescribeCopyHint("", 0).text, Qt::ToolTipRole);
-    label("Artist:", 259, 91, 30, &m_editArtist);
-    label("Album :", 259, 112, 30, &m_editAlbum);
-    label("Year  :", 259, 133, 30, &m_editYear);
-    label("Genre :", 259, 154, 30, &m_comboGenre);
+    m_tagLabels[0] = label("Artist:", 259, 91, 30, &m_editArtist);
+    m_tagLabels[1] = label("Album :", 259, 112, 30, &m_editAlbum);
+    m_tagLabels[2] = label("Year  :", 259, 133, 30, &m_editYear);
+    m_tagLabels[3] = label("Genre :", 259, 154, 30, &m_comboGenre);
     struct Edit {
         QLineEdit* edit;
         int id;
@@ -332,8 +334,9 @@ void CConverterDlg::UpdateData(bool saveAndValidate) {
 
 void CConverterDlg::UpdateTagFields() {
     const int format = g_settings.m_nFormatIndex;
-    const bool allTags = format == FORMAT_MP3 || format == FORMAT_FLAC || format == FORMAT_OPUS ||
-                         format == FORMAT_M4A || format == FORMAT_ORIGINAL;
+    // WMA carries the texts in its header too.
+    const bool allTags = format == FORMAT_MP3 || format == FORMAT_WMA || format == FORMAT_FLAC ||
+                         format == FORMAT_OPUS || format == FORMAT_M4A || format == FORMAT_ORIGINAL;
     const bool artistAlbum = allTags || format == FORMAT_OGG;
     const bool yearGenre = allTags;
     m_editArtist.setEnabled(artistAlbum);
@@ -359,7 +362,7 @@ void CConverterDlg::ShowCopyHint(bool popUp) {
         m_comboFormat.setToolTip(QString());
         return;
     }
-    const CCopyHint hint = DescribeCopyHint(m_strSourcePath, 0);
+    const CCopyHint hint = DescribeCopyHint(m_strSourcePath, m_trackChooser.Track());
     m_comboFormat.setToolTip(hint.text);
     if (popUp && hint.warning && isVisible())
         QToolTip::showText(m_comboFormat.mapToGlobal(QPoint(0, m_comboFormat.height())), hint.text,
@@ -433,6 +436,7 @@ void CConverterDlg::OpenSource(const std::string& path) {
     ShowTitle(true);
     m_status.Announce(QStringLiteral("Opening ") + DisplayName(path));
     StartWaitIndicator("Opening the source file, please wait");
+    LoadTracks();
     m_player.SetFileName(m_strSourcePath);
     OnSourceSet();
     m_dDuration = m_player.GetDuration();
@@ -604,6 +608,7 @@ void CConverterDlg::OnPlayStateChange(int, int newState) {
 void CConverterDlg::OnPlayerError() {
     StopWaitIndicator();
     ClearWaveform();
+    ClearTracks();
     m_bFileLoaded = 0;
     m_positionTimer.stop();
     ShowTitle(false);
@@ -663,8 +668,9 @@ void CConverterDlg::OnConvert() {
         m_player.Pause();
     // Claimed before step 1, so a folder that cannot take the file is told before an hour is decoded.
     std::string refusal;
-    const std::shared_ptr<COutputClaim> output = COutputClaim::ClaimNumbered(
-        m_strSourcePath, format, g_settings.m_nOutputPathType, outputFolder, &refusal);
+    const std::shared_ptr<COutputClaim> output =
+        COutputClaim::ClaimNumbered(m_strSourcePath, format, g_settings.m_nOutputPathType, outputFolder,
+                                    &refusal, m_trackChooser.Track());
     if (!output) {
         ShowMessage(refusal, MsgButtons::Ok, this, MsgIcon::Warning);
         return;
@@ -682,6 +688,7 @@ void CConverterDlg::OnConvert() {
     dlg.m_output = output;
     dlg.m_strTempWavPath = tempWav ? tempWav->Path() : tempFolder + CTempWavFile::kName;
     dlg.m_tempWav = tempWav;
+    dlg.m_nAudioTrack = m_trackChooser.Track();
     if (dlg.exec() == IDOK) {
         m_status.Announce(QStringLiteral("Converted, saved as ") + DisplayName(dlg.m_strOutputPath));
         // A source that ended before the range did is told after the completion, and how a copy in whole

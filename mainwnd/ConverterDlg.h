@@ -5,6 +5,7 @@
 #include "ImageButton.h"
 #include "MediaPlayer2.h"
 #include "PreviewPicture.h"
+#include "TrackChooser.h"
 #include "WaveformCtrl.h"
 #include "WaveformReader.h"
 
@@ -56,6 +57,7 @@ public:
         IDC_WAVEFORM = 1029,
         IDC_MARK_EDIT = 1030,
         IDC_STATUS = 1031,
+        IDC_AUDIO_TRACK = 1032,
     };
     static constexpr int kPositionTimerId = 999;
     // Every kind of file the program opens, then kind by kind. The dialog shows the descriptions
@@ -140,6 +142,10 @@ public:
     CAnnouncer m_status;
     // The recent files' menu under the Open button.
     void OnRecentFiles();
+    // The audio track chooser under the format, shown for sources of several audio tracks.
+    QLabel m_labelTrack;
+    QComboBox m_comboTrack;
+    CTrackChooser m_trackChooser;
 
 protected:
     void accept() override {} // Enter does nothing
@@ -211,6 +217,15 @@ private:
     void PlaceMarkEdit();
     void CommitMarkEdit();
     void EndMarkEdit();
+
+    // ConverterDlgTracks.cpp: the audio track chooser's part in the window.
+    void LoadTracks();
+    void ClearTracks();
+    void PlaceTagRows();
+    void OnTrackChosen(int track);
+    // Moves a control to a place given for the window's first size, as the resizing keeps it.
+    void MoveAnchored(QWidget* widget, const QRect& base);
+    QLabel* m_tagLabels[4] = {}; // "Artist:", "Album :", "Year  :", "Genre :"
 
     CWaveformReader m_waveformReader;
     // A control's share of what the window grows by: moved right and down, made wider and taller.

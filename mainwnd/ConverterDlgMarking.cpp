@@ -64,6 +64,10 @@ void CConverterDlg::BuildExtraControls(const QFont& font) {
             [](int scale) { g_settings.m_nWaveformScale = scale; });
     connect(&m_btnPlaySelection, &QPushButton::clicked, this, &CConverterDlg::OnPlaySelection);
 
+    m_comboTrack.setObjectName(QString::number(IDC_AUDIO_TRACK));
+    PlaceTagRows();
+    connect(&m_trackChooser, &CTrackChooser::TrackChosen, this, &CConverterDlg::OnTrackChosen);
+
     m_editMark.setObjectName(QString::number(IDC_MARK_EDIT));
     m_editMark.setGeometry(m_labelStart.geometry());
     m_editMark.hide();
@@ -72,7 +76,7 @@ void CConverterDlg::BuildExtraControls(const QFont& font) {
     for (QLabel* label : {&m_labelStart, &m_labelEnd})
         label->installEventFilter(this);
     // A list keeps its own keys (typing to find an item, Home, End, Space); elsewhere the window's apply.
-    for (QComboBox* combo : {&m_comboFormat, &m_comboGenre})
+    for (QComboBox* combo : {&m_comboFormat, &m_comboGenre, &m_comboTrack})
         combo->installEventFilter(this);
 
     m_status.setObjectName(QString::number(IDC_STATUS));
@@ -208,7 +212,8 @@ bool CConverterDlg::eventFilter(QObject* watched, QEvent* event) {
         if (type == QEvent::FocusOut && !m_bMarkMessage && m_nMarkEditing)
             EndMarkEdit();
     }
-    if (type == QEvent::ShortcutOverride && (watched == &m_comboFormat || watched == &m_comboGenre) &&
+    if (type == QEvent::ShortcutOverride &&
+        (watched == &m_comboFormat || watched == &m_comboGenre || watched == &m_comboTrack) &&
         !(static_cast<QKeyEvent*>(event)->modifiers() & Qt::ControlModifier)) {
         event->accept();
         return true;
@@ -223,7 +228,7 @@ void CConverterDlg::OnSourceSet() {
     // A folder too long for the settings would come back as another one.
     if (CBoundedText::Cut(folder, CAudioSettings::kPathChars).size() == folder.size())
         g_settings.m_szLastFolder = folder;
-    m_waveformReader.Start(m_strSourcePath);
+    m_waveformReader.Start(m_strSourcePath, m_trackChooser.Track());
     m_waveform.SetOverview(m_waveformReader.Overview());
     ShowCopyHint(true);
     // The keys work from the slider; a tag field keeps them as text.

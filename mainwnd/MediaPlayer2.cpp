@@ -155,6 +155,21 @@ void CMediaPlayer2::OnRenderUpdate(void* self) {
         });
 }
 
+void CMediaPlayer2::SetAudioTrack(int number) {
+    m_audioTrack = std::max(number, 0);
+    if (m_mpv && m_phase != Phase::Closed) {
+        const std::string aid = number > 0 ? std::to_string(number) : "auto";
+        mpv_set_property_string(m_mpv, "aid", aid.c_str());
+    }
+}
+
+int CMediaPlayer2::GetAudioTrack() const {
+    int64_t id = 0;
+    return m_mpv && mpv_get_property(m_mpv, "current-tracks/audio/id", MPV_FORMAT_INT64, &id) >= 0
+               ? static_cast<int>(id)
+               : 0;
+}
+
 void CMediaPlayer2::SetFileName(const std::string& utf8Path) {
     // An absolute path never reads as a protocol ("av://", "concat:") to mpv or to libavformat.
     std::error_code ec;
@@ -227,10 +242,23 @@ void CMediaPlayer2::StartLoad(bool paused) {
     }
     int pause = paused ? 1 : 0;
     mpv_set_property_async(m_mpv, 0, "pause", MPV_FORMAT_FLAG, &pause);
-    // The path goes as one argument of an argument list, so mpv never parses it.
-    const char* args[] = {"loadfile", m_path.c_str(), "replace", nullptr};
+    // The path goes as one named argument, so mpv never parses it; the audio track is an option of this
+    // file alone (the player-wide one follows what the user last chose in the file before).
+    const std::string options =
+        "aid=" + (m_audioTrack > 0 ? std::to_string(m_audioTrack) : std::string("auto"));
+    const char* keys[] = {"name", "url", "flags", "options"};
+    mpv_node values[4];
+    const char* texts[] = {"loadfile", m_path.c_str(), "replace", options.c_str()};
+    for (int i = 0; i < 4; ++i) {
+        values[i].format = MPV_FORMAT_STRING;
+        values[i].u.string = const_cast<char*>(texts[i]);
+    }
+    mpv_node_list list{4, values, const_cast<char**>(keys)};
+    mpv_node command{};
+    command.format = MPV_FORMAT_NODE_MAP;
+    command.u.list = &list;
     mpv_node result{};
-    if (mpv_command_ret(m_mpv, args, &result) < 0) {
+    if (mpv_command_node(m_mpv, &command, &result) < 0) {
         FailLoad();
         return;
     }

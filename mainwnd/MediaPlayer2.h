@@ -62,6 +62,11 @@ public:
     bool IsSeeking() const { return m_seekPending; }
     // Width of the source's picture; 0 for audio, also when the only picture is embedded cover art.
     int GetPictureWidth() const;
+    // The audio track to play, by its number (AudioTracks.h numbering, which is mpv's "aid"); 0 lets the
+    // player choose. Taken at once while a file plays, and by the files opened after.
+    void SetAudioTrack(int number);
+    // The number of the audio track playing, 0 when none (or none chosen yet).
+    int GetAudioTrack() const;
     // Play at the stopped end plays again from the start.
     void Play();
     void Pause();
@@ -169,4 +174,5 @@ private:
 
     bool m_bAutoSize = false;
     bool m_bProperty1056 = false;
+    int m_audioTrack = 0; // for the files loaded next; 0 lets mpv choose
 };

@@ -1,5 +1,6 @@
 #include "WaveformReader.h"
 
+#include "AudioTracks.h"
 #include "MediaTimeline.h"
 
 #include <algorithm>
@@ -161,8 +162,8 @@ enum class Pass { Done, Stalled };
 // One reading of the file. Frames are placed on the file's timeline by their timestamps or, when
 // `counting`, one after the other from where the first packet lies; a pass by timestamps ends early as
 // Stalled when the timestamps do not advance.
-Pass ReadPass(const std::string& path, CPeakOverview& overview, const std::atomic<bool>& stop, bool counting,
-              bool& sawAudio) {
+Pass ReadPass(const std::string& path, int track, CPeakOverview& overview, const std::atomic<bool>& stop,
+              bool counting, bool& sawAudio) {
     Resources r;
     r.fmt = avformat_alloc_context();
     if (!r.fmt)
@@ -177,9 +178,10 @@ Pass ReadPass(const std::string& path, CPeakOverview& overview, const std::atomi
         return Pass::Done;
     // The stream probe also finds where the file's timeline starts.
     avformat_find_stream_info(r.fmt, nullptr);
-    const AVCodec* codec = nullptr;
-    const int audio = av_find_best_stream(r.fmt, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
-    if (audio < 0 || stop)
+    const int audio = AudioTrackStream(r.fmt, track);
+    const AVCodec* codec =
+        audio >= 0 ? avcodec_find_decoder(r.fmt->streams[audio]->codecpar->codec_id) : nullptr;
+    if (!codec || stop)
         return Pass::Done;
     for (unsigned i = 0; i < r.fmt->nb_streams; ++i)
         r.fmt->streams[i]->discard = static_cast<int>(i) == audio ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
@@ -246,15 +248,15 @@ CWaveformReader::~CWaveformReader() {
     Stop();
 }
 
-void CWaveformReader::Start(const std::string& path, bool background) {
+void CWaveformReader::Start(const std::string& path, int track, bool background) {
     Stop();
     m_overview = std::make_shared<CPeakOverview>();
     m_stop = std::make_shared<std::atomic<bool>>(false);
-    m_thread = std::thread([overview = m_overview, stop = m_stop, path, background] {
+    m_thread = std::thread([overview = m_overview, stop = m_stop, path, track, background] {
         pthread_setname_np(pthread_self(), "quillet-peaks");
         if (background)
             setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10); // best effort
-        Read(path, *overview, *stop);
+        Read(path, track, *overview, *stop);
     });
 }
 
@@ -265,12 +267,13 @@ void CWaveformReader::Stop() {
         m_thread.join();
 }
 
-bool CWaveformReader::Read(const std::string& path, CPeakOverview& overview, const std::atomic<bool>& stop) {
+bool CWaveformReader::Read(const std::string& path, int track, CPeakOverview& overview,
+                           const std::atomic<bool>& stop) {
     av_log_set_level(AV_LOG_QUIET);
     bool sawAudio = false;
-    if (ReadPass(path, overview, stop, false, sawAudio) == Pass::Stalled) {
+    if (ReadPass(path, track, overview, stop, false, sawAudio) == Pass::Stalled) {
         sawAudio = false;
-        ReadPass(path, overview, stop, true, sawAudio);
+        ReadPass(path, track, overview, stop, true, sawAudio);
     }
     overview.Finish(sawAudio);
     return sawAudio;

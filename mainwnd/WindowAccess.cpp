@@ -77,6 +77,7 @@ void CWindowAccess::NameControls() {
     d.m_slider.setAccessibleName(QStringLiteral("Position"));
     d.m_slider.SetValueScale(0.1, [](double seconds) { return QString::fromStdString(FormatTime(seconds)); });
     d.m_comboFormat.setAccessibleName(QStringLiteral("Audio Format"));
+    d.m_comboTrack.setAccessibleName(QStringLiteral("Audio Track"));
     d.m_editArtist.setAccessibleName(QStringLiteral("Artist"));
     d.m_editAlbum.setAccessibleName(QStringLiteral("Album"));
     d.m_editYear.setAccessibleName(QStringLiteral("Year"));
@@ -110,13 +111,13 @@ void CWindowAccess::DescribePreview(const QString& what) {
 
 void CWindowAccess::OrderTabs() {
     CConverterDlg& d = m_dlg;
-    QWidget* const order[] = {&d.m_btnOpen,          &d.m_btnConvert,   &d.m_btnSetting,    &d.m_btnAbout,
-                              &d.m_btnHomepage,      &d.m_btnHelp,      &d.m_btnExit,       &d.m_picture,
-                              &d.m_player,           &d.m_waveform,     &d.m_slider,        &d.m_btnPlay,
-                              &d.m_btnPause,         &d.m_btnStartTime, &d.m_btnEndTime,    &d.m_btnClear,
-                              &d.m_btnPlaySelection, &d.m_comboFormat,  &d.m_editArtist,    &d.m_editAlbum,
-                              &d.m_editYear,         &d.m_comboGenre,   &d.m_labelPosition, &d.m_labelStart,
-                              &d.m_labelEnd,         &d.m_labelMarked};
+    QWidget* const order[] = {&d.m_btnOpen,          &d.m_btnConvert,   &d.m_btnSetting, &d.m_btnAbout,
+                              &d.m_btnHomepage,      &d.m_btnHelp,      &d.m_btnExit,    &d.m_picture,
+                              &d.m_player,           &d.m_waveform,     &d.m_slider,     &d.m_btnPlay,
+                              &d.m_btnPause,         &d.m_btnStartTime, &d.m_btnEndTime, &d.m_btnClear,
+                              &d.m_btnPlaySelection, &d.m_comboFormat,  &d.m_comboTrack, &d.m_editArtist,
+                              &d.m_editAlbum,        &d.m_editYear,     &d.m_comboGenre, &d.m_labelPosition,
+                              &d.m_labelStart,       &d.m_labelEnd,     &d.m_labelMarked};
     for (size_t i = 0; i + 1 < std::size(order); ++i)
         QWidget::setTabOrder(order[i], order[i + 1]);
 }

@@ -55,9 +55,12 @@ const KeyDef kKeys[] = {
     {"ogg", "Mode Index", &S::m_nOggModeIndex, nullptr, 0, 5, 0, nullptr},
     {"wma", "Bitreate Index", &S::m_nWmaBitrateIndex, nullptr, 8, 9, 8, nullptr},
     {"flac", "Compression Level", &S::m_nFlacLevelIndex, nullptr, 5, S::kFlacLevelCount - 1, 5, nullptr},
+    {"flac", "Sound Index", &S::m_nFlacSoundIndex, nullptr, 0, 1, 0, nullptr},
     {"opus", "Bitrate Index", &S::m_nOpusBitrateIndex, nullptr, 9, S::kOpusBitrateCount - 1, 9, nullptr},
     {"opus", "Application Index", &S::m_nOpusApplicationIndex, nullptr, 0, 1, 0, nullptr},
+    {"opus", "Sound Index", &S::m_nOpusSoundIndex, nullptr, 0, 1, 0, nullptr},
     {"m4a", "Bitrate Index", &S::m_nAacBitrateIndex, nullptr, 5, S::kAacBitrateCount - 1, 5, nullptr},
+    {"m4a", "Sound Index", &S::m_nAacSoundIndex, nullptr, 0, 1, 0, nullptr},
 };
 
 const char* const kLastFolderSection = "General";
@@ -287,6 +290,19 @@ void CAudioSettings::Validate() {
             recent.push_back(file);
     }
     m_recentFiles = std::move(recent);
+}
+
+bool CAudioSettings::KeepsSourceSound(int format) const {
+    switch (format) {
+    case FORMAT_FLAC:
+        return m_nFlacSoundIndex == 0;
+    case FORMAT_OPUS:
+        return m_nOpusSoundIndex == 0;
+    case FORMAT_M4A:
+        return m_nAacSoundIndex == 0;
+    default:
+        return false;
+    }
 }
 
 int CAudioSettings::Mp3BitrateFromIndex(int index) {

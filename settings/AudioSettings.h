@@ -90,6 +90,9 @@ public:
     int GetFlacCompressionLevel() const { return m_nFlacLevelIndex; }
     int GetOpusBitrate() const { return OpusBitrateFromIndex(m_nOpusBitrateIndex); }
     int GetAacBitrate() const { return AacBitrateFromIndex(m_nAacBitrateIndex); }
+    // Whether the format's output keeps the source's rate, depth and channels ("Same as the source")
+    // rather than 44100 Hz, stereo, 16 bits. Only FLAC, Opus and M4A can.
+    bool KeepsSourceSound(int format) const;
 
     static int Mp3BitrateFromIndex(int index);    // kbps; 128 for an unknown index
     static int WavSampleRateFromIndex(int index); // Hz; 44100 for an unknown index
@@ -129,6 +132,10 @@ public:
     int m_nOpusBitrateIndex = 0;
     int m_nOpusApplicationIndex = 0; // 0 audio, 1 VoIP
     int m_nAacBitrateIndex = 0;
+    // 0 "Same as the source", 1 "44100 Hz stereo 16 bit"; "Sound Index" of each format's section.
+    int m_nFlacSoundIndex = 0;
+    int m_nOpusSoundIndex = 0;
+    int m_nAacSoundIndex = 0;
 
     // Beyond the design's keys: the folder of the last file opened, where the Open dialog starts
     // ("Last Folder" in "General", written only once there is one). Empty when unknown.

@@ -38,17 +38,24 @@ QStringList AacBitrateItems() {
     return KbpsItems(CAudioSettings::kAacBitrateCount, &CAudioSettings::AacBitrateFromIndex);
 }
 
+QStringList SoundItems() {
+    return {"Same as the source", "44100 Hz stereo 16 bit"};
+}
+
 CMyPropertyPage5::CMyPropertyPage5(QWidget* parent) : CPropertyPage(IDD, QStringLiteral("flac"), parent) {
     m_comboLevel = AddLabelledList(IDC_FLAC_LEVEL, QStringLiteral("Compression level"), FlacLevelItems(), 8);
+    m_comboSound = AddLabelledList(IDC_FLAC_SOUND, QStringLiteral("Sound"), SoundItems(), 24);
 }
 
 bool CMyPropertyPage5::OnInitDialog() {
     SelectIndex(m_comboLevel, g_settings.m_nFlacLevelIndex);
+    SelectIndex(m_comboSound, g_settings.m_nFlacSoundIndex);
     return true;
 }
 
 bool CMyPropertyPage5::OnApply() {
     StoreIndex(m_comboLevel, g_settings.m_nFlacLevelIndex);
+    StoreIndex(m_comboSound, g_settings.m_nFlacSoundIndex);
     return true;
 }
 
@@ -56,30 +63,36 @@ CMyPropertyPage6::CMyPropertyPage6(QWidget* parent) : CPropertyPage(IDD, QString
     m_comboBitrate = AddLabelledList(IDC_OPUS_BITRATE, QStringLiteral("Bitrate"), OpusBitrateItems(), 8);
     m_comboApplication =
         AddLabelledList(IDC_OPUS_APPLICATION, QStringLiteral("Application"), OpusApplicationItems(), 24);
+    m_comboSound = AddLabelledList(IDC_OPUS_SOUND, QStringLiteral("Sound"), SoundItems(), 40);
 }
 
 bool CMyPropertyPage6::OnInitDialog() {
     SelectIndex(m_comboBitrate, g_settings.m_nOpusBitrateIndex);
     SelectIndex(m_comboApplication, g_settings.m_nOpusApplicationIndex);
+    SelectIndex(m_comboSound, g_settings.m_nOpusSoundIndex);
     return true;
 }
 
 bool CMyPropertyPage6::OnApply() {
     StoreIndex(m_comboBitrate, g_settings.m_nOpusBitrateIndex);
     StoreIndex(m_comboApplication, g_settings.m_nOpusApplicationIndex);
+    StoreIndex(m_comboSound, g_settings.m_nOpusSoundIndex);
     return true;
 }
 
 CMyPropertyPage7::CMyPropertyPage7(QWidget* parent) : CPropertyPage(IDD, QStringLiteral("m4a"), parent) {
     m_comboBitrate = AddLabelledList(IDC_M4A_BITRATE, QStringLiteral("AAC bitrate"), AacBitrateItems(), 8);
+    m_comboSound = AddLabelledList(IDC_M4A_SOUND, QStringLiteral("Sound"), SoundItems(), 24);
 }
 
 bool CMyPropertyPage7::OnInitDialog() {
     SelectIndex(m_comboBitrate, g_settings.m_nAacBitrateIndex);
+    SelectIndex(m_comboSound, g_settings.m_nAacSoundIndex);
     return true;
 }
 
 bool CMyPropertyPage7::OnApply() {
     StoreIndex(m_comboBitrate, g_settings.m_nAacBitrateIndex);
+    StoreIndex(m_comboSound, g_settings.m_nAacSoundIndex);
     return true;
 }

@@ -62,6 +62,9 @@ constexpr int IDC_FLAC_LEVEL = 1060;
 constexpr int IDC_OPUS_BITRATE = 1061;
 constexpr int IDC_OPUS_APPLICATION = 1062;
 constexpr int IDC_M4A_BITRATE = 1063;
+constexpr int IDC_FLAC_SOUND = 1064;
+constexpr int IDC_OPUS_SOUND = 1065;
+constexpr int IDC_M4A_SOUND = 1066;
 
 // The item texts of the lists, index 0 first: an item's position is the index stored in g_settings.
 QStringList Mp3ChannelItems();
@@ -76,6 +79,7 @@ QStringList FlacLevelItems();
 QStringList OpusBitrateItems();
 QStringList OpusApplicationItems();
 QStringList AacBitrateItems();
+QStringList SoundItems(); // "Same as the source", "44100 Hz stereo 16 bit"
 
 // One page of the sheet, laid out in dialog units of the dialog font.
 class CPropertyPage : public QWidget {
@@ -247,6 +251,7 @@ public:
     bool OnApply() override;
 
     QComboBox* m_comboLevel;
+    QComboBox* m_comboSound;
 };
 
 class CMyPropertyPage6 : public CPropertyPage {
@@ -262,6 +267,7 @@ public:
 
     QComboBox* m_comboBitrate;
     QComboBox* m_comboApplication;
+    QComboBox* m_comboSound;
 };
 
 class CMyPropertyPage7 : public CPropertyPage {
@@ -276,6 +282,7 @@ public:
     bool OnApply() override;
 
     QComboBox* m_comboBitrate;
+    QComboBox* m_comboSound;
 };
 
 // Tabs at least a given width wide.

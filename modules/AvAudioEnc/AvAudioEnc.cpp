@@ -17,7 +17,9 @@ StreamTable<AvAudioStream>& Streams() {
 }
 
 bool ConfigInRange(const AE_CONFIG& c) {
-    if (c.dwChannels < 1 || c.dwChannels > 2 || c.dwSampleRate < 8000 || c.dwSampleRate > 192000)
+    if (c.dwChannels < 1 || c.dwChannels > AE_MAX_CHANNELS || c.dwSampleRate < 1000 ||
+        c.dwSampleRate > 768000 || c.dwSampleFormat > AE_SAMPLE_FLOAT ||
+        (c.dwSampleFormat == AE_SAMPLE_S32 && c.dwBitsPerSample != 24 && c.dwBitsPerSample != 32))
         return false;
     switch (c.dwFormat) {
     case AE_FORMAT_FLAC:
@@ -76,7 +78,7 @@ AE_EXPORT AE_ERR aeEncOpen(const AE_CONFIG* pConfig, const AE_TAGS* pTags, const
     }
 }
 
-AE_EXPORT AE_ERR aeEncWrite(HAE_STREAM hStream, uint32_t nValues, const int16_t* pValues) {
+AE_EXPORT AE_ERR aeEncWrite(HAE_STREAM hStream, uint32_t nValues, const void* pValues) {
     auto stream = Streams().Find(hStream);
     if (!stream)
         return AE_ERR_INVALID_HANDLE;

@@ -9,9 +9,9 @@
  * Driving a stream:
  *   aeEncOpen   -> creates the output file (replacing one of that name), writes its header, and gives
  *                  a handle
- *   aeEncWrite  -> any number of interleaved signed 16-bit native-endian values; a chunk that ends
- *                  inside a sample frame keeps that part for the next call (a part left at close is
- *                  dropped)
+ *   aeEncWrite  -> any number of interleaved values in the configured sample format, native-endian;
+ *                  a chunk that ends inside a sample frame keeps that part for the next call (a part
+ *                  left at close is dropped)
  *   aeEncClose  -> encodes what is buffered, writes the end of the file, closes it and releases the
  *                  handle. A stream closed early (a cancelled job) is finished the same way, so its
  *                  file plays as far as it got.
@@ -26,22 +26,41 @@
  * thread, as dlerror() does.
  * Each stream may be used from any one thread at a time; different streams are independent.
  *
- * Formats (the input may be 1 or 2 channels at 8000 to 192000 Hz):
- *   AE_FORMAT_FLAC  FFmpeg's FLAC encoder in a native FLAC file, at the input's rate and channels, at
- *                   compression level 0 (fastest) to 8 (smallest). Lossless: decoding gives the input's
- *                   samples bit for bit. STREAMINFO carries the total sample count and the MD5.
+ * Input: 1 to 8 channels at 8000 to 768000 Hz, as 16-bit integers, 32-bit integers (the sample in the
+ * high bits; dwBitsPerSample tells how many count, 24 or 32) or 32-bit floats (full scale +-1.0), in
+ * the channel order of the WAV channel mask dwChannelMask (0: the usual layout for the count, as
+ * FFmpeg's default layouts have it).
+ *
+ * Formats:
+ *   AE_FORMAT_FLAC  FFmpeg's FLAC encoder in a native FLAC file, at the input's rate and channels
+ *                   (layouts other than the usual ones are named by a WAVEFORMATEXTENSIBLE_CHANNEL_MASK
+ *                   comment, as FFmpeg does), at compression level 0 (fastest) to 8 (smallest).
+ *                   16-bit input gives a 16-bit stream, any other a 24-bit one (32-bit integers lose
+ *                   their low 8 bits, floats are converted). Lossless: 16 and 24-bit input decodes
+ *                   bit for bit. STREAMINFO carries the total sample count and the MD5. With
+ *                   dwThreads above 1, runs of frames are coded by that many encoders at once (FLAC
+ *                   frames stand on their own) and joined into the very file one encoder makes.
  *   AE_FORMAT_OPUS  libopus through FFmpeg in an Ogg Opus file at 48000 Hz (Opus codes nothing else):
- *                   the input is resampled once, and the stream holds exactly
+ *                   the input is resampled once (not at all at 48000 Hz), and the stream holds exactly
  *                   round(frames x 48000 / input rate) samples. The header's pre-skip and the last
- *                   page's granule position make decoders drop the encoder's delay and padding.
- *                   Bitrate 6000 to 256000 bits/s per stream (VBR), application audio or VoIP.
- *   AE_FORMAT_AAC   FFmpeg's native AAC-LC encoder in an MP4 audio file (.m4a), at the input's rate and
- *                   channels, 64000 to 320000 bits/s. The edit list, in units of the sample rate,
- *                   covers exactly the input: decoders that honour it drop the 1024 samples of
- *                   priming and the padding of the last frame.
- * Tags: title, artist, album, year and genre texts (UTF-8) become Vorbis comments TITLE, ARTIST,
- * ALBUM, DATE and GENRE (FLAC, Opus) or the MP4 items ©nam, ©ART, ©alb, ©day and ©gen (AAC); a null
- * pointer or an empty text adds nothing.
+ *                   page's granule position make decoders drop the encoder's delay and padding. Mono
+ *                   and stereo are coded as they are (mapping family 0); 3 to 8 channels with mapping
+ *                   family 1 in Vorbis order, side channels of 5.0/5.1 taken as surround ones and
+ *                   other layouts mixed into the family's layout for the count. Application audio or
+ *                   VoIP.
+ *   AE_FORMAT_AAC   FFmpeg's native AAC-LC encoder in an MP4 audio file (.m4a), at the input's rate
+ *                   where AAC has it (7350 to 96000 Hz; other rates are resampled to the next one up,
+ *                   at most 96000), channels in AAC's layouts (mono, stereo, 3.0, 4.0, 5.0, 5.1, 7.1;
+ *                   side channels taken as surround ones, 6.1 mixed to 7.1). The edit list, in units
+ *                   of the sample rate, covers exactly the input: decoders that honour it drop the
+ *                   1024 samples of priming and the padding of the last frame.
+ *   dwBitrate (Opus 6000 to 256000, AAC 64000 to 320000 bits/s) is for a stereo pair: mono and stereo
+ *   get it as it is, more channels half of it per channel.
+ * Tags: title, artist, album, year, genre, track number and comment texts (UTF-8) become Vorbis
+ * comments TITLE, ARTIST, ALBUM, DATE, GENRE, TRACKNUMBER and COMMENT (FLAC, Opus) or the MP4 items
+ * ©nam, ©ART, ©alb, ©day, ©gen, trkn and ©cmt (AAC); a null pointer or an empty text adds nothing.
+ * A cover (JPEG or PNG bytes) becomes a PICTURE block of type 3, front cover (FLAC), a
+ * METADATA_BLOCK_PICTURE comment (Opus) or the covr item (AAC); other bytes are left out.
  */
 #ifndef QUILLET_AVAUDIOENC_H
 #define QUILLET_AVAUDIOENC_H
@@ -79,23 +98,33 @@ typedef uint32_t HAE_STREAM;
 #define AE_OPUS_AUDIO 0u /* music and mixed content */
 #define AE_OPUS_VOIP 1u  /* speech */
 
+#define AE_MAX_CHANNELS 8
+
+#define AE_SAMPLE_S16 0u   /* 16-bit integers */
+#define AE_SAMPLE_S32 1u   /* 32-bit integers, dwBitsPerSample of them counting */
+#define AE_SAMPLE_FLOAT 2u /* 32-bit floats */
+
 #pragma pack(push, 1)
 
 /* Settings record, zeroed before use. */
 typedef struct AE_CONFIG {
-    uint32_t dwStructSize;      /* sizeof(AE_CONFIG) = 28 */
+    uint32_t dwStructSize;      /* sizeof(AE_CONFIG) = 44 */
     uint32_t dwFormat;          /* AE_FORMAT_... */
-    uint32_t dwChannels;        /* of the input: 1 or 2 */
+    uint32_t dwChannels;        /* of the input: 1 to 8 */
     uint32_t dwSampleRate;      /* of the input, Hz */
     uint32_t dwCompression;     /* FLAC: 0..8; otherwise not read */
-    uint32_t dwBitrate;         /* Opus, AAC: bits per second; otherwise not read */
+    uint32_t dwBitrate;         /* Opus, AAC: bits per second for a stereo pair; otherwise not read */
     uint32_t dwOpusApplication; /* Opus: AE_OPUS_AUDIO or AE_OPUS_VOIP; otherwise not read */
+    uint32_t dwSampleFormat;    /* AE_SAMPLE_... */
+    uint32_t dwBitsPerSample;   /* AE_SAMPLE_S32: 24 or 32; otherwise not read */
+    uint32_t dwChannelMask;     /* WAV speaker bits of the input's channels, or 0 */
+    uint32_t dwThreads;         /* FLAC: encoders working at once (0 or 1: one); otherwise not read */
 } AE_CONFIG;
 
 #pragma pack(pop)
 
-/* Tag record, natural alignment (48 bytes on 64-bit systems). The texts need to stay valid during
- * aeEncOpen only. */
+/* Tag record, natural alignment (88 bytes on 64-bit systems). The texts and the cover need to stay
+ * valid during aeEncOpen only. */
 typedef struct AE_TAGS {
     uint32_t dwStructSize; /* sizeof(AE_TAGS) */
     const char* pszTitle;
@@ -103,6 +132,12 @@ typedef struct AE_TAGS {
     const char* pszAlbum;
     const char* pszYear;
     const char* pszGenre;
+    const char* pszTrack;   /* "3" or "3/12" */
+    const char* pszComment; /* may hold line breaks */
+    const uint8_t* pCover;  /* JPEG or PNG bytes, or null */
+    uint32_t dwCoverSize;
+    uint32_t dwCoverWidth; /* pixels, 0 when unknown */
+    uint32_t dwCoverHeight;
 } AE_TAGS;
 
 #ifdef __cplusplus
@@ -110,16 +145,16 @@ typedef struct AE_TAGS {
 #else
 #define AE_STATIC_ASSERT _Static_assert
 #endif
-AE_STATIC_ASSERT(sizeof(AE_CONFIG) == 28, "AE_CONFIG is 28 bytes");
+AE_STATIC_ASSERT(sizeof(AE_CONFIG) == 44, "AE_CONFIG is 44 bytes");
 AE_STATIC_ASSERT(offsetof(AE_CONFIG, dwBitrate) == 20, "AE_CONFIG layout");
-AE_STATIC_ASSERT(sizeof(AE_TAGS) == 6 * sizeof(void*), "AE_TAGS size");
+AE_STATIC_ASSERT(offsetof(AE_TAGS, pCover) == 8 * sizeof(void*), "AE_TAGS layout");
 
 /* Opens a stream that writes the file at pszPath (UTF-8). Out: the stream handle (never 0). */
 AE_EXPORT AE_ERR aeEncOpen(const AE_CONFIG* pConfig, const AE_TAGS* pTags, const char* pszPath,
                            HAE_STREAM* phStream);
 
-/* Encodes nValues interleaved 16-bit values (0 is allowed). */
-AE_EXPORT AE_ERR aeEncWrite(HAE_STREAM hStream, uint32_t nValues, const int16_t* pValues);
+/* Encodes nValues interleaved values of the configured sample format (0 is allowed). */
+AE_EXPORT AE_ERR aeEncWrite(HAE_STREAM hStream, uint32_t nValues, const void* pValues);
 
 /* Finishes the file and closes it; the handle is released whatever the result. */
 AE_EXPORT AE_ERR aeEncClose(HAE_STREAM hStream);
@@ -129,7 +164,7 @@ AE_EXPORT AE_ERR aeEncClose(HAE_STREAM hStream);
 AE_EXPORT const char* aeEncErrorText(void);
 
 typedef AE_ERR (*AEENCOPEN)(const AE_CONFIG*, const AE_TAGS*, const char*, HAE_STREAM*);
-typedef AE_ERR (*AEENCWRITE)(HAE_STREAM, uint32_t, const int16_t*);
+typedef AE_ERR (*AEENCWRITE)(HAE_STREAM, uint32_t, const void*);
 typedef AE_ERR (*AEENCCLOSE)(HAE_STREAM);
 typedef const char* (*AEENCERRORTEXT)(void);
 

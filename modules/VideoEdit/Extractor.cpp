@@ -1,5 +1,6 @@
 #include "Extractor.h"
 
+#include "AudioTracks.h"
 #include "MediaTimeline.h"
 #include "OutputStage.h"
 #include "Text.h"
@@ -81,6 +82,41 @@ int64_t SeekMemory(void* opaque, int64_t offset, int whence) {
     return target;
 }
 
+// The hand-over format that keeps the track's sound: its rate, its channels (up to kPcmMaxChannels) and
+// its samples' depth, from the parameters the stream probe found.
+PcmFormat HandOverFormat(const AVCodecParameters* par) {
+    PcmFormat f;
+    f.sampleRate = par->sample_rate > 0 ? par->sample_rate : 48000;
+    f.channels = std::clamp(par->ch_layout.nb_channels, 1, kPcmMaxChannels);
+    const AVChannelLayout& layout = par->ch_layout;
+    if (layout.order == AV_CHANNEL_ORDER_NATIVE && layout.nb_channels == f.channels &&
+        av_channel_layout_check(&layout) && layout.u.mask <= 0xFFFFFFFFu)
+        f.channelMask = static_cast<uint32_t>(layout.u.mask);
+    const int bits = par->bits_per_raw_sample > 0 ? par->bits_per_raw_sample : par->bits_per_coded_sample;
+    auto format = av_get_packed_sample_fmt(static_cast<AVSampleFormat>(par->format));
+    if (format == AV_SAMPLE_FMT_NONE) {
+        // Not decoded while probing: lossy codecs decode to floating point, others to integers.
+        const AVCodecDescriptor* desc = avcodec_descriptor_get(par->codec_id);
+        format = desc && (desc->props & AV_CODEC_PROP_LOSSY) ? AV_SAMPLE_FMT_FLT
+                 : bits > 16                                 ? AV_SAMPLE_FMT_S32
+                                                             : AV_SAMPLE_FMT_S16;
+    }
+    switch (format) {
+    case AV_SAMPLE_FMT_U8:
+    case AV_SAMPLE_FMT_S16:
+        f.sample = PcmSample::Int16;
+        break;
+    case AV_SAMPLE_FMT_S32:
+    case AV_SAMPLE_FMT_S64:
+        f.sample = bits > 0 && bits <= 24 ? PcmSample::Int24 : PcmSample::Int32;
+        break;
+    default:
+        f.sample = PcmSample::Float32;
+        break;
+    }
+    return f;
+}
+
 class Extraction {
 public:
     Extraction(const ExtractionJob& job, const std::atomic<bool>& stop, const ProgressFn& progress)
@@ -120,7 +156,7 @@ private:
     void ReportProgress();
     ExtractionResult Finish(Step step);
 
-    const ExtractionJob& m_job;
+    ExtractionJob m_job; // its hand-over format is filled in once the source is open
     const std::atomic<bool>& m_stop;
     const ProgressFn& m_progress;
     MemorySource m_memory;
@@ -247,20 +283,18 @@ Extraction::Step Extraction::OpenSource() {
     if (Stopping())
         return Step::Stopped;
 
-    const AVCodec* codec = nullptr;
-    r = av_find_best_stream(m_fmt, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
-    if (r == AVERROR_DECODER_NOT_FOUND) {
-        std::string name = "unknown";
-        for (unsigned i = 0; i < m_fmt->nb_streams; ++i)
-            if (m_fmt->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
-                name = avcodec_get_name(m_fmt->streams[i]->codecpar->codec_id);
-                break;
-            }
-        return Fail("The audio of " + Quoted(path) + " is in a format that cannot be decoded (" + name +
-                    ").");
-    }
-    if (r < 0)
+    const int audio = AudioTrackStream(m_fmt, m_job.track);
+    const int tracks = static_cast<int>(ListAudioTracks(m_fmt).size());
+    if (audio < 0 && tracks > 0)
+        return Fail(Quoted(path) + " has no audio track " + std::to_string(m_job.track) + " (it has " +
+                    std::to_string(tracks) + (tracks == 1 ? " audio track)." : " audio tracks)."));
+    if (audio < 0)
         return Fail(Quoted(path) + " has no audio track.");
+    r = audio;
+    const AVCodec* codec = avcodec_find_decoder(m_fmt->streams[audio]->codecpar->codec_id);
+    if (!codec)
+        return Fail("The audio of " + Quoted(path) + " is in a format that cannot be decoded (" +
+                    avcodec_get_name(m_fmt->streams[audio]->codecpar->codec_id) + ").");
     m_audio = r;
     m_tb = m_fmt->streams[m_audio]->time_base;
     for (unsigned i = 0; i < m_fmt->nb_streams; ++i)
@@ -296,7 +330,9 @@ Extraction::Step Extraction::OpenWav() {
             stat(m_job.sourcePath.c_str(), &src) == 0 && wav.st_dev == src.st_dev && wav.st_ino == src.st_ino)
             return Fail("The WAV file " + Quoted(m_job.wavPath) +
                         " is the source file itself; it was not overwritten.");
-        err = m_writer.Open(m_job.wavPath, m_job.channels, m_job.sampleRate, m_job.bytesPerSample);
+        err = m_job.sourceFormat
+                  ? m_writer.Open(m_job.wavPath, m_job.pcm)
+                  : m_writer.Open(m_job.wavPath, m_job.channels, m_job.sampleRate, m_job.bytesPerSample);
     }
     if (err != 0)
         return Fail("Cannot create the WAV file " + Quoted(m_job.wavPath) + " (" +
@@ -597,6 +633,12 @@ ExtractionResult Extraction::Run() {
     Step step = OpenSource();
     if (step != Step::Continue)
         return Finish(step);
+    if (m_job.sourceFormat) {
+        m_job.pcm = HandOverFormat(m_fmt->streams[m_audio]->codecpar);
+        m_job.channels = m_job.pcm.channels;
+        m_job.sampleRate = m_job.pcm.sampleRate;
+        m_job.bytesPerSample = m_job.pcm.BytesPerSample();
+    }
 
     m_timeline = TimelineOf(m_fmt);
     const int64_t containerStart = m_timeline.startUs;
@@ -674,7 +716,7 @@ std::string ValidateJob(const ExtractionJob& job) {
                Quoted(job.sourcePath) + " is not valid.";
     if (job.wavPath.empty() && job.wavFd < 0)
         return "No WAV file was given for the audio of " + Quoted(job.sourcePath) + ".";
-    if (!ValidOutputFormat(job.channels, job.sampleRate, job.bytesPerSample))
+    if (!job.sourceFormat && !ValidOutputFormat(job.channels, job.sampleRate, job.bytesPerSample))
         return "Cannot write " + Quoted(job.wavPath) + " with " + std::to_string(job.channels) +
                " channels, " + std::to_string(job.sampleRate) + " Hz and " +
                std::to_string(job.bytesPerSample) + " bytes per sample.";

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "PcmFile.h"
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -20,9 +22,15 @@ struct ExtractionJob {
     std::string wavPath;
     // A descriptor to write instead of creating wavPath; taken over by the extraction.
     int wavFd = -1;
+    // The audio track (AudioTracks.h numbering; 0 the default).
+    int track = 0;
     int channels = 2;
     int sampleRate = 44100;
     int bytesPerSample = 2;
+    // Instead of the three above: the track's own sound, in the hand-over file of PcmFile.h. The
+    // extraction fills in `pcm` once it knows the track.
+    bool sourceFormat = false;
+    PcmFormat pcm;
     // Set when the job is known to be unworkable before it starts; the run then only fails with it.
     std::string presetError;
 };
@@ -38,7 +46,7 @@ struct ExtractionResult {
 // seconds written so far, seconds of the whole range
 using ProgressFn = std::function<void(double, double)>;
 
-// Decodes the job's range of the source's best audio stream and writes it as a PCM WAV file. Runs on
+// Decodes the job's range of the source's chosen audio track and writes it as a PCM WAV file. Runs on
 // the calling thread; returns soon after `stop` becomes true. The WAV file, once created, is always
 // closed with a header that matches its data.
 ExtractionResult RunExtraction(const ExtractionJob& job, const std::atomic<bool>& stop,

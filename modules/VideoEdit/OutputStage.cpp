@@ -27,8 +27,20 @@ constexpr int kDrainChunk = 4096;
 OutputStage::OutputStage(const ExtractionJob& job, const std::atomic<bool>& stop, WavWriter& writer,
                          int64_t targetFrames, int64_t maxFrames)
     : m_job(job), m_stop(stop), m_writer(writer), m_targetFrames(targetFrames), m_maxFrames(maxFrames) {
-    av_channel_layout_default(&m_outLayout, job.channels);
-    m_outFormat = job.bytesPerSample == 1 ? AV_SAMPLE_FMT_U8 : AV_SAMPLE_FMT_S16;
+    if (!job.sourceFormat) {
+        av_channel_layout_default(&m_outLayout, job.channels);
+        m_outFormat = job.bytesPerSample == 1 ? AV_SAMPLE_FMT_U8 : AV_SAMPLE_FMT_S16;
+        return;
+    }
+    // The track's own sound: its channels in their layout, its samples at their depth. Frames already in
+    // that format only change from planar to interleaved, bit for bit.
+    const PcmFormat& pcm = job.pcm;
+    if (pcm.channelMask == 0 || av_channel_layout_from_mask(&m_outLayout, pcm.channelMask) < 0 ||
+        m_outLayout.nb_channels != pcm.channels)
+        av_channel_layout_default(&m_outLayout, pcm.channels);
+    m_outFormat = pcm.sample == PcmSample::Int16     ? AV_SAMPLE_FMT_S16
+                  : pcm.sample == PcmSample::Float32 ? AV_SAMPLE_FMT_FLT
+                                                     : AV_SAMPLE_FMT_S32; // the writer packs 24 bits
 }
 
 OutputStage::~OutputStage() {

@@ -35,6 +35,7 @@ struct VideoEditInstance {
     double end = 0;
     bool sourceSet = false;
     std::string rangeProblem;
+    int track = 0;
 
     std::thread worker;
     std::atomic<std::thread::id> workerId{};
@@ -105,6 +106,29 @@ void StopLocked(VideoEditInstance* ve) {
     ve->stop.store(false);
 }
 
+// Starts the extraction job on the extraction thread; the caller holds ve->mutex.
+int StartLocked(VideoEditInstance* ve, ExtractionJob job) {
+    StopLocked(ve);
+    job.sourcePath = ve->source;
+    job.start = ve->start;
+    job.end = ve->end;
+    job.track = ve->track;
+    if (!ve->sourceSet)
+        job.presetError = "No source file was chosen for the extraction.";
+    else if (!ve->rangeProblem.empty())
+        job.presetError = ve->rangeProblem;
+    else
+        job.presetError = videoedit::ValidateJob(job);
+    const bool workable = job.presetError.empty();
+    const std::string source = job.sourcePath;
+    return StartLocked(
+        ve,
+        [job = std::move(job)](const std::atomic<bool>& stop, const videoedit::ProgressFn& progress) {
+            return videoedit::RunExtraction(job, stop, progress);
+        },
+        source, workable);
+}
+
 } // namespace
 
 extern "C" {
@@ -150,6 +174,15 @@ VE_API void veResetExtraction(VideoEditInstance* ve) {
     ve->start = ve->end = 0;
     ve->sourceSet = false;
     ve->rangeProblem.clear();
+    ve->track = 0;
+}
+
+VE_API int veSetAudioTrack(VideoEditInstance* ve, int32_t track) {
+    if (!ve || OnWorker(ve) || track < 0)
+        return 0;
+    std::lock_guard lock(ve->mutex);
+    ve->track = track;
+    return 1;
 }
 
 VE_API int veSetSourceRange(VideoEditInstance* ve, const char* sourcePath, double startSeconds,
@@ -175,29 +208,22 @@ VE_API int veExtractToWav(VideoEditInstance* ve, const char* wavPath, int16_t ch
     if (!ve || OnWorker(ve))
         return 0;
     std::lock_guard lock(ve->mutex);
-    StopLocked(ve);
     ExtractionJob job;
-    job.sourcePath = ve->source;
-    job.start = ve->start;
-    job.end = ve->end;
     job.wavPath = wavPath ? wavPath : "";
     job.channels = channels;
     job.sampleRate = sampleRate;
     job.bytesPerSample = bytesPerSample;
-    if (!ve->sourceSet)
-        job.presetError = "No source file was chosen for the extraction.";
-    else if (!ve->rangeProblem.empty())
-        job.presetError = ve->rangeProblem;
-    else
-        job.presetError = videoedit::ValidateJob(job);
-    const bool workable = job.presetError.empty();
-    const std::string source = job.sourcePath;
-    return StartLocked(
-        ve,
-        [job = std::move(job)](const std::atomic<bool>& stop, const videoedit::ProgressFn& progress) {
-            return videoedit::RunExtraction(job, stop, progress);
-        },
-        source, workable);
+    return StartLocked(ve, std::move(job));
+}
+
+VE_API int veExtractToSourceWav(VideoEditInstance* ve, const char* wavPath) {
+    if (!ve || OnWorker(ve))
+        return 0;
+    std::lock_guard lock(ve->mutex);
+    ExtractionJob job;
+    job.wavPath = wavPath ? wavPath : "";
+    job.sourceFormat = true;
+    return StartLocked(ve, std::move(job));
 }
 
 VE_API int veDescribeCopy(const char* sourcePath, int32_t track, VE_COPY_INFO* info, char* message,

@@ -72,6 +72,22 @@ VE_API int veSetSourceRange(VideoEditInstance* ve, const char* sourcePath, doubl
 VE_API int veExtractToWav(VideoEditInstance* ve, const char* wavPath, int16_t channels, int32_t sampleRate,
                           int16_t bytesPerSample);
 
+/* Selects the audio track of the following extractions: its number among the source's audio tracks,
+ * 1-based in stream order as the program numbers them everywhere (shared/AudioTracks.h), or 0 for the
+ * default track (the one the file marks as default, else the first). Kept until veResetExtraction.
+ * An extraction of a track that the source does not have fails with a FAILED event naming the track.
+ * Returns 0 for a negative number. */
+VE_API int veSetAudioTrack(VideoEditInstance* ve, int32_t track);
+
+/* As veExtractToWav, but keeping the track's own sound: its sample rate, its channels (more than 8 are
+ * mixed down to 7.1) in their layout, and its depth (16-bit integers for sources of up to 16 bits,
+ * 32-bit integers with 24 or 32 valid bits for deeper integer sources, 32-bit floats for sources that
+ * decode to floating point, which lossy codecs do). The file is the hand-over file of shared/PcmFile.h
+ * (a 104-byte WAVE_FORMAT_EXTENSIBLE header, RF64 once past 4 GB), so there is no 4 GB limit. The
+ * samples of a range of a lossless source are the decoder's, bit for bit. PROGRESS reports seconds
+ * as for veExtractToWav. */
+VE_API int veExtractToSourceWav(VideoEditInstance* ve, const char* wavPath);
+
 /* Stops promptly, joins, and leaves a closed WAV whose header matches its data; no event after it returns.
  * A copy (veCopyRange) is finished as a file that plays up to where it got, or removed when nothing was
  * copied yet. Does nothing when nothing runs. */

@@ -63,7 +63,7 @@ void WavWriter::BuildHeader(uint8_t* out, int channels, int sampleRate, int byte
     PutLE32(out + 40, data);
 }
 
-int WavWriter::Open(const std::string& path, int channels, int sampleRate, int bytesPerSample) {
+int WavWriter::OpenFile(const std::string& path) {
     Close();
     // O_NONBLOCK only keeps a FIFO planted at the path from blocking the open for ever; anything but
     // a regular file is refused.
@@ -77,13 +77,32 @@ int WavWriter::Open(const std::string& path, int channels, int sampleRate, int b
         return kNotRegularFile;
     }
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    return Attach(fd, channels, sampleRate, bytesPerSample);
+    m_fd = fd;
+    return 0;
+}
+
+int WavWriter::Open(const std::string& path, int channels, int sampleRate, int bytesPerSample) {
+    const int err = OpenFile(path);
+    if (err != 0)
+        return err;
+    m_handOver = false;
+    return Start(channels, sampleRate, bytesPerSample);
+}
+
+int WavWriter::Open(const std::string& path, const PcmFormat& format) {
+    const int err = OpenFile(path);
+    if (err != 0)
+        return err;
+    m_handOver = true;
+    m_format = format;
+    return Start(format.channels, format.sampleRate, format.BytesPerSample());
 }
 
 int WavWriter::Attach(int fd, int channels, int sampleRate, int bytesPerSample) {
     if (m_fd >= 0 && m_fd != fd)
         Close();
     m_fd = fd;
+    m_handOver = false;
     return Start(channels, sampleRate, bytesPerSample);
 }
 
@@ -92,19 +111,30 @@ int WavWriter::Start(int channels, int sampleRate, int bytesPerSample) {
     m_sampleRate = sampleRate;
     m_bytesPerSample = bytesPerSample;
     m_blockAlign = channels * bytesPerSample;
+    m_inputBlockAlign = bytesPerSample == 3 ? channels * 4 : m_blockAlign;
     m_frames = 0;
     m_dataInFile = 0;
     m_error = 0;
     m_used = 0;
+    m_headerBytes = m_handOver ? kPcmHeaderBytes : kHeaderBytes;
     m_buffer.resize(kBufferBytes);
-    uint8_t header[kHeaderBytes];
-    BuildHeader(header, channels, sampleRate, bytesPerSample, 0);
-    m_error = PwriteAll(m_fd, header, sizeof header, 0);
+    m_error = WriteHeader(0);
     return m_error;
 }
 
+int WavWriter::WriteHeader(uint64_t dataBytes) {
+    if (m_handOver) {
+        uint8_t header[kPcmHeaderBytes];
+        BuildPcmHeader(header, m_format, dataBytes);
+        return PwriteAll(m_fd, header, sizeof header, 0);
+    }
+    uint8_t header[kHeaderBytes];
+    BuildHeader(header, m_channels, m_sampleRate, m_bytesPerSample, dataBytes);
+    return PwriteAll(m_fd, header, sizeof header, 0);
+}
+
 uint64_t WavWriter::MaxDataBytes() const {
-    const uint64_t limit = 0xFFFFFFFFu - 36 - 1;
+    const uint64_t limit = m_handOver ? uint64_t{1} << 62 : 0xFFFFFFFFu - 36 - 1;
     return m_blockAlign > 0
                ? limit / static_cast<uint64_t>(m_blockAlign) * static_cast<uint64_t>(m_blockAlign)
                : 0;
@@ -113,7 +143,8 @@ uint64_t WavWriter::MaxDataBytes() const {
 uint8_t* WavWriter::Reserve(size_t frames) {
     if (m_fd < 0 || m_error != 0)
         return nullptr;
-    const size_t need = frames * static_cast<size_t>(m_blockAlign);
+    // 24-bit samples arrive as 32-bit ones and are packed by Commit.
+    const size_t need = frames * static_cast<size_t>(m_inputBlockAlign);
     if (m_used + need > m_buffer.size()) {
         if (Flush() != 0)
             return nullptr;
@@ -124,13 +155,23 @@ uint8_t* WavWriter::Reserve(size_t frames) {
 }
 
 void WavWriter::Commit(size_t frames) {
+    if (m_inputBlockAlign != m_blockAlign) {
+        // In place, front to back: each 3-byte sample lands before the 4-byte one it comes from.
+        uint8_t* p = m_buffer.data() + m_used;
+        const size_t samples = frames * static_cast<size_t>(m_channels);
+        for (size_t i = 0; i < samples; ++i) {
+            p[3 * i] = p[4 * i + 1];
+            p[3 * i + 1] = p[4 * i + 2];
+            p[3 * i + 2] = p[4 * i + 3];
+        }
+    }
     m_used += frames * static_cast<size_t>(m_blockAlign);
     m_frames += frames;
 }
 
 int WavWriter::WriteAll(const uint8_t* data, size_t size) {
     while (size > 0) {
-        const ssize_t n = pwrite(m_fd, data, size, static_cast<off_t>(kHeaderBytes + m_dataInFile));
+        const ssize_t n = pwrite(m_fd, data, size, static_cast<off_t>(m_headerBytes + m_dataInFile));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -161,7 +202,7 @@ int WavWriter::Close() {
     // matching them, and the pad byte after an odd-sized chunk.
     uint64_t data = m_dataInFile / static_cast<uint64_t>(m_blockAlign) * static_cast<uint64_t>(m_blockAlign);
     data = std::min(data, MaxDataBytes());
-    uint64_t fileSize = kHeaderBytes + data;
+    uint64_t fileSize = m_headerBytes + data;
     int err = 0;
     if (data & 1) {
         const uint8_t pad = 0;
@@ -172,12 +213,10 @@ int WavWriter::Close() {
             data &= ~uint64_t{1}; // no room for the pad byte: drop the odd last frame instead
     }
     if (err != 0 || data != m_dataInFile) {
-        if (ftruncate(m_fd, static_cast<off_t>(kHeaderBytes + data + (data & 1))) != 0 && err == 0)
+        if (ftruncate(m_fd, static_cast<off_t>(m_headerBytes + data + (data & 1))) != 0 && err == 0)
             err = errno;
     }
-    uint8_t header[kHeaderBytes];
-    BuildHeader(header, m_channels, m_sampleRate, m_bytesPerSample, data);
-    const int headerErr = PwriteAll(m_fd, header, sizeof header, 0);
+    const int headerErr = WriteHeader(data);
     if (close(m_fd) != 0 && m_error == 0)
         m_error = errno;
     m_fd = -1;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "PcmFile.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -13,7 +15,8 @@ namespace videoedit {
 int PwriteAll(int fd, const uint8_t* data, size_t size, off_t offset);
 
 // Writes a canonical PCM WAV file: a 44-byte header (RIFF, WAVE, a 16-byte "fmt " chunk, "data"),
-// then interleaved samples. The sizes in the header are written as 0 at first and patched by Close(),
+// then interleaved samples; or, opened with a PcmFormat, the hand-over file of PcmFile.h (104-byte
+// header, RF64 past 4 GB). The sizes in the header are written as 0 at first and patched by Close(),
 // which also appends the RIFF pad byte after an odd-sized data chunk. Samples go through a large buffer,
 // so the file sees few, big writes.
 class WavWriter {
@@ -31,6 +34,7 @@ public:
     // Creates or truncates the file (never through a symbolic link; an existing file keeps its mode)
     // and writes the header. Returns 0, an errno value or kNotRegularFile.
     int Open(const std::string& path, int channels, int sampleRate, int bytesPerSample);
+    int Open(const std::string& path, const PcmFormat& format);
     // The same on a descriptor that the writer takes over (closed by Close or the destructor).
     int Attach(int fd, int channels, int sampleRate, int bytesPerSample);
 
@@ -38,13 +42,15 @@ public:
     int BlockAlign() const { return m_blockAlign; }
 
     // Room for `frames` sample frames at the end of the buffer; Commit() then adds what was filled.
+    // 24-bit samples are given as 32-bit ones (the high 24 bits count), 4 bytes each.
     // Returns nullptr after a write error (see Error()).
     uint8_t* Reserve(size_t frames);
     void Commit(size_t frames);
 
     // Frames accepted so far (written or buffered).
     uint64_t Frames() const { return m_frames; }
-    // The most data bytes a WAV file can describe in this format (the RIFF size is 32 bits).
+    // The most data bytes the file can describe in this format (the canonical header's RIFF size is
+    // 32 bits; the hand-over file has no such limit).
     uint64_t MaxDataBytes() const;
 
     // Moves the buffered samples into the file. Returns 0 or an errno value.
@@ -60,7 +66,9 @@ public:
                             uint64_t dataBytes);
 
 private:
+    int OpenFile(const std::string& path);
     int Start(int channels, int sampleRate, int bytesPerSample);
+    int WriteHeader(uint64_t dataBytes);
     int WriteAll(const uint8_t* data, size_t size);
 
     int m_fd = -1;
@@ -68,6 +76,10 @@ private:
     int m_sampleRate = 0;
     int m_bytesPerSample = 0;
     int m_blockAlign = 0;
+    int m_inputBlockAlign = 0; // of the samples Reserve takes
+    bool m_handOver = false;   // the PcmFile.h layout
+    PcmFormat m_format;
+    size_t m_headerBytes = kHeaderBytes;
     uint64_t m_frames = 0;
     uint64_t m_dataInFile = 0; // data bytes that reached the file
     int m_error = 0;

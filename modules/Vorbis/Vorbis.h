@@ -43,9 +43,9 @@
  *     350 / 0 / 32       limits 32..350, setup for 191
  *     0 / 0 / 32         limit 32, setup for 45
  *
- * Comments: artist, album, title and comment texts become the Vorbis comments ARTIST, ALBUM, TITLE and
- * COMMENT; a null pointer or an empty text adds nothing. Texts that are not valid UTF-8 are taken as
- * Latin-1 and converted. The vendor string is libvorbis's own.
+ * Comments: artist, album, title, comment and track number texts become the Vorbis comments ARTIST,
+ * ALBUM, TITLE, COMMENT and TRACKNUMBER; a null pointer or an empty text adds nothing. Texts that are not
+ * valid UTF-8 are taken as Latin-1 and converted. The vendor string is libvorbis's own.
  */
 #ifndef QUILLET_VORBIS_H
 #define QUILLET_VORBIS_H
@@ -104,8 +104,9 @@ typedef struct VB_COMMENT {
     const char* pszAlbum;
     const char* pszTitle;
     const char* pszComment;
-    uint32_t dwTagFlags[2]; /* 1, 1; not interpreted */
-    uint8_t btReserved[12];
+    uint32_t dwTagFlags[2];     /* 1, 1; not interpreted */
+    const char* pszTrackNumber; /* in the first bytes of what the 32-bit layout keeps reserved */
+    uint8_t btReserved[12 - sizeof(void*)];
 } VB_COMMENT;
 
 /* Version record filled by vbVersion. */

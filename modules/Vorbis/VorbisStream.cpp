@@ -175,6 +175,7 @@ VB_ERR VorbisStream::Open(const VB_CONFIG& config, const VB_COMMENT& comment) {
     AddComment(&m_comment, "ALBUM", comment.pszAlbum);
     AddComment(&m_comment, "TITLE", comment.pszTitle);
     AddComment(&m_comment, "COMMENT", comment.pszComment);
+    AddComment(&m_comment, "TRACKNUMBER", comment.pszTrackNumber);
 
     if (vorbis_analysis_init(&m_dsp, &m_info) != 0)
         return VB_ERR_ENCODER_FAILED;

@@ -15,6 +15,7 @@ extern "C" {
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
 #include <new>
 #include <string>
 #include <sys/stat.h>
@@ -108,7 +109,7 @@ WMRESULT ToResult(FfmpegError error) {
     }
 }
 
-class CAudioWriter final : public IWMAudioWriter, private FfmpegOutput {
+class CAudioWriter final : public IWMAudioWriter, public IWMAudioWriterTags, private FfmpegOutput {
 public:
     static WMRESULT Create(const std::string& path, CAudioWriter** writer);
 
@@ -122,12 +123,13 @@ public:
     WMRESULT Unused6() override { return WM_E_NOTIMPL; }
     WMRESULT WriteSamples(const uint8_t* data, uint32_t bytes) override;
     WMRESULT Finish() override;
+    WMRESULT SetTag(const char* name, const char* text) override;
 
 private:
     enum class State { Configuring, Writing, Finished };
 
     CAudioWriter() = default;
-    ~CAudioWriter() = default;
+    ~CAudioWriter() { av_dict_free(&m_tags); }
 
     WMRESULT Start(const Profile& profile);
     WMRESULT Convert(const uint8_t* data, int frames);
@@ -148,6 +150,7 @@ private:
 
     bool m_hasInput = false;
     WAVEFORMATEX m_input{};
+    AVDictionary* m_tags = nullptr;
     uint8_t m_partial[4] = {};
     unsigned m_partialBytes = 0;
 };
@@ -182,6 +185,11 @@ WMRESULT CAudioWriter::QueryInterface(const WMGUID* iid, void** object) {
         *object = static_cast<IWMAudioWriter*>(this);
         return WM_S_OK;
     }
+    if (IsSameGuid(*iid, IID_IWMAudioWriterTags)) {
+        AddRef();
+        *object = static_cast<IWMAudioWriterTags*>(this);
+        return WM_S_OK;
+    }
     *object = nullptr;
     return WM_E_NOINTERFACE;
 }
@@ -197,6 +205,20 @@ uint32_t CAudioWriter::Release() {
         delete this;
     }
     return left;
+}
+
+WMRESULT CAudioWriter::SetTag(const char* name, const char* text) {
+    if (!name || !text)
+        return WM_E_POINTER;
+    if (m_state != State::Configuring)
+        return WM_E_UNEXPECTED;
+    static const char* const kNames[] = {"title", "artist", "album", "date", "genre", "track", "comment"};
+    if (std::none_of(std::begin(kNames), std::end(kNames),
+                     [&](const char* n) { return std::strcmp(n, name) == 0; }))
+        return WM_E_INVALIDARG;
+    // FFmpeg's ASF muxer names the others as Windows Media does; the year it would keep as "date".
+    const char* key = std::strcmp(name, "date") == 0 ? "WM/Year" : name;
+    return av_dict_set(&m_tags, key, *text ? text : nullptr, 0) < 0 ? WM_E_OUTOFMEMORY : WM_S_OK;
 }
 
 WMRESULT CAudioWriter::SetInputFormat(const WAVEFORMATEX* format) {
@@ -258,9 +280,11 @@ WMRESULT CAudioWriter::Start(const Profile& profile) {
     if (WMRESULT r = ToResult(PrepareBuffers(m_input.nChannels, static_cast<int>(m_input.nSamplesPerSec)));
         r < 0)
         return r;
-    // Bit-exact keeps the muxer from adding an "encoder" tag: the file carries no tags at all.
+    // Bit-exact keeps the muxer from adding an "encoder" tag: the file carries the given tags only.
     if (WMRESULT r = ToResult(OpenMuxer(asf, kIoBufferSize, AVFMT_FLAG_BITEXACT)); r < 0)
         return r;
+    if (m_tags && av_dict_copy(&m_mux->metadata, m_tags, 0) < 0)
+        return WM_E_OUTOFMEMORY;
     m_flushEachPacket = true; // the header's duration counts what ASF was given, not what was written
     if (WMRESULT r = ToResult(WriteHeader(nullptr)); r < 0)
         return r;

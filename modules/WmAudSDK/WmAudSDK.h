@@ -19,7 +19,8 @@
 // Coded frames are 2048 samples (1024 at 22050 Hz). The stream starts with one frame of silence and
 // ends with one more, so FFmpeg-based players decode the first and last samples intact and in place:
 // decoded sample n is input sample n, and 1 to 2 frames of silence follow the input's end.
-// No tags are written.
+// Tags: none, unless given through the writer's IWMAudioWriterTags interface (QueryInterface) before
+// SetOutputFormat; they go into the ASF header.
 
 #include <cstdint>
 
@@ -104,6 +105,26 @@ public:
 
 protected:
     ~IWMAudioWriter() = default;
+};
+
+// {8C41D0E2-7B35-4F19-A6D4-2E9B13C7F058}
+constexpr WMGUID IID_IWMAudioWriterTags = {
+    0x8C41D0E2, 0x7B35, 0x4F19, {0xA6, 0xD4, 0x2E, 0x9B, 0x13, 0xC7, 0xF0, 0x58}};
+
+// The writer's texts for the ASF header, an interface of the same object (reached by QueryInterface).
+class IWMAudioWriterTags {
+public:
+    virtual WMRESULT QueryInterface(const WMGUID* iid, void** object) = 0;
+    virtual uint32_t AddRef() = 0;
+    virtual uint32_t Release() = 0;
+    // 3: a text (UTF-8) for one of "title", "artist", "album", "date", "genre", "track", "comment",
+    // which the header holds as Title, Author, WM/AlbumTitle, WM/Year, WM/Genre, WM/TrackNumber and
+    // Description. Only before SetOutputFormat (WM_E_UNEXPECTED after); other names give
+    // WM_E_INVALIDARG; an empty text removes the name's.
+    virtual WMRESULT SetTag(const char* name, const char* text) = 0;
+
+protected:
+    ~IWMAudioWriterTags() = default;
 };
 
 // Creates the output file (replacing one of that name) and a writer for it with one reference.

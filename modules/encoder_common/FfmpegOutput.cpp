@@ -22,13 +22,21 @@ FfmpegOutput::~FfmpegOutput() {
 }
 
 FfmpegError FfmpegOutput::PrepareBuffers(int inputChannels, int inputRate) {
+    AVChannelLayout layout;
+    av_channel_layout_default(&layout, inputChannels);
+    return PrepareBuffers(layout, AV_SAMPLE_FMT_S16, inputRate);
+}
+
+FfmpegError FfmpegOutput::PrepareBuffers(const AVChannelLayout& inputLayout, AVSampleFormat inputFormat,
+                                         int inputRate) {
     const AVSampleFormat format = m_codec->sample_fmt;
     const int rate = m_codec->sample_rate;
-    if (format != AV_SAMPLE_FMT_S16 || rate != inputRate || m_codec->ch_layout.nb_channels != inputChannels) {
-        AVChannelLayout inLayout;
-        av_channel_layout_default(&inLayout, inputChannels);
-        if (swr_alloc_set_opts2(&m_swr, &m_codec->ch_layout, format, rate, &inLayout, AV_SAMPLE_FMT_S16,
-                                inputRate, 0, nullptr) < 0 ||
+    if (format != inputFormat || rate != inputRate ||
+        av_channel_layout_compare(&m_codec->ch_layout, &inputLayout) != 0) {
+        // FFmpeg 5 takes the layouts through pointers to non-const.
+        auto* in = const_cast<AVChannelLayout*>(&inputLayout);
+        if (swr_alloc_set_opts2(&m_swr, &m_codec->ch_layout, format, rate, in, inputFormat, inputRate, 0,
+                                nullptr) < 0 ||
             swr_init(m_swr) < 0)
             return FfmpegError::Encoder;
     }
@@ -169,23 +177,39 @@ FfmpegError FfmpegOutput::SendFrame(AVFrame* frame) {
             return FfmpegError::Encoder;
         }
         const int64_t samplesEnd = m_packet->pts + m_packet->duration; // in the codec's time base
-        m_packet->stream_index = 0;
-        av_packet_rescale_ts(m_packet, m_codec->time_base, m_mux->streams[0]->time_base);
-        ret = av_write_frame(m_mux, m_packet);
+        const FfmpegError written = Mux(m_packet, samplesEnd);
         av_packet_unref(m_packet);
+        if (written != FfmpegError::None)
+            return written;
+    }
+}
+
+FfmpegError FfmpegOutput::WriteCoded(AVPacket* packet, int samples) {
+    packet->pts = packet->dts = m_sentFrames;
+    packet->duration = samples;
+    m_sentFrames += samples;
+    return Mux(packet, m_sentFrames);
+}
+
+// Hands a coded packet (stamped in the codec's time base) to the muxer and notes where it ends in the
+// file, so that a write error can cut back to whole packets.
+FfmpegError FfmpegOutput::Mux(AVPacket* packet, int64_t samplesEnd) {
+    packet->stream_index = 0;
+    av_packet_rescale_ts(packet, m_codec->time_base, m_mux->streams[0]->time_base);
+    const int ret = av_write_frame(m_mux, packet);
+    if (const FfmpegError io = IoState(); io != FfmpegError::None)
+        return io;
+    if (ret < 0) {
+        NoteError(ret);
+        return FfmpegError::Encoder;
+    }
+    if (m_flushEachPacket) {
+        avio_flush(m_io);
         if (const FfmpegError io = IoState(); io != FfmpegError::None)
             return io;
-        if (ret < 0) {
-            NoteError(ret);
-            return FfmpegError::Encoder;
-        }
-        if (m_flushEachPacket) {
-            avio_flush(m_io);
-            if (const FfmpegError io = IoState(); io != FfmpegError::None)
-                return io;
-        }
-        m_packetEnds.push_back({avio_tell(m_io), samplesEnd});
     }
+    m_packetEnds.push_back({avio_tell(m_io), samplesEnd});
+    return FfmpegError::None;
 }
 
 FfmpegError FfmpegOutput::IoState() const {

@@ -4,6 +4,11 @@
 #include <deque>
 #include <string>
 
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/samplefmt.h>
+}
+
 struct AVAudioFifo;
 struct AVCodecContext;
 struct AVDictionary;
@@ -17,9 +22,10 @@ struct SwrContext;
 // Failures as the FFmpeg-based writer modules see them; each module names them in its own codes.
 enum class FfmpegError { None, OutOfMemory, Encoder, WriteFault, DiskFull };
 
-// What the FFmpeg-based writer modules share: an opened encoder fed interleaved 16-bit input through a
-// resampler and a sample buffer, and a muxer writing straight to a file descriptor, so that a full disk
-// shows as the errno it is rather than as a generic I/O error.
+// What the FFmpeg-based writer modules share: an opened encoder fed interleaved input through a
+// resampler (where the input's format, rate or layout is not the codec's) and a sample buffer, and a muxer
+// writing straight to a file descriptor, so that a full disk shows as the errno it is rather than as a
+// generic I/O error.
 class FfmpegOutput {
 public:
     FfmpegOutput() = default;
@@ -29,7 +35,9 @@ public:
 
 protected:
     // For m_codec, opened: the resampler (none when the input is already what the codec takes), the
-    // sample buffer, one frame of the codec's size and the packet.
+    // sample buffer, one frame of the codec's size and the packet. The input is interleaved.
+    FfmpegError PrepareBuffers(const AVChannelLayout& inputLayout, AVSampleFormat inputFormat, int inputRate);
+    // The same for 16-bit input in the usual layout of its channel count.
     FfmpegError PrepareBuffers(int inputChannels, int inputRate);
     // The muxer over m_fd with one stream for m_codec; tags go in before WriteHeader.
     FfmpegError OpenMuxer(const AVOutputFormat* format, int ioBufferSize, int extraFlags);
@@ -40,6 +48,8 @@ protected:
     // Sends one frame (null: the end of the stream), stamped after the ones before, and writes whatever
     // packets come out.
     FfmpegError SendFrame(AVFrame* frame);
+    // Writes a packet coded elsewhere (of `samples` samples), stamped after the ones before.
+    FfmpegError WriteCoded(AVPacket* packet, int samples);
     FfmpegError IoState() const;
     void FreeCodec();
     // False when the file was open and closing it reported an error (data may be lost).
@@ -72,6 +82,7 @@ protected:
     AVIOContext* m_io = nullptr;
 
 private:
+    FfmpegError Mux(AVPacket* packet, int64_t samplesEnd);
     static int WritePacket(void* opaque, uint8_t* buffer, int size);
     static int64_t Seek(void* opaque, int64_t offset, int whence);
 

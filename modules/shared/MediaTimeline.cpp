@@ -1,5 +1,7 @@
 #include "MediaTimeline.h"
 
+#include "AudioTracks.h"
+
 #include <cstring>
 
 extern "C" {
@@ -32,8 +34,7 @@ MediaTimeline TimelineOf(const AVFormatContext* ctx) {
         timeline.length = static_cast<double>(duration) / AV_TIME_BASE;
     } else {
         // No duration for the file: the audio's own, where its header tells it.
-        const int audio =
-            av_find_best_stream(const_cast<AVFormatContext*>(ctx), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+        const int audio = AudioTrackStream(ctx, 0);
         const AVStream* st = audio >= 0 ? ctx->streams[audio] : nullptr;
         if (st && st->duration != AV_NOPTS_VALUE && st->duration > 0)
             timeline.length = static_cast<double>(st->duration) * av_q2d(st->time_base);

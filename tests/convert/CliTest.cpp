@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <cmath>
 #include <csignal>
+#include <cstring>
 #include <gtest/gtest.h>
 
 namespace {
@@ -78,10 +79,41 @@ TEST_F(CliTest, AFailedSourceDoesNotStopTheOthersAndBadArgumentsAreRefused) {
                                                {"-o", "x.mp3", good, good},
                                                {"-s", "-3", good},
                                                {"-s", "2", "-e", "1", good},
+                                               {"-a", "0", good},
                                                {}})
         EXPECT_EQ(Run(args), 1) << (args.empty() ? "" : args[0]);
     EXPECT_EQ(FilesIn(dir.Path()),
               (std::vector<std::string>{"bad.avi", "good.wav", "good_OUTPUT.mp3", "settings.ini"}));
+}
+
+// A film with a video, an English track and a German commentary marked as the default: listed as users
+// know them, and the track asked for is the one converted.
+TEST_F(CliTest, ListsAudioTracksAndConvertsTheOneAskedFor) {
+    const std::string film = dir.File("film.mkv");
+    ASSERT_TRUE(MakeTwoTrackFilm(film, 2, "aac", "Kommentar für alle"));
+    ASSERT_EQ(Run({"--list-tracks", film}), 0) << err;
+    EXPECT_EQ(out, film + ":\n1\teng\t-\tFLAC\t44100 Hz\t2 ch (stereo)\t00:00:02.0\n" +
+                       "2\tdeu\tKommentar für alle\tAAC\t48000 Hz\t1 ch (mono)\t00:00:02.0\tdefault\n");
+    EXPECT_EQ(Run({"--list-tracks", film, dir.File("none.mkv")}), 1);
+
+    // A track the file does not have: said so, nothing written.
+    EXPECT_EQ(Run({"-q", "-f", "mp3", "-a", "3", film}), 1);
+    EXPECT_NE(err.find("has no audio track 3 (it has 2 audio tracks"), std::string::npos) << err;
+    EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string>{"film.mkv", "settings.ini"}));
+
+    // The English track (lossless), against a decode of it from the start of the file.
+    ASSERT_EQ(Run({"-q", "-f", "wav", "-a", "1", "-s", "0.5", "-e", "1.5", film}), 0) << err;
+    const Pcm ours = ReadWavData(dir.File("film_OUTPUT.wav"), 2, 2);
+    std::string raw;
+    RunProgram("ffmpeg",
+               {"-v", "error", "-i", film, "-map", "0:a:0", "-af", "aresample=async=1:first_pts=0", "-f",
+                "s16le", "-"},
+               &raw);
+    Pcm ref{2, std::vector<int16_t>(44100 * 2)};
+    ASSERT_GE(raw.size(), 2 * 44100 * 4u);
+    std::memcpy(ref.samples.data(), raw.data() + 22050 * 4, ref.samples.size() * 2);
+    ASSERT_EQ(ours.Frames(), 44100);
+    EXPECT_EQ(ours.samples, ref.samples);
 }
 
 // Ctrl+C, kill and a closed terminal are the confirmed Cancel; once the temporary WAV is gone the

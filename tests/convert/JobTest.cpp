@@ -102,8 +102,11 @@ std::string StreamSummary(const std::string& path) {
             if (modes.find(static_cast<char>('0' + frames[i].mode)) == std::string::npos)
                 modes += static_cast<char>('0' + frames[i].mode);
         }
-        const std::string head(file.begin(), file.begin() + 200);
-        const size_t tag = std::min(head.find("Xing"), head.find("Info")), q = tag + 116; // after the TOC
+        const size_t first = frames.empty() ? 0 : frames[0].offset; // after the ID3v2 tag
+        const std::string head(file.begin() + static_cast<long>(first),
+                               file.begin() + static_cast<long>(first) + 200);
+        const size_t tag = std::min(head.find("Xing"), head.find("Info")),
+                     q = first + tag + 116; // after the TOC
         return "mode " + modes + ", " + std::to_string(low) + ".." + std::to_string(high) + " kbps, " +
                head.substr(tag, 4) + " " +
                std::to_string(file.at(q) << 24 | file[q + 1] << 16 | file[q + 2] << 8 | file[q + 3]);
@@ -206,6 +209,8 @@ TEST_F(JobTest, EndingsBeforeTheEndKeepOnlyOutputThatPlays) {
         {"-f", "lavfi", "-i", "sine=d=600:r=8000", "-c:a", "pcm_u8", QString::fromStdString(longSource)}));
     g_settings.m_nWavSampleIndex = 8; // 48000 Hz
     g_settings.m_nWavBitsIndex = 1;
+    // 44100 Hz stereo: the source's own 8 kHz mono would fit in the limit.
+    g_settings.m_nFlacSoundIndex = g_settings.m_nAacSoundIndex = 1;
     constexpr rlim_t kFullAt = 150 * 1024; // well short of 30 s of output in any format
     enum Ending { Cancel, DiskFull, SourceCut };
     const struct {

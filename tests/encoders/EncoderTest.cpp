@@ -1,9 +1,11 @@
+#include "AvAudioEnc.h"
 #include "TestMedia.h"
 #include "TestSupport.h"
 #include "Vorbis.h"
 #include "lame_enc.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <thread>
@@ -349,5 +351,63 @@ TEST_F(VorbisEncTest, TextsBecomeCommentsAndEmptyOrNoisyStreamsAreWhole) {
         EXPECT_TRUE(e.guardIntact);
         EXPECT_LT(e.largest, e.bufferSize / 2) << c.dwNominalBitrate;
         ExpectDecodes(e, 44100);
+    }
+}
+
+// FLAC on several threads is the file one encoder makes, byte for byte (frame numbers, CRCs, STREAMINFO
+// with its MD5 and frame sizes), for 24-bit 5.1 and 16-bit stereo, whatever the chunks it is fed in,
+// a short last frame included.
+TEST(AvAudioEncTest, FlacOnSeveralThreadsIsTheFileOfOneEncoder) {
+    LoadedModule module("AvAudioEnc.so");
+    ASSERT_TRUE(module.IsLoaded()) << module.Error();
+    auto open = module.Get<AEENCOPEN>("aeEncOpen");
+    auto write = module.Get<AEENCWRITE>("aeEncWrite");
+    auto close = module.Get<AEENCCLOSE>("aeEncClose");
+    ASSERT_TRUE(open && write && close);
+    TempDir dir;
+    for (const bool deep : {true, false}) {
+        const uint32_t channels = deep ? 6 : 2;
+        // 12 s and a bit at 48 kHz: several runs, and a short last frame.
+        const size_t frames = 48000 * 12 + 1234;
+        std::vector<int32_t> wide(frames * channels);
+        std::vector<int16_t> narrow(frames * channels);
+        uint32_t seed = 7;
+        for (size_t i = 0; i < wide.size(); ++i) {
+            seed = seed * 1664525u + 1013904223u;
+            const double t = static_cast<double>(i / channels) / 48000;
+            const double v = 0.4 * std::sin(2 * M_PI * (200 + 70 * (i % channels)) * t) +
+                             static_cast<double>(seed >> 20) / 65536.0;
+            wide[i] = static_cast<int32_t>(v * 8388607) * 256;
+            narrow[i] = static_cast<int16_t>(v * 32767 / 1.1);
+        }
+        std::vector<std::vector<uint8_t>> files;
+        for (const uint32_t threads : {1u, 3u}) {
+            AE_CONFIG config{};
+            config.dwStructSize = sizeof config;
+            config.dwFormat = AE_FORMAT_FLAC;
+            config.dwChannels = channels;
+            config.dwSampleRate = 48000;
+            config.dwCompression = 5;
+            config.dwSampleFormat = deep ? AE_SAMPLE_S32 : AE_SAMPLE_S16;
+            config.dwBitsPerSample = deep ? 24 : 16;
+            config.dwThreads = threads;
+            AE_TAGS tags{};
+            tags.dwStructSize = sizeof tags;
+            const std::string path = dir.File("out" + std::to_string(threads) + ".flac");
+            HAE_STREAM stream = 0;
+            ASSERT_EQ(open(&config, &tags, path.c_str(), &stream), AE_ERR_SUCCESSFUL);
+            const size_t values = wide.size(), step = threads == 1 ? 65536 : 1001; // odd: splits frames
+            for (size_t pos = 0; pos < values; pos += step) {
+                const auto n = static_cast<uint32_t>(std::min(step, values - pos));
+                const void* data = deep ? static_cast<const void*>(wide.data() + pos) : narrow.data() + pos;
+                ASSERT_EQ(write(stream, n, data), AE_ERR_SUCCESSFUL);
+            }
+            ASSERT_EQ(close(stream), AE_ERR_SUCCESSFUL);
+            files.push_back(ReadBytes(path));
+        }
+        ASSERT_GT(files[0].size(), 100000u);
+        EXPECT_TRUE(files[0] == files[1]) << (deep ? "24-bit 5.1" : "16-bit stereo");
+        const DecodedAudio decoded = DecodeWithFfmpeg(dir.File("out3.flac"));
+        EXPECT_EQ(decoded.frames, static_cast<int64_t>(frames));
     }
 }

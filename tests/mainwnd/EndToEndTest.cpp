@@ -10,12 +10,16 @@
 #include "TestMedia.h"
 #include "TestSupport.h"
 
+#include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <cmath>
 #include <csignal>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -236,4 +240,66 @@ TEST_F(EndToEndTest, OriginalCopiesTheSourcesOwnAudio) {
     EXPECT_GE(frames, range);
     EXPECT_LE(frames, range + 2 * 1536);
     EXPECT_TRUE(FilesIn(temp).empty());
+}
+
+// A film with two audio tracks, the second marked as the default: the chooser appears under the format
+// and starts there; the preview, the waveform and Convert follow the track chosen. A file of one track
+// shows the design's layout, without a chooser.
+TEST_F(EndToEndTest, AudioTrackChooserDrivesPreviewWaveformAndConvert) {
+    const std::string tone = media.File("tone.wav"), film = media.File("film.mkv");
+    ASSERT_TRUE(MakeTestSource(tone, 2.0));
+    ASSERT_TRUE(MakeTwoTrackFilm(film, 6, "flac", "Commentary"));
+    CConverterDlg dlg;
+    dlg.show();
+    Open(dlg, tone);
+    const QRect designArtist = dlg.m_editArtist.geometry();
+    EXPECT_FALSE(dlg.m_comboTrack.isVisible());
+
+    Open(dlg, film);
+    ASSERT_TRUE(dlg.m_comboTrack.isVisible());
+    ASSERT_EQ(dlg.m_comboTrack.count(), 2);
+    EXPECT_EQ(dlg.m_comboTrack.itemText(0), "1: eng, FLAC stereo");
+    EXPECT_EQ(dlg.m_comboTrack.itemText(1), "2: deu, FLAC mono, Commentary");
+    EXPECT_EQ(dlg.m_comboTrack.currentIndex(), 1);
+    EXPECT_GT(dlg.m_editArtist.y(), dlg.m_comboTrack.y());
+    EXPECT_TRUE(WaitFor([&] { return dlg.m_player.GetAudioTrack() == 2; }));
+    // The sine of the commentary is quiet, the chirp of the first track loud.
+    auto level = [&] {
+        auto overview = dlg.m_waveform.GetOverview();
+        return overview && overview->IsComplete() ? overview->PeakBetween(0.5, 2.5).hi : -1;
+    };
+    ASSERT_TRUE(WaitFor([&] { return level() > 0; }, 30000));
+    EXPECT_LT(level(), 6000);
+
+    dlg.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+    QTest::keyClick(&dlg, Qt::Key_T);
+    EXPECT_TRUE(dlg.m_comboTrack.view()->isVisible());
+    dlg.m_comboTrack.hidePopup();
+    // Tab reaches it after the format, and a screen reader knows it by name.
+    dlg.m_comboFormat.setFocus(Qt::TabFocusReason);
+    QTest::keyClick(&dlg.m_comboFormat, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), &dlg.m_comboTrack);
+    const auto labels =
+        QAccessible::queryAccessibleInterface(&dlg.m_comboTrack)->relations(QAccessible::Label);
+    ASSERT_FALSE(labels.isEmpty());
+    EXPECT_EQ(labels.front().first->text(QAccessible::Name), "Track :");
+    dlg.m_comboTrack.setCurrentIndex(0);
+    EXPECT_TRUE(WaitFor([&] { return dlg.m_player.GetAudioTrack() == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return level() > 12000; }, 30000));
+
+    // Convert takes the English track: WAV at 44100 Hz, 16 bits, stereo is its samples themselves.
+    g_settings.m_nWavChannelIndex = 1;
+    g_settings.m_nWavBitsIndex = 1;
+    g_settings.m_nWavSampleIndex = 7;
+    dlg.m_comboFormat.setCurrentIndex(FORMAT_WAV);
+    EXPECT_EQ(Convert(dlg), std::vector<std::string>{kCompleted + media.File("film_OUTPUT.wav")});
+    const Pcm ours = ReadWavData(media.File("film_OUTPUT.wav"), 2, 2);
+    const std::string ref = DecodeTrackRaw(film, 0, "s16le");
+    ASSERT_GE(ours.Frames(), 6 * 44100 - 100);
+    EXPECT_EQ(std::memcmp(ours.samples.data(), ref.data(), 5 * 44100 * 4), 0);
+
+    Open(dlg, tone);
+    EXPECT_FALSE(dlg.m_comboTrack.isVisible());
+    EXPECT_EQ(dlg.m_editArtist.geometry(), designArtist);
 }

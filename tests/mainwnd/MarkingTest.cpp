@@ -120,7 +120,7 @@ TEST_F(MarkingTest, WaveformKeysAndConvertedRange) {
     ASSERT_TRUE(RunFfmpeg(
         {"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=1", QString::fromStdString(mute)}));
     CPeakOverview none;
-    EXPECT_FALSE(CWaveformReader::Read(mute, none, std::atomic<bool>{false}));
+    EXPECT_FALSE(CWaveformReader::Read(mute, 0, none, std::atomic<bool>{false}));
     EXPECT_TRUE(none.IsComplete() && !none.HasAudio());
 
     // Marked with the keys: paused, to the start, 1.1 s on in whole and tenth seconds, I, 3 s on, O.

@@ -72,11 +72,13 @@ uint16_t Crc16(uint16_t crc, const uint8_t* data, size_t size) {
     return crc;
 }
 
-// The MPEG-1 Layer III frames of a file up to its ID3v1 tag, as byte ranges.
+// The MPEG-1 Layer III frames of a file between its ID3v2 and ID3v1 tags, as byte ranges.
 std::vector<std::vector<uint8_t>> Frames(const std::vector<uint8_t>& file) {
     static constexpr int kKbps[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
     std::vector<std::vector<uint8_t>> frames;
-    for (size_t pos = 0; pos + 4 <= file.size() - 128 && file[pos] == 0xFF;) {
+    const auto headers = Mp3Frames(file);
+    for (size_t pos = headers.empty() ? 0 : headers[0].offset;
+         pos + 4 <= file.size() - 128 && file[pos] == 0xFF;) {
         const size_t length = 144000 * kKbps[file[pos + 2] >> 4] / 44100 + ((file[pos + 2] >> 1) & 1);
         if (length == 0 || pos + length > file.size())
             break;
@@ -177,7 +179,8 @@ TEST_F(Mp3SegmentsTest, JoinsAreThoseOfOneEncoder) {
         for (size_t f = 1; f < a.size(); ++f)
             musicCrc = Crc16(musicCrc, a[f].data(), a[f].size());
         EXPECT_EQ(be32(xing + 8), a.size() - 1);
-        EXPECT_EQ(be32(xing + 12), joined.size() - 128); // the frames, then only the ID3v1 tag
+        // The frames, between the ID3v2 tag and the ID3v1 tag.
+        EXPECT_EQ(be32(xing + 12), joined.size() - 128 - Mp3Frames(joined)[0].offset);
         EXPECT_EQ(be16(lameTag + 32), musicCrc);
         EXPECT_EQ(be16(lameTag + 34), Crc16(0, a[0].data(), lameTag + 34));
         EXPECT_EQ(std::string(joined.end() - 128, joined.end() - 125), "TAG");

@@ -31,8 +31,8 @@ TEST_F(SettingsTest, FirstRunWritesEveryKeyInOrderWithItsDefault) {
             "[mp3]\nChannel Index=0\nBitreate Index=8\nQuality Index=0\nVBR Quality Index=0\n"
             "VBR Bitrate Index=8\n[wav]\nChannel Index=1\nBits per sample=0\nSample Index=1\n"
             "[ogg]\nMinimum Bitrate Index=7\nNorminal Bitrate Index=7\nMaximum Bitrate Index=7\n"
-            "Mode Index=0\n[wma]\nBitreate Index=8\n[flac]\nCompression Level=5\n[opus]\nBitrate Index=9\n"
-            "Application Index=0\n[m4a]\nBitrate Index=5\n");
+            "Mode Index=0\n[wma]\nBitreate Index=8\n[flac]\nCompression Level=5\nSound Index=0\n[opus]\n"
+            "Bitrate Index=9\nApplication Index=0\nSound Index=0\n[m4a]\nBitrate Index=5\nSound Index=0\n");
 }
 
 TEST_F(SettingsTest, StoredValuesAreBoundedWhenLoadedAndRewrittenAtSave) {

@@ -34,6 +34,44 @@ bool MakeTestSource(const std::string& path, double seconds, bool withVideo) {
     return RunFfmpeg(args);
 }
 
+bool MakeTwoTrackFilm(const std::string& path, double seconds, const QString& secondCodec,
+                      const QString& title) {
+    const QString d = QString::number(seconds);
+    return RunFfmpeg({"-f",
+                      "lavfi",
+                      "-i",
+                      "testsrc=s=64x48:d=" + d,
+                      "-f",
+                      "lavfi",
+                      "-i",
+                      ChirpSource(44100, seconds),
+                      "-f",
+                      "lavfi",
+                      "-i",
+                      "sine=f=880:r=48000:d=" + d,
+                      "-map",
+                      "0:v",
+                      "-map",
+                      "1:a",
+                      "-map",
+                      "2:a",
+                      "-c:a:0",
+                      "flac",
+                      "-c:a:1",
+                      secondCodec,
+                      "-metadata:s:a:0",
+                      "language=eng",
+                      "-metadata:s:a:1",
+                      "language=deu",
+                      "-metadata:s:a:1",
+                      "title=" + title,
+                      "-disposition:a:0",
+                      "0",
+                      "-disposition:a:1",
+                      "default",
+                      QString::fromStdString(path)});
+}
+
 std::map<std::string, std::string> ProbeFile(const std::string& path) {
     std::string out;
     const bool ok = RunProgram("ffprobe",
@@ -67,6 +105,16 @@ DecodedAudio DecodeWithFfmpeg(const std::string& path) {
         std::memcpy(audio.samples.data(), out.data(), audio.samples.size() * 2);
     audio.ok = out.size() % static_cast<size_t>(2 * audio.channels) == 0;
     return audio;
+}
+
+std::string DecodeTrackRaw(const std::string& path, int index, const char* format) {
+    std::string out, err;
+    const int code =
+        RunProgram("ffmpeg",
+                   {"-v", "error", "-nostdin", "-i", path, "-map", "0:a:" + std::to_string(index), "-af",
+                    "aresample=async=1:first_pts=0", "-f", format, "-"},
+                   &out, &err);
+    return code == 0 ? out : std::string();
 }
 
 std::vector<uint8_t> ReadBytes(const std::string& path) {
@@ -238,7 +286,11 @@ int64_t LeadingSilentFrames(const Pcm& pcm) {
 std::vector<Mp3Frame> Mp3Frames(const std::vector<uint8_t>& file) {
     static constexpr int kKbps[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
     std::vector<Mp3Frame> frames;
-    for (size_t pos = 0; pos + 4 <= file.size();) {
+    size_t start = 0;
+    if (file.size() >= 10 && std::memcmp(file.data(), "ID3", 3) == 0)
+        start = 10 + (static_cast<size_t>(file[6]) << 21 | static_cast<size_t>(file[7]) << 14 |
+                      static_cast<size_t>(file[8]) << 7 | file[9]);
+    for (size_t pos = start; pos + 4 <= file.size();) {
         const uint8_t* p = &file[pos];
         // MPEG-1 Layer III at 44.1 kHz: what the encoder writes here.
         if (p[0] != 0xFF || (p[1] & 0xFE) != 0xFA || ((p[2] >> 2) & 3) != 0 || kKbps[p[2] >> 4] == 0)

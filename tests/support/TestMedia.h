@@ -16,6 +16,12 @@ bool RunFfmpeg(const QStringList& args);
 // extension names (video sources get a small test picture).
 bool MakeTestSource(const std::string& path, double seconds, bool withVideo = false);
 
+// A film as tools make one with -map: a small video, an English track (a stereo chirp at 44.1 kHz, FLAC)
+// and a German mono track (a sine at 48 kHz) titled `title`, coded as `secondCodec` and marked as the
+// default track.
+bool MakeTwoTrackFilm(const std::string& path, double seconds, const QString& secondCodec,
+                      const QString& title);
+
 // ffprobe's view of the first audio stream (codec_name, sample_rate, channels, bit_rate, ...) and
 // every tag of the file, as "TAG:key" entries (keys as the file spells them); empty when ffprobe fails.
 std::map<std::string, std::string> ProbeFile(const std::string& path);
@@ -29,6 +35,11 @@ struct DecodedAudio {
     std::string error;
 };
 DecodedAudio DecodeWithFfmpeg(const std::string& path);
+
+// Audio track `index` (0-based among the file's audio streams) decoded from the start of the file on
+// its own timeline (silence where the track starts late, as a player places it), as raw little-endian
+// samples of `format` ("s16le", "s32le") at the track's own rate and channels; empty when it fails.
+std::string DecodeTrackRaw(const std::string& path, int index, const char* format);
 
 std::vector<uint8_t> ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
@@ -87,8 +98,8 @@ double RelativeError(const Pcm& ours, const Pcm& ref, int lag, int64_t from, int
 double Rms(const Pcm& pcm, int channel, int64_t from, int64_t to);
 int64_t LeadingSilentFrames(const Pcm& pcm);
 
-// The frame headers of an MPEG-1 Layer III stream from its first byte on, up to the first byte that
-// does not start a frame.
+// The frame headers of an MPEG-1 Layer III stream from its first byte (after an ID3v2 tag) on, up to
+// the first byte that does not start a frame.
 struct Mp3Frame {
     int kbps = 0, mode = 0, emphasis = 0; // mode: 0 stereo, 1 joint stereo, 2 dual channel, 3 mono
     bool crc = false, privateBit = false, copyright = false, original = false;
