@@ -1,5 +1,6 @@
 #include "RangeCopy.h"
 
+#include "AudioTracks.h"
 #include "CopyOutput.h"
 #include "MediaTimeline.h"
 #include "Text.h"
@@ -84,25 +85,12 @@ int FlacBlockSize(const uint8_t* data, int size) {
     return at + 1 < size ? (data[at] << 8 | data[at + 1]) + 1 : 0;
 }
 
-// The stream of an audio track: 1-based over the audio streams in stream order, 0 the one the file
-// marks default, else the first. -1: no audio at all; -2: no such track.
-// TODO(track list): replace with the track list's numbering once it is shared.
+// The stream of an audio track as the track list numbers it; -1: no audio at all; -2: no such track.
 int AudioStreamOfTrack(const AVFormatContext* fmt, int track) {
-    std::vector<int> audio;
-    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
-        const AVStream* st = fmt->streams[i];
-        if (st->codecpar->codec_type == AVMEDIA_TYPE_AUDIO &&
-            !(st->disposition & AV_DISPOSITION_ATTACHED_PIC))
-            audio.push_back(static_cast<int>(i));
-    }
-    if (audio.empty())
-        return -1;
-    if (track > 0)
-        return track <= static_cast<int>(audio.size()) ? audio[static_cast<size_t>(track - 1)] : -2;
-    for (int i : audio)
-        if (fmt->streams[i]->disposition & AV_DISPOSITION_DEFAULT)
-            return i;
-    return audio.front();
+    const int stream = AudioTrackStream(fmt, track);
+    if (stream >= 0)
+        return stream;
+    return ListAudioTracks(fmt).empty() ? -1 : -2;
 }
 
 bool NameHas(const AVFormatContext* fmt, const char* name) {
