@@ -56,7 +56,7 @@ void Error(const std::string& text) {
 }
 
 int FormatFromName(const QString& name) {
-    static const char* const kNames[] = {"mp3", "wav", "ogg", "wma", "flac", "opus", "m4a"};
+    static const char* const kNames[] = {"mp3", "wav", "ogg", "wma", "flac", "opus", "m4a", "original"};
     for (int i = 0; i < static_cast<int>(std::size(kNames)); ++i) {
         if (name.compare(kNames[i], Qt::CaseInsensitive) == 0)
             return i;
@@ -150,7 +150,7 @@ int ConvertOne(const std::string& source, const Options& opt) {
     std::string refusal;
     const std::shared_ptr<COutputClaim> output =
         opt.output.empty() ? COutputClaim::ClaimNumbered(source, format, g_settings.m_nOutputPathType,
-                                                         outputFolder, &refusal)
+                                                         outputFolder, &refusal, opt.track)
                            : COutputClaim::ClaimExact(opt.output, source, opt.overwrite, &refusal);
     if (!output) {
         Error(refusal);
@@ -167,7 +167,7 @@ int ConvertOne(const std::string& source, const Options& opt) {
     job.m_dEndTime = end;
     job.m_strOutputPath = output->Path();
     job.m_output = output;
-    if (format != FORMAT_WAV) {
+    if (format != FORMAT_WAV && format != FORMAT_ORIGINAL) {
         job.m_tempWav = CTempWavFile::Reserve(tempFolder);
         if (!job.m_tempWav) {
             Error("cannot create a temporary file in " + tempFolder + " (" + std::strerror(errno) + ")");
@@ -192,6 +192,8 @@ int ConvertOne(const std::string& source, const Options& opt) {
     if (job.Result() == IDOK) {
         std::printf("%s\n", job.m_strOutputPath.c_str());
         std::fflush(stdout);
+        if (!job.ClosingNote().empty() && !opt.quiet)
+            Error(job.ClosingNote());
         if (!job.IsShort())
             return kExitOk;
         Error(job.ShortWarning());
@@ -250,14 +252,16 @@ int main(int argc, char** argv) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "Writes the audio of a time range of video or audio files as MP3, WAV, "
-        "Ogg Vorbis, WMA, FLAC, Opus or AAC (M4A), with the settings of Quillet.");
+        "Ogg Vorbis, WMA, FLAC, Opus or AAC (M4A), with the settings of Quillet, or copies it as it is "
+        "(original).");
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOptions({
         {{"s", "start"}, "Start of the range, in seconds (default 0).", "seconds"},
         {{"e", "end"}, "End of the range, in seconds (default: the end of the source).", "seconds"},
         {{"f", "format"},
-         "Output format: mp3, wav, ogg, wma, flac, opus or m4a (default: the format of the settings).",
+         "Output format: mp3, wav, ogg, wma, flac, opus, m4a or original (the source's own audio, not "
+         "re-encoded, its file type following the codec; default: the format of the settings).",
          "format"},
         {{"o", "output"},
          "Output file (one source only; default: <name>_OUTPUT.<ext> as the window names it). An existing "
@@ -341,7 +345,7 @@ int main(int argc, char** argv) {
     if (parser.isSet("format")) {
         const int format = FormatFromName(parser.value("format"));
         if (format < 0) {
-            Error("--format takes mp3, wav, ogg, wma, flac, opus or m4a");
+            Error("--format takes mp3, wav, ogg, wma, flac, opus, m4a or original");
             return kExitFailed;
         }
         g_settings.m_nFormatIndex = format;

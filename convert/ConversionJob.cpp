@@ -1,12 +1,15 @@
 #include "ConversionJob.h"
 
 #include "AudioSettings.h"
+#include "EncoderLibrary.h"
 #include "Encoders.h"
+#include "Genres.h"
 #include "MessageService.h"
 #include "PcmFile.h"
 #include "PcmReader.h"
 #include "SystemHelpers.h"
 
+#include <QStringDecoder>
 #include <algorithm>
 #include <chrono>
 #include <climits>
@@ -25,6 +28,7 @@ double NowSeconds() {
 }
 
 const char* const kStep1Text = "[Step 1] - Extract WAV audio from source file.  ";
+const char* const kCopyText = "[Step 1] - Copy the original audio from source file.  ";
 const char* const kNoAudioInRange = "There is no audio to convert in the marked range.";
 constexpr int64_t kWavDataOffset = 44;
 // Containers often tell a length a little beyond the end of their audio (the picture runs on for a
@@ -113,6 +117,8 @@ const char* CConversionJob::CaptionPrefix(int format) {
         return "Convert to Opus : ";
     case FORMAT_M4A:
         return "Convert to M4a : ";
+    case FORMAT_ORIGINAL:
+        return "Copy Original Audio : ";
     default:
         return "Convert to Wma : ";
     }
@@ -120,6 +126,26 @@ const char* CConversionJob::CaptionPrefix(int format) {
 
 std::string CConversionJob::CurrentWavPath() const {
     return m_nFormat == FORMAT_WAV ? m_strOutputPath : m_strTempWavPath;
+}
+
+// Tags are UTF-8; a text that is not (an old settings file, a file name in Latin-1) is taken as Latin-1.
+static std::string TagText(const std::string& text) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString decoded = utf8(QByteArray::fromStdString(text));
+    return (utf8.hasError() ? QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())) : decoded)
+        .toStdString();
+}
+
+void CConversionJob::StartCopy() {
+    // The window's fields, read now while the job's window keeps every other writer of the settings out.
+    const std::string fileName = FileNameOf(m_strOutputPath);
+    CCopyTags tags;
+    tags.title = TagText(fileName.substr(0, fileName.rfind('.')));
+    tags.artist = TagText(g_settings.m_szArtist.str());
+    tags.album = TagText(g_settings.m_szAlbum.str());
+    tags.year = TagText(g_settings.m_szYear.str());
+    tags.genre = kGenreNames[g_settings.m_nGenreIndex];
+    m_videoEdit.CopyRange(m_strOutputPath, m_nAudioTrack, tags);
 }
 
 void CConversionJob::Start() {
@@ -148,8 +174,11 @@ void CConversionJob::Start() {
     // A range that runs to the end of a source of unknown length has no expected size.
     const double seconds = std::isfinite(m_dEndTime) ? m_dEndTime - m_dStartTime : 0;
     m_dSeconds = seconds;
-    m_bSourceSound = g_settings.KeepsSourceSound(m_nFormat);
-    if (m_bSourceSound) {
+    m_bSourceSound = m_nFormat != FORMAT_ORIGINAL && g_settings.KeepsSourceSound(m_nFormat);
+    if (m_nFormat == FORMAT_ORIGINAL) {
+        StartCopy();
+        m_nExpectedBytes = 0;
+    } else if (m_bSourceSound) {
         // The size depends on the source's format, which only the extraction learns: progress goes by
         // the seconds written.
         m_videoEdit.ExtractToSourceWav(m_strTempWavPath);
@@ -166,9 +195,12 @@ void CConversionJob::Start() {
         m_nExpectedBytes = static_cast<int64_t>(seconds * kTempBytesPerSecond);
     }
     m_view.SetCaption(CaptionPrefix(m_nFormat) + m_strOutputPath);
-    m_view.SetStep(kStep1Text);
+    m_view.SetStep(m_nFormat == FORMAT_ORIGINAL ? kCopyText : kStep1Text);
+    if (m_nFormat == FORMAT_ORIGINAL)
+        m_view.SetProgressRange(0, 1000);
     m_dwStartTick = GetTickCount32();
-    m_timeLeft.Begin(m_nFormat == FORMAT_WAV ? 1 : 2, seconds, ExpectedStep2Pace(m_nFormat), NowSeconds());
+    const bool oneStep = m_nFormat == FORMAT_WAV || m_nFormat == FORMAT_ORIGINAL;
+    m_timeLeft.Begin(oneStep ? 1 : 2, seconds, ExpectedStep2Pace(m_nFormat), NowSeconds());
     m_state->m_bConvertDone = 0;
     m_state->m_bConvertFailed = 0;
     m_timer.start();
@@ -177,6 +209,12 @@ void CConversionJob::Start() {
 void CConversionJob::OnExtractionProgress(double writtenSeconds, double totalSeconds) {
     if (IsEnded())
         return;
+    if (m_nFormat == FORMAT_ORIGINAL) {
+        // The copy counts seconds of the range; its output's size says nothing of that.
+        m_dStep1Fraction = totalSeconds > 0 ? std::clamp(writtenSeconds / totalSeconds, 0.0, 1.0) : 0;
+        m_view.SetProgressPos(static_cast<int>(m_dStep1Fraction * 1000));
+        return;
+    }
     if (m_bSourceSound) {
         const double seconds = m_dSeconds > 0 ? m_dSeconds : totalSeconds;
         m_dStep1Fraction = seconds > 0 ? std::clamp(writtenSeconds / seconds, 0.0, 1.0) : 0;
@@ -201,9 +239,21 @@ int CConversionJob::Step1Shift() const {
     return shift;
 }
 
-void CConversionJob::OnExtractionFinished() {
+void CConversionJob::OnExtractionFinished(double copiedSeconds, const QString& note) {
     if (IsEnded())
         return;
+    if (m_nFormat == FORMAT_ORIGINAL) {
+        // The copy is the whole job; a range without audio has failed in the module already.
+        m_view.SetProgressPos(1000);
+        m_videoEdit.StopExtraction();
+        m_dWrittenSeconds = copiedSeconds;
+        if (FailIfSourceChanged())
+            return;
+        m_timer.stop();
+        m_strClosingNote = note.toStdString();
+        End(IDOK);
+        return;
+    }
     m_view.SetProgressPos(static_cast<int>(m_nExpectedBytes >> Step1Shift()));
     if (m_pEncoderThread) {
         if (m_pEncoderThread->IsRunning())
@@ -223,17 +273,8 @@ void CConversionJob::OnExtractionFinished() {
         m_dWrittenSeconds = static_cast<double>(WavDataBytes(CurrentWavPath())) / bytesPerSecond;
     else if (handedOver.Open(CurrentWavPath()) && handedOver.Format().sampleRate > 0)
         m_dWrittenSeconds = static_cast<double>(handedOver.Frames()) / handedOver.Format().sampleRate;
-    if (SourceChanged(m_strSourcePath, m_sourceAtStart, IsShort())) {
-        m_timer.stop();
-        ShowMessage("The source file " + m_strSourcePath +
-                        " was changed while it was read (cut shorter, rewritten or replaced); what was "
-                        "read of it is not the range that was asked for.",
-                    MsgButtons::Ok, nullptr, MsgIcon::Warning);
-        m_state->m_bConvertFailed = 1;
-        m_state->RemoveTempWav();
-        End(IDCANCEL);
+    if (FailIfSourceChanged())
         return;
-    }
 
     // A range of zero length, or one that lies wholly past the end of the audio, gives a WAV without
     // a single sample: an "output" of it would be a file that plays nothing, or none at all.
@@ -256,6 +297,20 @@ void CConversionJob::OnExtractionFinished() {
     m_view.SetStep(step2.text);
     m_timeLeft.StartStep(2, NowSeconds());
     m_pEncoderThread = CEncoderThread::Start(m_state, step2.proc);
+}
+
+bool CConversionJob::FailIfSourceChanged() {
+    if (!SourceChanged(m_strSourcePath, m_sourceAtStart, IsShort()))
+        return false;
+    m_timer.stop();
+    ShowMessage("The source file " + m_strSourcePath +
+                    " was changed while it was read (cut shorter, rewritten or replaced); what was "
+                    "read of it is not the range that was asked for.",
+                MsgButtons::Ok, nullptr, MsgIcon::Warning);
+    m_state->m_bConvertFailed = 1;
+    m_state->RemoveTempWav();
+    End(IDCANCEL);
+    return true;
 }
 
 bool CConversionJob::IsShort() const {

@@ -13,7 +13,8 @@
 #include <sys/stat.h>
 
 // One conversion from source to output: step 1 through the extraction stage, then for every format
-// but WAV step 2 on an encoder thread. It reports through an IJobView and ends with Ended().
+// but WAV step 2 on an encoder thread; the "original" format is one step, the copy stage of the
+// extraction module, without a temporary WAV. It reports through an IJobView and ends with Ended().
 class CConversionJob : public QObject {
     Q_OBJECT
 public:
@@ -27,10 +28,10 @@ public:
     std::string m_strOutputPath;
     std::string m_strTempWavPath;
     std::shared_ptr<CTempWavFile> m_tempWav; // the reservation behind m_strTempWavPath, if any
-    int m_nAudioTrack = 0;                   // AudioTracks.h numbering; 0 the default track
     // The claim behind m_strOutputPath. Without one, Start claims the path as it is (an existing file
     // is written over, but never the source).
     std::shared_ptr<COutputClaim> m_output;
+    int m_nAudioTrack = 0; // AudioTracks.h numbering; 0 the default track
 
     void Start();
     // The confirmed Cancel: stops the extraction, asks the encoder to stop, ends the job.
@@ -42,6 +43,9 @@ public:
     bool IsCancelRequested() const { return m_state->m_bCancelRequested.load() == 1; }
 
     static const char* CaptionPrefix(int format);
+    // After a job that ended with IDOK: what the user should know of the output beyond its name ("whole
+    // frames: ..." for a copy that is not exact to the sample), else "".
+    const std::string& ClosingNote() const { return m_strClosingNote; }
 
     // Once step 1 has ended: whether the source gave out before the range did (the audio written is
     // more than half a second shorter than the range asked for; a range that runs to the end of a
@@ -54,7 +58,7 @@ signals:
 
 private slots:
     void OnExtractionProgress(double written, double total);
-    void OnExtractionFinished();
+    void OnExtractionFinished(double copiedSeconds, const QString& note);
     void OnExtractionFailed(const QString& message);
     void OnTimer();
 
@@ -62,6 +66,9 @@ private:
     void End(int result);
     std::string CurrentWavPath() const;
     int Step1Shift() const;
+    void StartCopy();
+    // Fails the job when the source was rewritten while it was read; true then.
+    bool FailIfSourceChanged();
 
     IJobView& m_view;
     CVideoEdit m_videoEdit;
@@ -78,4 +85,5 @@ private:
     double m_dStep1Fraction = 0;
     double m_dWrittenSeconds = -1; // the audio step 1 wrote, once it has ended
     struct stat m_sourceAtStart = {};
+    std::string m_strClosingNote;
 };

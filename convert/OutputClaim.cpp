@@ -32,12 +32,12 @@ bool CreateNew(const std::string& path, struct stat& st) {
 
 std::shared_ptr<COutputClaim> COutputClaim::ClaimNumbered(const std::string& sourcePath, int format,
                                                           int outputPathType, const std::string& customFolder,
-                                                          std::string* error) {
+                                                          std::string* error, int track) {
     const std::string folder = OutputFolder(sourcePath, outputPathType, customFolder);
     const std::string base = SourceBaseName(sourcePath);
-    const char* ext = OutputExtension(format);
+    const std::string ext = OutputExtension(format, sourcePath, track);
     for (int n = 0;; ++n) {
-        const std::string path = OutputCandidate(folder, base, n, ext);
+        const std::string path = OutputCandidate(folder, base, n, ext.c_str());
         struct stat st;
         if (CreateNew(path, st))
             return std::shared_ptr<COutputClaim>(new COutputClaim(path, st.st_dev, st.st_ino, true));

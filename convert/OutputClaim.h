@@ -19,10 +19,11 @@ class COutputClaim {
 public:
     // The name MakeOutputPath would choose (beside the source, or in customFolder when outputPathType is
     // 1), created at once; a name that is taken when the file is created is passed over for the next
-    // number. Null on failure, with the reason in *error ("Error opening <path> (<reason>)").
+    // number. Null on failure, with the reason in *error ("Error opening <path> (<reason>)"). `track`
+    // is the audio track whose codec names an "original" copy's extension.
     static std::shared_ptr<COutputClaim> ClaimNumbered(const std::string& sourcePath, int format,
                                                        int outputPathType, const std::string& customFolder,
-                                                       std::string* error);
+                                                       std::string* error, int track = 0);
 
     // A name the user gave. A missing file is created; an existing one is taken only with `overwrite`
     // (and then only when it is not a folder). Never the source itself, under any name (a symbolic or

@@ -1,6 +1,8 @@
 #include "OutputNaming.h"
 
+#include "AudioSettings.h"
 #include "JobFrame.h"
+#include "VideoEdit.h"
 
 #include <iterator>
 
@@ -21,7 +23,11 @@ std::string CutBytes(const std::string& text, size_t bytes) {
 
 } // namespace
 
-const char* OutputExtension(int format) {
+std::string OutputExtension(int format, const std::string& sourcePath, int track) {
+    if (format == FORMAT_ORIGINAL) {
+        CCopyInfo info;
+        return CVideoEdit::DescribeCopy(sourcePath, track, &info) ? info.extension : ".mka";
+    }
     static const char* const kExtensions[] = {".mp3", ".wav", ".ogg", ".wma", ".flac", ".opus", ".m4a"};
     return format >= 0 && format < static_cast<int>(std::size(kExtensions)) ? kExtensions[format]
                                                                             : kExtensions[0];

@@ -2,8 +2,10 @@
 
 #include <string>
 
-// ".mp3", ".wav", ".ogg", ".wma", ".flac", ".opus" or ".m4a" for an output format index.
-const char* OutputExtension(int format);
+// ".mp3", ".wav", ".ogg", ".wma", ".flac", ".opus" or ".m4a" for an output format index; for "original"
+// the extension of the container a copy of the source's audio track takes (".mka" when it cannot be
+// told: the conversion then says why).
+std::string OutputExtension(int format, const std::string& sourcePath = "", int track = 0);
 
 // The source's file name without its extension (from the last dot on); a name without a dot whole.
 std::string SourceBaseName(const std::string& sourcePath);

@@ -40,6 +40,8 @@ public:
     int exec() override;
     // After the run: whether the job failed (as opposed to being cancelled).
     bool IsFailed() const { return m_job && m_job->IsFailed(); }
+    // After a run that ended with IDOK: a note for the closing message, or "" (CConversionJob::ClosingNote).
+    std::string ClosingNote() const { return m_job ? m_job->ClosingNote() : std::string(); }
     // After a run that made its output: whether the source ended before the range, and what to say.
     bool IsShort() const { return m_job && m_job->IsShort(); }
     std::string ShortWarning() const { return m_job ? m_job->ShortWarning() : std::string(); }

@@ -19,14 +19,14 @@ CVideoEdit::CVideoEdit(QObject* parent) : QObject(parent) {
     m_library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!m_library)
         return;
-    const bool complete = Resolve(m_library, "veCreate", m_create) &&
-                          Resolve(m_library, "veDestroy", m_destroy) &&
-                          Resolve(m_library, "veResetExtraction", m_reset) &&
-                          Resolve(m_library, "veSetSourceRange", m_setSourceRange) &&
-                          Resolve(m_library, "veExtractToWav", m_extractToWav) &&
-                          Resolve(m_library, "veSetAudioTrack", m_setAudioTrack) &&
-                          Resolve(m_library, "veExtractToSourceWav", m_extractToSourceWav) &&
-                          Resolve(m_library, "veStopExtraction", m_stop);
+    const bool complete =
+        Resolve(m_library, "veCreate", m_create) && Resolve(m_library, "veDestroy", m_destroy) &&
+        Resolve(m_library, "veResetExtraction", m_reset) &&
+        Resolve(m_library, "veSetSourceRange", m_setSourceRange) &&
+        Resolve(m_library, "veExtractToWav", m_extractToWav) &&
+        Resolve(m_library, "veSetAudioTrack", m_setAudioTrack) &&
+        Resolve(m_library, "veExtractToSourceWav", m_extractToSourceWav) &&
+        Resolve(m_library, "veStopExtraction", m_stop) && Resolve(m_library, "veCopyRange", m_copyRange);
     if (complete)
         m_instance = m_create(&CVideoEdit::EventProc, this);
     if (!m_instance) {
@@ -79,6 +79,43 @@ bool CVideoEdit::ExtractToWav(const std::string& wavPath, short channels, int sa
     return m_extractToWav(m_instance, wavPath.c_str(), channels, sampleRate, bytesPerSample) != 0;
 }
 
+bool CVideoEdit::CopyRange(const std::string& outputPath, int track, const CCopyTags& tags) {
+    if (!m_instance)
+        return FailUnloaded();
+    m_stop(m_instance);
+    NextGeneration();
+    VE_COPY_TAGS t{sizeof(VE_COPY_TAGS), tags.title.c_str(), tags.artist.c_str(),
+                   tags.album.c_str(),   tags.year.c_str(),  tags.genre.c_str()};
+    return m_copyRange(m_instance, outputPath.c_str(), track, &t) != 0;
+}
+
+bool CVideoEdit::DescribeCopy(const std::string& sourcePath, int track, CCopyInfo* info,
+                              std::string* message) {
+    void* library = dlopen((GetAppDirectory() + "VideoEdit.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+    decltype(&veDescribeCopy) describe = nullptr;
+    if (!library || !Resolve(library, "veDescribeCopy", describe)) {
+        if (library)
+            dlclose(library);
+        if (message)
+            *message = "Error loading VideoEdit.so";
+        return false;
+    }
+    VE_COPY_INFO out{};
+    out.dwStructSize = sizeof out;
+    char text[1024] = {};
+    const bool ok = describe(sourcePath.c_str(), track, &out, text, sizeof text) != 0;
+    dlclose(library);
+    if (message)
+        *message = text;
+    if (ok && info) {
+        info->exact = out.nExact != 0;
+        info->frameSeconds = out.dFrameSeconds;
+        info->extension = out.szExtension;
+        info->codec = out.szCodec;
+    }
+    return ok;
+}
+
 bool CVideoEdit::ExtractToSourceWav(const std::string& wavPath) {
     if (!m_instance)
         return FailUnloaded();
@@ -109,7 +146,7 @@ void CVideoEdit::Deliver(quint64 generation, int event, double a, double b, cons
         emit ExtractionProgress(a, b);
         break;
     case VE_EVENT_EXTRACTION_FINISHED:
-        emit ExtractionFinished();
+        emit ExtractionFinished(a, message);
         break;
     case VE_EVENT_EXTRACTION_FAILED:
         emit ExtractionFailed(message);

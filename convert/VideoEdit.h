@@ -8,6 +8,19 @@
 #include <atomic>
 #include <string>
 
+// What a copy of a source's audio track without re-encoding ("original") gives.
+struct CCopyInfo {
+    bool exact = false;      // players play exactly the range; else whole frames around it
+    double frameSeconds = 0; // the track's frame length
+    std::string extension;   // of the output, with its dot
+    std::string codec;
+};
+
+// The tag texts a copy writes (UTF-8; empty ones add nothing).
+struct CCopyTags {
+    std::string title, artist, album, year, genre;
+};
+
 // The extraction control of the job dialog: drives VideoEdit.so, loaded from the program directory.
 // Its events arrive as signals on the thread that owns this object, never from a run that was stopped
 // or reset meanwhile.
@@ -31,12 +44,24 @@ public:
     bool ExtractToWav(const std::string& wavPath, short channels, int sampleRate, short bytesPerSample);
     // The same in the track's own sound, as the hand-over file of PcmFile.h.
     bool ExtractToSourceWav(const std::string& wavPath);
-    // Stops the extraction, leaving the WAV file closed; no signal of that run follows.
+    // Starts copying the range of the audio track (1-based, 0 the default one) to outputPath without
+    // re-encoding it, and returns at once; ExtractionFinished (with a note for the user when the copy is
+    // not exact to the sample) or ExtractionFailed follows, also when this returns false.
+    bool CopyRange(const std::string& outputPath, int track, const CCopyTags& tags);
+    // Stops the extraction, leaving the WAV file closed (a copy finished as far as it got); no signal of
+    // that run follows.
     void StopExtraction();
+
+    // What a copy of the source's track gives, read from its headers on the calling thread (any thread).
+    // False, with a message for the user, when it cannot be copied or VideoEdit.so is missing.
+    static bool DescribeCopy(const std::string& sourcePath, int track, CCopyInfo* info,
+                             std::string* message = nullptr);
 
 signals:
     void ExtractionProgress(double writtenSeconds, double totalSeconds);
-    void ExtractionFinished();
+    // After a copy: the seconds of audio it holds, and a note for the user (or empty); 0 and empty after
+    // an extraction.
+    void ExtractionFinished(double copiedSeconds, QString note);
     void ExtractionFailed(QString message);
 
 private:
@@ -55,6 +80,7 @@ private:
     decltype(&veSetAudioTrack) m_setAudioTrack = nullptr;
     decltype(&veExtractToSourceWav) m_extractToSourceWav = nullptr;
     decltype(&veStopExtraction) m_stop = nullptr;
+    decltype(&veCopyRange) m_copyRange = nullptr;
     // Counts runs; an event carries the number current when it was raised and is dropped on delivery
     // when a stop or reset has moved the number on.
     std::atomic<quint64> m_generation{0};

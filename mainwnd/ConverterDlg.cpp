@@ -4,6 +4,7 @@
 #include "AccessibleControls.h"
 #include "AudioSettings.h"
 #include "ByteText.h"
+#include "CopyHint.h"
 #include "CoverArt.h"
 #include "DialogUnits.h"
 #include "FileDialogEx.h"
@@ -29,6 +30,7 @@
 #include <QGroupBox>
 #include <QMimeData>
 #include <QRegularExpressionValidator>
+#include <QToolTip>
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -70,7 +72,7 @@ const ToolbarButton kToolbar[] = {
     {&CConverterDlg::m_btnExit, CConverterDlg::IDC_EXIT, "Exit", 136, "Exit", {322, 1, 42, 42}},
 };
 
-const char* const kFormatNames[] = {"mp3", "wav", "ogg", "wma", "flac", "opus", "m4a"};
+const char* const kFormatNames[] = {"mp3", "wav", "ogg", "wma", "flac", "opus", "m4a", "original"};
 
 constexpr const char* kZeroPosition = " 00:00:00.0 / 00:00:00.0 ";
 constexpr const char* kZeroStart = " Start Time: 00:00:00.0";
@@ -197,9 +199,11 @@ void CConverterDlg::BuildControls() {
     };
     label("Audio Format:", 259, 71, 52, &m_comboFormat);
     m_comboFormat.setObjectName(QString::number(IDC_FORMAT));
-    m_comboFormat.setGeometry(DluToPixels(font, 312, 68, 46, 13));
+    // Wider than the first layout's 46 units, so "original" shows whole.
+    m_comboFormat.setGeometry(DluToPixels(font, 308, 68, 54, 13));
     for (const char* name : kFormatNames)
         m_comboFormat.addItem(QString::fromLatin1(name));
+    m_comboFormat.setItemData(FORMAT_ORIGINAL, DescribeCopyHint("", 0).text, Qt::ToolTipRole);
     m_tagLabels[0] = label("Artist:", 259, 91, 30, &m_editArtist);
     m_tagLabels[1] = label("Album :", 259, 112, 30, &m_editAlbum);
     m_tagLabels[2] = label("Year  :", 259, 133, 30, &m_editYear);
@@ -304,6 +308,7 @@ bool CConverterDlg::OnInitDialog() {
     m_comboGenre.setCurrentIndex(g_settings.m_nGenreIndex);
     m_waveform.SetScale(static_cast<CWaveformCtrl::Scale>(g_settings.m_nWaveformScale));
     UpdateTagFields();
+    ShowCopyHint(false);
     UpdateData(false);
 
     // Connected only now, so filling the controls writes nothing back.
@@ -331,7 +336,7 @@ void CConverterDlg::UpdateTagFields() {
     const int format = g_settings.m_nFormatIndex;
     // WMA carries the texts in its header too.
     const bool allTags = format == FORMAT_MP3 || format == FORMAT_WMA || format == FORMAT_FLAC ||
-                         format == FORMAT_OPUS || format == FORMAT_M4A;
+                         format == FORMAT_OPUS || format == FORMAT_M4A || format == FORMAT_ORIGINAL;
     const bool artistAlbum = allTags || format == FORMAT_OGG;
     const bool yearGenre = allTags;
     m_editArtist.setEnabled(artistAlbum);
@@ -349,6 +354,19 @@ void CConverterDlg::OnFormatChange(int index) {
     }
     g_settings.m_nFormatIndex = index;
     UpdateTagFields();
+    ShowCopyHint(true);
+}
+
+void CConverterDlg::ShowCopyHint(bool popUp) {
+    if (g_settings.m_nFormatIndex != FORMAT_ORIGINAL) {
+        m_comboFormat.setToolTip(QString());
+        return;
+    }
+    const CCopyHint hint = DescribeCopyHint(m_strSourcePath, m_trackChooser.Track());
+    m_comboFormat.setToolTip(hint.text);
+    if (popUp && hint.warning && isVisible())
+        QToolTip::showText(m_comboFormat.mapToGlobal(QPoint(0, m_comboFormat.height())), hint.text,
+                           &m_comboFormat);
 }
 
 void CConverterDlg::OnGenreChange(int index) {
@@ -636,10 +654,10 @@ void CConverterDlg::OnConvert() {
             MsgButtons::Ok, this, MsgIcon::Warning);
         return;
     }
-    // The temporary WAV is reserved only where step 2 needs it; WAV output never touches it.
+    // The temporary WAV is reserved only where step 2 needs it; WAV output and copies never touch it.
     const int format = g_settings.m_nFormatIndex;
     std::shared_ptr<CTempWavFile> tempWav;
-    if (format != FORMAT_WAV) {
+    if (format != FORMAT_WAV && format != FORMAT_ORIGINAL) {
         tempWav = CTempWavFile::Reserve(tempFolder);
         if (!tempWav) {
             ShowMessage(kTempFolderFailed, MsgButtons::Ok, this, MsgIcon::Warning);
@@ -650,8 +668,9 @@ void CConverterDlg::OnConvert() {
         m_player.Pause();
     // Claimed before step 1, so a folder that cannot take the file is told before an hour is decoded.
     std::string refusal;
-    const std::shared_ptr<COutputClaim> output = COutputClaim::ClaimNumbered(
-        m_strSourcePath, format, g_settings.m_nOutputPathType, outputFolder, &refusal);
+    const std::shared_ptr<COutputClaim> output =
+        COutputClaim::ClaimNumbered(m_strSourcePath, format, g_settings.m_nOutputPathType, outputFolder,
+                                    &refusal, m_trackChooser.Track());
     if (!output) {
         ShowMessage(refusal, MsgButtons::Ok, this, MsgIcon::Warning);
         return;
@@ -672,10 +691,13 @@ void CConverterDlg::OnConvert() {
     dlg.m_nAudioTrack = m_trackChooser.Track();
     if (dlg.exec() == IDOK) {
         m_status.Announce(QStringLiteral("Converted, saved as ") + DisplayName(dlg.m_strOutputPath));
-        // A source that ended before the range did is told after the completion.
+        // A source that ended before the range did is told after the completion, and how a copy in whole
+        // frames differs from the range.
         const bool short_ = dlg.IsShort();
+        const std::string note = dlg.ClosingNote();
         if (ShowMessage("Completed converting! \n\nThe output audio file has been saved to:\n" +
-                            dlg.m_strOutputPath + (short_ ? "\n\n" + dlg.ShortWarning() : std::string()),
+                            dlg.m_strOutputPath + (short_ ? "\n\n" + dlg.ShortWarning() : std::string()) +
+                            (note.empty() ? "" : "\n\n" + note),
                         MsgButtons::OkShowFolder, this,
                         short_ ? MsgIcon::Warning : MsgIcon::Information) == IDSHOWFOLDER)
             ShowInFileManager(dlg.m_strOutputPath);

@@ -105,6 +105,9 @@ public:
 
     // The tag fields enabled for the format of the settings.
     void UpdateTagFields();
+    // With "original" chosen: the format list says what a copy of the source's audio gives, and pops
+    // that up when it is not exact to the sample (or cannot be made).
+    void ShowCopyHint(bool popUp);
 
     double m_dEndTime = 0;
     double m_dStartTime = 0;

@@ -230,6 +230,7 @@ void CConverterDlg::OnSourceSet() {
         g_settings.m_szLastFolder = folder;
     m_waveformReader.Start(m_strSourcePath, m_trackChooser.Track());
     m_waveform.SetOverview(m_waveformReader.Overview());
+    ShowCopyHint(true);
     // The keys work from the slider; a tag field keeps them as text.
     m_slider.setFocus();
 }

@@ -43,6 +43,7 @@ void CConverterDlg::OnTrackChosen(int track) {
         m_waveformReader.Start(m_strSourcePath, track);
         m_waveform.SetOverview(m_waveformReader.Overview());
     }
+    ShowCopyHint(true); // what a copy gives depends on the track's codec
 }
 
 void CConverterDlg::MoveAnchored(QWidget* widget, const QRect& base) {

@@ -44,6 +44,8 @@ if [[ ! -f $seeds/.done ]]; then
     ff "${a[@]}" -ar 8000 -ac 1 -c:a libvorbis -q:a 0 "$x/a.ogg"
     ff "${a[@]}" -ar 8000 -ac 1 -c:a flac "$x/a.flac"
     ff "${a[@]}" -ar 8000 -ac 1 -c:a wmav2 -b:a 32k "$x/a.wma"
+    ff "${a[@]}" -ac 1 -c:a libopus -b:a 8k "$x/a.opus"
+    ff "${a[@]}" -ar 32000 -ac 1 -c:a ac3 -b:a 32k "$x/a.ac3"
     ff "${v[@]}" "${a[@]}" -ar 8000 -ac 1 -c:v mpeg4 -c:a aac -b:a 8k -shortest "$x/v.mp4"
     ff "${v[@]}" "${a[@]}" -ar 8000 -ac 1 -c:v mpeg4 -c:a libvorbis -shortest "$x/v.mkv"
     ff "${v[@]}" "${a[@]}" -ar 8000 -ac 1 -c:v mpeg4 -c:a libmp3lame -b:a 8k -shortest "$x/v.avi"

@@ -36,7 +36,7 @@ const KeyDef kKeys[] = {
     {"General", "OutputPathType", &S::m_nOutputPathType, nullptr, 0, 1, 0, nullptr},
     {"General", "OutputPath", nullptr, &S::m_szOutputPath, 0, 0, 0, &S::DefaultOutputPath},
     {"General", "TempPath", nullptr, &S::m_szTempPath, 0, 0, 0, &S::DefaultTempPath},
-    {"General", "Format Index", &S::m_nFormatIndex, nullptr, 0, FORMAT_M4A, 0, nullptr},
+    {"General", "Format Index", &S::m_nFormatIndex, nullptr, 0, FORMAT_ORIGINAL, 0, nullptr},
     {"General", "Artist", nullptr, &S::m_szArtist, 0, 0, 0, [] { return std::string("Unknown Artist"); }},
     {"General", "Album", nullptr, &S::m_szAlbum, 0, 0, 0, [] { return std::string("Unknown Album"); }},
     {"General", "Year", nullptr, &S::m_szYear, 0, 0, 0, [] { return std::string("2005"); }},

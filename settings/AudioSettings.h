@@ -38,6 +38,8 @@ enum OutputFormat {
     FORMAT_FLAC = 4,
     FORMAT_OPUS = 5,
     FORMAT_M4A = 6, // AAC in MP4
+    FORMAT_ORIGINAL =
+        7, // the source's own audio, copied without re-encoding (its container follows the codec)
 };
 
 // Every persistent setting, kept in "param.ini" (see SettingsFilePath). Most settings are the index

@@ -343,33 +343,7 @@ Extraction::Step Extraction::OpenWav() {
 
 bool Extraction::SeekTo(int64_t targetUs) {
     m_fresh = false;
-    const int64_t ts = av_rescale_q(targetUs, AV_TIME_BASE_Q, m_tb);
-    // Matroska's cues usually index the video alone: a seek by the audio reads every cluster up to the
-    // target, so it goes by the video's key frames, as players seek.
-    int r = -1;
-    if (std::strstr(m_fmt->iformat->name, "matroska")) {
-        for (unsigned i = 0; r < 0 && i < m_fmt->nb_streams; ++i) {
-            const AVStream* st = m_fmt->streams[i];
-            if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO ||
-                (st->disposition & AV_DISPOSITION_ATTACHED_PIC))
-                continue;
-            const int64_t t = av_rescale_q(targetUs, AV_TIME_BASE_Q, st->time_base);
-            r = avformat_seek_file(m_fmt, static_cast<int>(i), INT64_MIN, t, t, 0);
-        }
-    }
-    if (r < 0)
-        r = avformat_seek_file(m_fmt, m_audio, INT64_MIN, ts, ts, 0);
-    if (r < 0)
-        r = avformat_seek_file(m_fmt, -1, INT64_MIN, targetUs, targetUs, 0);
-    // Some containers index only the video's key frames; seeking by them moves the audio as well.
-    for (unsigned i = 0; r < 0 && i < m_fmt->nb_streams; ++i) {
-        const AVStream* st = m_fmt->streams[i];
-        if (static_cast<int>(i) == m_audio || (st->disposition & AV_DISPOSITION_ATTACHED_PIC))
-            continue;
-        const int64_t t = av_rescale_q(targetUs, AV_TIME_BASE_Q, st->time_base);
-        r = avformat_seek_file(m_fmt, static_cast<int>(i), INT64_MIN, t, t, 0);
-    }
-    if (r < 0)
+    if (!SeekAtOrBefore(m_fmt, m_audio, av_rescale_q(targetUs, AV_TIME_BASE_Q, m_tb), targetUs))
         return false;
     avcodec_flush_buffers(m_dec);
     return true;
@@ -747,6 +721,35 @@ std::string ValidateJob(const ExtractionJob& job) {
                " channels, " + std::to_string(job.sampleRate) + " Hz and " +
                std::to_string(job.bytesPerSample) + " bytes per sample.";
     return "";
+}
+
+bool SeekAtOrBefore(AVFormatContext* fmt, int audio, int64_t ts, int64_t us) {
+    // Matroska's cues usually index the video alone: a seek by the audio reads every cluster up to the
+    // target, so it goes by the video's key frames, as players seek.
+    int r = -1;
+    if (std::strstr(fmt->iformat->name, "matroska")) {
+        for (unsigned i = 0; r < 0 && i < fmt->nb_streams; ++i) {
+            const AVStream* st = fmt->streams[i];
+            if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO ||
+                (st->disposition & AV_DISPOSITION_ATTACHED_PIC))
+                continue;
+            const int64_t t = av_rescale_q(us, AV_TIME_BASE_Q, st->time_base);
+            r = avformat_seek_file(fmt, static_cast<int>(i), INT64_MIN, t, t, 0);
+        }
+    }
+    if (r < 0)
+        r = avformat_seek_file(fmt, audio, INT64_MIN, ts, ts, 0);
+    if (r < 0)
+        r = avformat_seek_file(fmt, -1, INT64_MIN, us, us, 0);
+    // Some containers index only the video's key frames; seeking by them moves the audio as well.
+    for (unsigned i = 0; r < 0 && i < fmt->nb_streams; ++i) {
+        const AVStream* st = fmt->streams[i];
+        if (static_cast<int>(i) == audio || (st->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            continue;
+        const int64_t t = av_rescale_q(us, AV_TIME_BASE_Q, st->time_base);
+        r = avformat_seek_file(fmt, static_cast<int>(i), INT64_MIN, t, t, 0);
+    }
+    return r >= 0;
 }
 
 ExtractionResult RunExtraction(const ExtractionJob& job, const std::atomic<bool>& stop,

@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 
+struct AVFormatContext;
+
 namespace videoedit {
 
 struct ExtractionJob {
@@ -38,6 +40,7 @@ enum class ExtractionOutcome { Finished, Failed, Stopped };
 struct ExtractionResult {
     ExtractionOutcome outcome = ExtractionOutcome::Failed;
     std::string message; // for Failed
+    double seconds = 0;  // Finished: the seconds of audio a copy holds (0 from an extraction)
 };
 
 // seconds written so far, seconds of the whole range
@@ -48,6 +51,10 @@ using ProgressFn = std::function<void(double, double)>;
 // closed with a header that matches its data.
 ExtractionResult RunExtraction(const ExtractionJob& job, const std::atomic<bool>& stop,
                                const ProgressFn& progress);
+
+// Seeks the source so that the audio stream `audio` reads from at or before ts (in its time base; us the
+// same in microseconds), the way that suits the container. False when no way worked.
+bool SeekAtOrBefore(AVFormatContext* fmt, int audio, int64_t ts, int64_t us);
 
 // Checks a job's arguments before a thread is started for it; returns the message for the user, or ""
 // when the job can run.

@@ -1,6 +1,7 @@
 #include "VideoEdit.h"
 
 #include "Extractor.h"
+#include "RangeCopy.h"
 #include "WavWriter.h"
 
 extern "C" {
@@ -11,6 +12,7 @@ extern "C" {
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <new>
 #include <string>
@@ -21,6 +23,7 @@ extern "C" {
 
 using videoedit::ExtractionJob;
 using videoedit::ExtractionOutcome;
+using videoedit::ExtractionResult;
 
 struct VideoEditInstance {
     VE_EVENT_PROC proc = nullptr;
@@ -51,20 +54,46 @@ void Emit(VideoEditInstance* ve, int event, double a, double b, const char* mess
         ve->proc(ve->user, event, a, b, message);
 }
 
-void Work(VideoEditInstance* ve, const ExtractionJob& job) {
+// One run on the extraction thread: an extraction or a copy.
+using Run =
+    std::function<ExtractionResult(const std::atomic<bool>& stop, const videoedit::ProgressFn& progress)>;
+
+void Work(VideoEditInstance* ve, const Run& run, const std::string& sourcePath) {
     ve->workerId.store(std::this_thread::get_id());
     try {
-        const auto result = videoedit::RunExtraction(job, ve->stop, [ve](double a, double b) {
-            Emit(ve, VE_EVENT_EXTRACTION_PROGRESS, a, b, nullptr);
-        });
+        const auto result = run(
+            ve->stop, [ve](double a, double b) { Emit(ve, VE_EVENT_EXTRACTION_PROGRESS, a, b, nullptr); });
         if (result.outcome == ExtractionOutcome::Finished)
-            Emit(ve, VE_EVENT_EXTRACTION_FINISHED, 0, 0, nullptr);
+            Emit(ve, VE_EVENT_EXTRACTION_FINISHED, result.seconds, 0,
+                 result.message.empty() ? nullptr : result.message.c_str());
         else if (result.outcome == ExtractionOutcome::Failed)
             Emit(ve, VE_EVENT_EXTRACTION_FAILED, 0, 0, result.message.c_str());
     } catch (const std::exception&) {
         Emit(ve, VE_EVENT_EXTRACTION_FAILED, 0, 0,
-             ("Out of memory while extracting the audio of \"" + job.sourcePath + "\".").c_str());
+             ("Out of memory while extracting the audio of \"" + sourcePath + "\".").c_str());
     }
+}
+
+// Caller holds ve->mutex and is not the worker. Even an unworkable job runs, only to report its failure
+// the way every other failure arrives.
+int StartLocked(VideoEditInstance* ve, Run run, const std::string& sourcePath, bool workable) {
+    try {
+        ve->worker = std::thread(Work, ve, std::move(run), sourcePath);
+        ve->workerId.store(ve->worker.get_id());
+    } catch (const std::exception&) {
+        if (ve->proc)
+            ve->proc(ve->user, VE_EVENT_EXTRACTION_FAILED, 0, 0, "Cannot start the extraction thread.");
+        return 0;
+    }
+    return workable ? 1 : 0;
+}
+
+void CopyText(const std::string& text, char* out, size_t size) {
+    if (!out || size == 0)
+        return;
+    const size_t n = std::min(text.size(), size - 1);
+    std::memcpy(out, text.data(), n);
+    out[n] = '\0';
 }
 
 // Caller holds ve->mutex and is not the worker.
@@ -77,7 +106,7 @@ void StopLocked(VideoEditInstance* ve) {
     ve->stop.store(false);
 }
 
-// Starts the job on the extraction thread; the caller holds ve->mutex.
+// Starts the extraction job on the extraction thread; the caller holds ve->mutex.
 int StartLocked(VideoEditInstance* ve, ExtractionJob job) {
     StopLocked(ve);
     job.sourcePath = ve->source;
@@ -91,16 +120,13 @@ int StartLocked(VideoEditInstance* ve, ExtractionJob job) {
     else
         job.presetError = videoedit::ValidateJob(job);
     const bool workable = job.presetError.empty();
-    try {
-        // Even an unworkable job runs, only to report its failure the way every other failure arrives.
-        ve->worker = std::thread(Work, ve, std::move(job));
-        ve->workerId.store(ve->worker.get_id());
-    } catch (const std::exception&) {
-        if (ve->proc)
-            ve->proc(ve->user, VE_EVENT_EXTRACTION_FAILED, 0, 0, "Cannot start the extraction thread.");
-        return 0;
-    }
-    return workable ? 1 : 0;
+    const std::string source = job.sourcePath;
+    return StartLocked(
+        ve,
+        [job = std::move(job)](const std::atomic<bool>& stop, const videoedit::ProgressFn& progress) {
+            return videoedit::RunExtraction(job, stop, progress);
+        },
+        source, workable);
 }
 
 } // namespace
@@ -198,6 +224,60 @@ VE_API int veExtractToSourceWav(VideoEditInstance* ve, const char* wavPath) {
     job.wavPath = wavPath ? wavPath : "";
     job.sourceFormat = true;
     return StartLocked(ve, std::move(job));
+}
+
+VE_API int veDescribeCopy(const char* sourcePath, int32_t track, VE_COPY_INFO* info, char* message,
+                          int32_t messageSize) {
+    const size_t room = messageSize > 0 ? static_cast<size_t>(messageSize) : 0;
+    if (!sourcePath || !*sourcePath || !info || info->dwStructSize != sizeof(VE_COPY_INFO)) {
+        CopyText("No source file was chosen.", message, room);
+        return 0;
+    }
+    videoedit::CopyDescription d;
+    const std::string problem = videoedit::DescribeCopy(sourcePath, track, &d);
+    CopyText(problem, message, room);
+    if (!problem.empty())
+        return 0;
+    info->nExact = d.exact ? 1 : 0;
+    info->dFrameSeconds = d.frameSeconds;
+    CopyText(d.extension, info->szExtension, sizeof info->szExtension);
+    CopyText(d.codec, info->szCodec, sizeof info->szCodec);
+    return 1;
+}
+
+VE_API int veCopyRange(VideoEditInstance* ve, const char* outputPath, int32_t track,
+                       const VE_COPY_TAGS* tags) {
+    if (!ve || OnWorker(ve))
+        return 0;
+    std::lock_guard lock(ve->mutex);
+    StopLocked(ve);
+    videoedit::CopyJob job;
+    job.sourcePath = ve->source;
+    job.start = ve->start;
+    job.end = ve->end;
+    job.track = track;
+    job.outputPath = outputPath ? outputPath : "";
+    if (tags && tags->dwStructSize == sizeof(VE_COPY_TAGS)) {
+        auto text = [](const char* t) { return std::string(t ? t : ""); };
+        job.tags = {text(tags->pszTitle), text(tags->pszArtist), text(tags->pszAlbum), text(tags->pszYear),
+                    text(tags->pszGenre)};
+    }
+    std::string preset;
+    if (!ve->sourceSet)
+        preset = "No source file was chosen for the extraction.";
+    else if (!ve->rangeProblem.empty())
+        preset = ve->rangeProblem;
+    else if (job.outputPath.empty())
+        preset = "No output file was given for the audio of \"" + job.sourcePath + "\".";
+    const std::string source = job.sourcePath;
+    return StartLocked(
+        ve,
+        [job = std::move(job), preset](const std::atomic<bool>& stop, const videoedit::ProgressFn& progress) {
+            if (!preset.empty())
+                return ExtractionResult{ExtractionOutcome::Failed, preset};
+            return videoedit::RunCopy(job, stop, progress);
+        },
+        source, preset.empty());
 }
 
 VE_API long DllRegisterServer(void) {

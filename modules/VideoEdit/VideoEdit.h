@@ -1,4 +1,5 @@
-/* VideoEdit.so: decodes a time range of a media file's audio and writes it as a PCM WAV file.
+/* VideoEdit.so: decodes a time range of a media file's audio and writes it as a PCM WAV file, or copies
+ * the range of one audio track into a file of its own without re-encoding it.
  *
  * The program loads this module with dlopen and resolves the functions below with dlsym; this header is
  * the whole interface. All strings are UTF-8 byte strings (paths are passed to the system unchanged).
@@ -35,7 +36,11 @@ enum { VE_EVENT_EXTRACTION_FINISHED = 1, VE_EVENT_EXTRACTION_PROGRESS = 2, VE_EV
  *           far is in the file (not in a buffer) when the event arrives.
  * FAILED:   message is a text for the user naming the source (or the WAV file for write errors). No
  *           FINISHED follows. The WAV file, if it was created, is closed with a header matching its data.
- * FINISHED: only once the file is complete and closed. message is NULL for the other two events.
+ * FINISHED: only once the file is complete and closed. After a copy (veCopyRange), a = the seconds of
+ *           the source's audio the copy plays (less than the range when the source ends first) and
+ *           message = a note for the user when the copy is not exact to the sample ("whole frames: up
+ *           to 32 ms more at each end"), else NULL; after an extraction a = b = 0 and message is NULL.
+ *           message is NULL for PROGRESS.
  * Each run ends with exactly one FINISHED or FAILED unless it is stopped first. */
 typedef void (*VE_EVENT_PROC)(void* user, int event, double a, double b, const char* message);
 
@@ -84,8 +89,59 @@ VE_API int veSetAudioTrack(VideoEditInstance* ve, int32_t track);
 VE_API int veExtractToSourceWav(VideoEditInstance* ve, const char* wavPath);
 
 /* Stops promptly, joins, and leaves a closed WAV whose header matches its data; no event after it returns.
- * Does nothing when no extraction runs. */
+ * A copy (veCopyRange) is finished as a file that plays up to where it got, or removed when nothing was
+ * copied yet. Does nothing when nothing runs. */
 VE_API void veStopExtraction(VideoEditInstance* ve);
+
+/* The "original" output: the selected range of one audio track copied without decoding it, in the
+ * container that suits its codec, with the container stating exactly which samples to play:
+ *   AAC, ALAC -> .m4a   the packets from a little before the start (the decoder's overlap), an edit list
+ *                       in units of the sample rate whose start skips to the first sample of the range and
+ *                       whose length is the range, and an iTunSMPB tag saying the same;
+ *   MP3       -> .mp3   whole frames from two before the start, behind a frame of silence that carries
+ *                       their bit reservoir, and a LAME tag whose delay and padding drop the rest;
+ *   Opus      -> .opus  packets from 80 ms before the start; the pre-skip drops them (with the source's
+ *                       own pre-skip where the copy starts at the beginning), the last granule position
+ *                       ends the range (RFC 7845);
+ *   Vorbis    -> .ogg   packets from one before the start; the granule positions of the first and the
+ *                       last page trim both ends;
+ *   FLAC, PCM -> .flac, .wav  decoded and written again losslessly at the source's format (STREAMINFO's
+ *                       sample count and MD5 right), so exact by nature;
+ *   AC-3, E-AC-3, DTS, MP2 -> .ac3, .eac3, .dts, .mp2, any other codec -> .mka: the whole frames that cover
+ *                       the range, never less (FINISHED's note says so).
+ * Time 0 and the range are those of veSetSourceRange. The source's own trimming counts: the copy holds
+ * the samples its decoder keeps. */
+typedef struct VE_COPY_TAGS {
+    uint32_t dwStructSize; /* sizeof(VE_COPY_TAGS) */
+    const char* pszTitle;  /* UTF-8; NULL or empty adds nothing; needed during veCopyRange only */
+    const char* pszArtist;
+    const char* pszAlbum;
+    const char* pszYear;
+    const char* pszGenre;
+} VE_COPY_TAGS;
+
+typedef struct VE_COPY_INFO {
+    uint32_t dwStructSize; /* sizeof(VE_COPY_INFO), set by the caller */
+    int32_t nExact;        /* 1: players play exactly the range; 0: whole frames around it */
+    double dFrameSeconds; /* the track's frame length: the most a copy holds beyond each end when not exact */
+    char szExtension[16]; /* the output's extension with its dot: ".m4a", ".mp3", ... */
+    char szCodec[32];     /* the codec's name as people know it: "AAC", "MP3", "AC-3", "PCM", ... */
+} VE_COPY_INFO;
+
+/* What a copy of the track (1-based over the file's audio streams, 0 the default one) gives. Reads the
+ * source's headers on the calling thread (any thread; no instance needed). Returns 1 and fills info, or
+ * 0 and writes a message for the user into `message` (when not NULL): no such file, no audio, a codec no
+ * container here takes. */
+VE_API int veDescribeCopy(const char* sourcePath, int32_t track, VE_COPY_INFO* info, char* message,
+                          int32_t messageSize);
+
+/* Stops any running extraction, then starts copying the selected range of the track to outputPath on the
+ * extraction thread and returns at once; events as for veExtractToWav (PROGRESS counts seconds of the
+ * range). The file is created as veExtractToWav creates its WAV; a failed copy leaves no file unless it
+ * could still be finished as one that plays. Returns 1 when the copy was started, 0 when the arguments
+ * cannot work (a FAILED event follows, as for veExtractToWav). */
+VE_API int veCopyRange(VideoEditInstance* ve, const char* outputPath, int32_t track,
+                       const VE_COPY_TAGS* tags);
 
 /* Self-check run at every start-up: demuxes, decodes and resamples a short generated clip and writes it
  * as a WAV file into memory. 0 when everything works; a negative code (0x80004005 as a 32-bit value)

@@ -25,6 +25,8 @@ void PutLE16(uint8_t* p, uint16_t v) {
     p[1] = static_cast<uint8_t>(v >> 8);
 }
 
+} // namespace
+
 int PwriteAll(int fd, const uint8_t* data, size_t size, off_t offset) {
     while (size > 0) {
         const ssize_t n = pwrite(fd, data, size, offset);
@@ -38,8 +40,6 @@ int PwriteAll(int fd, const uint8_t* data, size_t size, off_t offset) {
     }
     return 0;
 }
-
-} // namespace
 
 WavWriter::~WavWriter() {
     Close();

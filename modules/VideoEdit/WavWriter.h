@@ -5,9 +5,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace videoedit {
+
+// Writes all of data at the offset, through interruptions. 0 or an errno value (EIO for a write that
+// took nothing).
+int PwriteAll(int fd, const uint8_t* data, size_t size, off_t offset);
 
 // Writes a canonical PCM WAV file: a 44-byte header (RIFF, WAVE, a 16-byte "fmt " chunk, "data"),
 // then interleaved samples; or, opened with a PcmFormat, the hand-over file of PcmFile.h (104-byte

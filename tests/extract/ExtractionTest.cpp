@@ -2,9 +2,11 @@
 #include "SystemHelpers.h"
 #include "TestSupport.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <csignal>
+#include <cstring>
 #include <future>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -181,6 +183,184 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<Container>& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------------------------------
+// Copies without re-encoding ("original"): a decoder that honours the copy's trimming gives exactly the
+// source's samples of the range, as a decode of the whole source from its start places them (the same
+// as above); codecs without trimming give the whole frames around the range.
+
+// Decoded at the file's own rate and channels, placed on its timeline (audio before time 0 dropped,
+// audio that starts late padded), as players place it.
+Pcm DecodeOnTimeline(const std::string& path, int* rate) {
+    auto info = ProbeFile(path);
+    *rate = std::atoi(info["sample_rate"].c_str());
+    Pcm pcm;
+    pcm.channels = std::atoi(info["channels"].c_str());
+    std::string out;
+    if (RunProgram("ffmpeg",
+                   {"-v", "error", "-nostdin", "-i", path, "-map", "0:a:0", "-af",
+                    "aresample=async=1:first_pts=0", "-f", "s16le", "-"},
+                   &out) != 0 ||
+        pcm.channels <= 0)
+        return pcm;
+    pcm.samples.resize(out.size() / 2);
+    std::memcpy(pcm.samples.data(), out.data(), pcm.samples.size() * 2);
+    return pcm;
+}
+
+Pcm Slice(const Pcm& pcm, int64_t from, int64_t frames) {
+    Pcm part{pcm.channels, {}};
+    from = std::clamp<int64_t>(from, 0, pcm.Frames());
+    const int64_t to = std::clamp<int64_t>(from + frames, from, pcm.Frames());
+    part.samples.assign(pcm.samples.begin() + from * pcm.channels, pcm.samples.begin() + to * pcm.channels);
+    return part;
+}
+
+// ffprobe's figure for a stream (duration_ts, start_pts) or the file (start_time); 0 when absent.
+double Probed(const std::string& path, const std::string& entries) {
+    std::string out;
+    RunProgram("ffprobe",
+               {"-v", "error", "-select_streams", "a:0", "-show_entries", entries, "-read_intervals", "%+#4",
+                "-of", "csv=p=0", path},
+               &out);
+    return std::atof(out.c_str());
+}
+
+// What an MP3's LAME tag states: the samples between the encoder delay and the padding.
+int64_t LameTagSamples(const std::string& path) {
+    const std::string b = ReadFileText(path);
+    size_t tag = b.find("Xing");
+    tag = tag == std::string::npos ? b.find("Info") : tag;
+    if (tag == std::string::npos || tag + 144 > b.size())
+        return -1;
+    auto be = [&](size_t at, int n) {
+        uint32_t v = 0;
+        for (int i = 0; i < n; ++i)
+            v = v << 8 | static_cast<uint8_t>(b[at + i]);
+        return static_cast<int64_t>(v);
+    };
+    const int64_t frames = be(tag + 8, 4), delayPadding = be(tag + 141, 3);
+    return frames * 1152 - (delayPadding >> 12) - (delayPadding & 4095);
+}
+
+enum CopyCheck { Exact, ExactUntilPadding, WholeFrames };
+
+struct CopySource {
+    const char* name;
+    const char* file;
+    const char* args; // the audio's output options
+    const char* videoCodec;
+    const char* extension; // of the copy
+    int rate, frame;       // the codec's samples per frame
+    CopyCheck check;
+};
+
+void PrintTo(const CopySource& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class RangeCopies : public ::testing::TestWithParam<CopySource> {};
+
+TEST_P(RangeCopies, HoldExactlyTheRangeOfADecodeFromTheStart) {
+    const CopySource& c = GetParam();
+    TempDir dir;
+    const std::string source = dir.File(c.file);
+    QStringList make{"-f", "lavfi", "-i", ChirpSource(c.rate, 4)};
+    if (c.videoCodec)
+        make += QStringList{"-f", "lavfi", "-i", kVideo} + QString("-c:v %1").arg(c.videoCodec).split(' ');
+    ASSERT_TRUE(RunFfmpeg(make + QString(c.args).split(' ') + QStringList{Q(source)}));
+    int rate = 0;
+    Pcm full = DecodeOnTimeline(source, &rate);
+    ASSERT_EQ(rate, c.rate);
+    // ffmpeg plays the priming an MP4 edit list skips, not the padding its length leaves out.
+    if (const double stated = Probed(source, "stream=duration_ts");
+        c.check == ExactUntilPadding && stated > 0)
+        full = Slice(full, 0, static_cast<int64_t>(stated));
+    // Audio placed after time 0 (Matroska's rounded codec delay): a copy starts with its first sample.
+    const int64_t audioStart =
+        llround((Probed(source, "frame=pts_time") - Probed(source, "format=start_time")) * rate);
+
+    // Non-round, the very start, past the very end, within one frame.
+    for (auto [start, end] : {std::pair{1.2345, 2.71828}, {0.0, 0.5}, {3.3, 9.0}, {2.0, 2.01}}) {
+        SCOPED_TRACE(testing::Message() << c.name << " " << start << " s to " << end << " s");
+        const std::string copy = dir.File("copy") + c.extension;
+        ModuleRun run;
+        run.StartCopy(source, start, end, copy);
+        ASSERT_TRUE(run.WaitForEnd());
+        ASSERT_EQ(run.Finished(), 1) << run.Message();
+        const int64_t from = std::max(Frames(start, rate), audioStart);
+        const Pcm want = Slice(full, from, Frames(end, rate) - from);
+        int copyRate = 0;
+        const Pcm got = DecodeOnTimeline(copy, &copyRate);
+        ASSERT_EQ(copyRate, rate);
+        if (std::string(c.extension) != ".ac3") {
+            EXPECT_EQ(ProbeFile(copy)["TAG:artist"], "Ärtist");
+        }
+        if (c.check == WholeFrames) {
+            EXPECT_EQ(run.Message(), "whole frames: up to 32 ms more at each end");
+            const int lag =
+                want.Frames() > 4096 ? BestLag(got, want, 0, c.frame, want.Frames() / 2, 2048) : 0;
+            EXPECT_GE(got.Frames() - lag, want.Frames()) << "less than the range";
+            EXPECT_LT(got.Frames() - want.Frames(), 2 * c.frame) << "more than a frame at each end";
+            if (want.Frames() > 4096) {
+                EXPECT_LT(RelativeError(got, want, lag, c.frame, want.Frames()), 0.05);
+            }
+            continue;
+        }
+        EXPECT_EQ(run.Message(), "");
+        const bool oneFrame = end - start < 0.02;
+        if (c.check == ExactUntilPadding) {
+            // ffmpeg plays an edit list's start but not its end: the stated length, and the samples
+            // up to it. iTunSMPB states the same: the edit list's skip, the range, the rest.
+            EXPECT_EQ(Probed(copy, "stream=duration_ts"), want.Frames());
+            EXPECT_LT(got.Frames() - want.Frames(), c.frame);
+            EXPECT_TRUE(Slice(got, 0, want.Frames()).samples == want.samples) << "samples differ";
+            unsigned zero = 1, delay = 0, padding = 0;
+            unsigned long long length = 0;
+            std::sscanf(ProbeFile(copy)["TAG:iTunSMPB"].c_str(), "%x %x %x %llx", &zero, &delay, &padding,
+                        &length);
+            EXPECT_EQ(zero, 0u);
+            EXPECT_EQ(delay, Probed(copy, "packet_side_data=skip_samples"));
+            EXPECT_EQ(static_cast<int64_t>(length), want.Frames());
+            EXPECT_EQ(static_cast<int64_t>(padding), got.Frames() - want.Frames());
+        } else if (oneFrame && std::string(c.extension) == ".mp3") {
+            // ffmpeg applies the start's skip of a frame that also ends the stream in part only.
+            EXPECT_EQ(LameTagSamples(copy), want.Frames());
+        } else if (oneFrame && std::string(c.extension) == ".ogg") {
+            // ffmpeg places the packets of a first page that is also the last one as if untrimmed.
+            EXPECT_EQ(Probed(copy, "stream=duration_ts"), want.Frames());
+        } else {
+            EXPECT_EQ(got.Frames(), want.Frames());
+            EXPECT_TRUE(got.samples == want.samples) << "samples differ";
+        }
+    }
+}
+
+// As real files have them: AAC with its priming (the native encoder, without noise substitution, whose
+// random noise differs with where decoding began), Opus with its pre-skip, MP3 with a LAME tag.
+INSTANTIATE_TEST_SUITE_P(
+    Codecs, RangeCopies,
+    ::testing::Values(
+        CopySource{"AacMp4", "clip.mp4", "-c:a aac -aac_pns 0", "libx264", ".m4a", 48000, 1024,
+                   ExactUntilPadding},
+        CopySource{"AacMov", "clip.mov", "-c:a aac -aac_pns 0", "mpeg4", ".m4a", 48000, 1024,
+                   ExactUntilPadding},
+        CopySource{"AacM4a", "clip.m4a", "-c:a aac -aac_pns 0", nullptr, ".m4a", 44100, 1024,
+                   ExactUntilPadding},
+        CopySource{"AacStreamedMkv", "clip.mkv", "-c:a aac -aac_pns 0 -seekable 0", "mpeg4", ".m4a", 48000,
+                   1024, ExactUntilPadding},
+        CopySource{"OpusOgg", "clip.opus", "-c:a libopus", nullptr, ".opus", 48000, 960, Exact},
+        CopySource{"OpusWebm", "clip.webm", "-c:a libopus", nullptr, ".opus", 48000, 960, Exact},
+        CopySource{"OpusMkv", "clip.mkv", "-c:a libopus", "mpeg4", ".opus", 48000, 960, Exact},
+        CopySource{"Mp3LameTag", "clip.mp3", "-c:a libmp3lame", nullptr, ".mp3", 44100, 1152, Exact},
+        CopySource{"VorbisOgg", "clip.ogg", "-c:a libvorbis", nullptr, ".ogg", 44100, 1024, Exact},
+        CopySource{"VorbisWebm", "clip.webm", "-c:a libvorbis", nullptr, ".ogg", 48000, 1024, Exact},
+        CopySource{"Flac24", "clip.flac", "-c:a flac -sample_fmt s32 -bits_per_raw_sample 24", nullptr,
+                   ".flac", 96000, 4608, Exact},
+        CopySource{"WavPcm", "clip.wav", "-c:a pcm_s16le", nullptr, ".wav", 44100, 1, Exact},
+        CopySource{"Ac3Mkv", "clip.mkv", "-c:a ac3", "mpeg4", ".ac3", 48000, 1536, WholeFrames},
+        CopySource{"Ac3Vob", "clip.vob", "-c:a ac3", "mpeg2video", ".ac3", 48000, 1536, WholeFrames}),
+    [](const ::testing::TestParamInfo<CopySource>& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------------------------------
 // Output formats
 
 TEST(OutputFormats, EveryRateChannelCountAndSampleWidth) {
@@ -312,17 +492,22 @@ TEST(ExtractionFailures, UnreadableSourcesAndUnworkableRequestsFailWithTheReason
         double start, end;
         int channels, rate, bytes;
         std::string expected;
+        bool copy = false; // the "original" output instead
     };
     for (const Case& c :
          {Case{dir.File("missing clip.avi"), 0, 2, 2, 44100, 2, ""}, Case{garbage, 0, 2, 2, 44100, 2, ""},
           Case{silentFilm, 0, 2, 2, 44100, 2, ""}, Case{folder, 0, 2, 2, 44100, 2, ""},
           Case{clip, 2, 1, 2, 44100, 2, "is not valid"}, Case{clip, 0, 1, 6, 44100, 2, "channels"},
-          Case{clip, 0, 1, 2, 12, 2, "Hz"}, Case{clip, 0, 1, 2, 44100, 3, "bytes per sample"}}) {
+          Case{clip, 0, 1, 2, 12, 2, "Hz"}, Case{clip, 0, 1, 2, 44100, 3, "bytes per sample"},
+          Case{clip, 5, 6, 0, 0, 0, "There is no audio to convert in the marked range.", true}}) {
         const std::string expected = c.expected.empty() ? "\"" + c.source + "\"" : c.expected;
         SCOPED_TRACE(expected);
         const std::string wav = dir.File("out.wav");
         ModuleRun run;
-        run.Start(c.source, c.start, c.end, wav, c.channels, c.rate, c.bytes);
+        if (c.copy)
+            run.StartCopy(c.source, c.start, c.end, wav);
+        else
+            run.Start(c.source, c.start, c.end, wav, c.channels, c.rate, c.bytes);
         ASSERT_TRUE(run.WaitForEnd());
         EXPECT_EQ(run.Failed(), 1);
         EXPECT_EQ(run.Finished(), 0);
@@ -460,6 +645,24 @@ TEST(Stopping, EveryWayOfEndingARunEndsItAtOnce) {
             EXPECT_EQ(run.Message(), "No source file was chosen for the extraction.");
         }
     }
+}
+
+// A copy stopped in its middle is a file that plays up to where it got: the MP4's index is written.
+TEST(Stopping, AStoppedCopyPlaysAsFarAsItGot) {
+    TempDir dir;
+    const std::string source = MakeLongSource(dir.Path()), copy = dir.File("copy.m4a");
+    ModuleRun run;
+    run.HoldAtFirstProgress();
+    EXPECT_EQ(run.StartCopy(source, 0, 3600, copy), 1);
+    ASSERT_TRUE(run.WaitForProgress());
+    run.Stop();
+    EXPECT_EQ(run.Finished() + run.Failed(), 0);
+    EXPECT_FALSE(ProcessHoldsOpen(copy));
+    const DecodedAudio decoded = DecodeWithFfmpeg(copy);
+    ASSERT_TRUE(decoded.ok) << decoded.error;
+    EXPECT_GT(decoded.frames, 0);
+    EXPECT_LT(decoded.frames, Frames(3600, 48000));
+    EXPECT_EQ(Probed(copy, "stream=duration_ts"), decoded.frames) << "the length the file states";
 }
 
 // ---------------------------------------------------------------------------------------------------

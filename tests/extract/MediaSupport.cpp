@@ -48,9 +48,10 @@ ModuleRun::~ModuleRun() {
 
 void ModuleRun::Record(int event, double a, double b, const char* message) {
     std::lock_guard lock(m_mutex);
-    if (event == VE_EVENT_EXTRACTION_FINISHED)
+    if (event == VE_EVENT_EXTRACTION_FINISHED) {
         ++m_finished;
-    else if (event == VE_EVENT_EXTRACTION_FAILED) {
+        m_message = message ? message : "";
+    } else if (event == VE_EVENT_EXTRACTION_FAILED) {
         ++m_failed;
         m_message = message ? message : "(null)";
     } else if (event == VE_EVENT_EXTRACTION_PROGRESS) {
@@ -85,18 +86,28 @@ int ModuleRun::Start(const std::string& source, double start, double end, const 
     return ExtractOnly(wav, channels, rate, bytesPerSample);
 }
 
-int ModuleRun::ExtractOnly(const std::string& wav, int channels, int rate, int bytesPerSample) {
+void ModuleRun::Restart() {
     Release();
     // The previous run ends first, so its events cannot mix with the new run's counts.
     Entry<decltype(&veStopExtraction)>("veStopExtraction")(m_ve);
-    {
-        std::lock_guard lock(m_mutex);
-        m_finished = m_failed = m_progress = 0;
-        m_message.clear();
-        m_progressValues.clear();
-    }
+    std::lock_guard lock(m_mutex);
+    m_finished = m_failed = m_progress = 0;
+    m_message.clear();
+    m_progressValues.clear();
+}
+
+int ModuleRun::ExtractOnly(const std::string& wav, int channels, int rate, int bytesPerSample) {
+    Restart();
     return Entry<decltype(&veExtractToWav)>("veExtractToWav")(
         m_ve, wav.c_str(), static_cast<int16_t>(channels), rate, static_cast<int16_t>(bytesPerSample));
+}
+
+int ModuleRun::StartCopy(const std::string& source, double start, double end, const std::string& out,
+                         int track) {
+    Entry<decltype(&veSetSourceRange)>("veSetSourceRange")(m_ve, source.c_str(), start, end);
+    Restart();
+    const VE_COPY_TAGS tags{sizeof(VE_COPY_TAGS), "Copy", "Ärtist", nullptr, nullptr, nullptr};
+    return Entry<decltype(&veCopyRange)>("veCopyRange")(m_ve, out.c_str(), track, &tags);
 }
 
 bool ModuleRun::WaitForEnd(int timeoutMs) {

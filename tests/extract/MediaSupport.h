@@ -29,6 +29,8 @@ public:
               int rate = 44100, int bytesPerSample = 2);
     // ExtractToWav alone, with whatever source the instance has.
     int ExtractOnly(const std::string& wav, int channels = 2, int rate = 44100, int bytesPerSample = 2);
+    // SetSourceRange + CopyRange (the "original" output, tagged with an artist); CopyRange's result.
+    int StartCopy(const std::string& source, double start, double end, const std::string& out, int track = 0);
     // From now on the first PROGRESS holds the extraction thread in the event procedure until the
     // next Stop, Reset, Destroy or extraction: the run is then surely stopped in its middle.
     void HoldAtFirstProgress();
@@ -46,6 +48,7 @@ public:
         std::lock_guard lock(m_mutex);
         return m_finished + m_failed + m_progress;
     }
+    // FAILED's message, or FINISHED's note ("" without one).
     std::string Message() const { return Locked(m_message); }
     std::vector<std::pair<double, double>> ProgressValues() const { return Locked(m_progressValues); }
 
@@ -61,6 +64,7 @@ private:
     static void OnEvent(void* user, int event, double a, double b, const char* message);
     void Record(int event, double a, double b, const char* message);
     void Release();
+    void Restart(); // ends the run before and clears the counts
 
     VideoEditInstance* m_ve = nullptr;
     mutable std::mutex m_mutex;

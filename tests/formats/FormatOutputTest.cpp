@@ -472,7 +472,8 @@ protected:
 };
 
 TEST_F(FormatWindowTest, NewFormatsOpenAsStoredAndTakeEveryTag) {
-    const std::pair<const char*, const char*> stored[] = {{"5", "opus"}, {"7", "mp3"}, {"-1", "mp3"}};
+    const std::pair<const char*, const char*> stored[] = {
+        {"5", "opus"}, {"7", "original"}, {"8", "mp3"}, {"-1", "mp3"}};
     for (const auto& [index, shown] : stored) {
         WriteFileText(dir.File("param.ini"), std::string("[General]\nFormat Index=") + index + "\n");
         CConverterDlg dlg;
@@ -485,7 +486,8 @@ TEST_F(FormatWindowTest, NewFormatsOpenAsStoredAndTakeEveryTag) {
             int format;
             bool artistAlbum, yearGenre;
         } rows[] = {{FORMAT_WAV, false, false}, {FORMAT_FLAC, true, true},  {FORMAT_OGG, true, false},
-                    {FORMAT_OPUS, true, true},  {FORMAT_WAV, false, false}, {FORMAT_M4A, true, true}};
+                    {FORMAT_OPUS, true, true},  {FORMAT_WAV, false, false}, {FORMAT_ORIGINAL, true, true},
+                    {FORMAT_M4A, true, true}};
         for (const auto& r : rows) {
             dlg.m_comboFormat.setCurrentIndex(r.format);
             EXPECT_EQ(dlg.m_editArtist.isEnabled(), r.artistAlbum) << r.format;

@@ -210,6 +210,38 @@ TEST_F(EndToEndTest, CustomFolderCancelAndFailure) {
     EXPECT_TRUE(WIFSIGNALED(childStatus) && WTERMSIG(childStatus) == SIGTERM) << childStatus;
 }
 
+// "original": the list says what a copy of this source gives before the user converts, the copy is one
+// step without a temporary WAV, named after the codec's own file type, and the closing message says it
+// holds whole frames.
+TEST_F(EndToEndTest, OriginalCopiesTheSourcesOwnAudio) {
+    const std::string source = media.File("dvd rip.mkv");
+    ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", ChirpSource(48000, 4), "-f", "lavfi", "-i",
+                           "testsrc=s=160x120:r=25:d=4", "-c:v", "mpeg4", "-c:a", "ac3",
+                           QString::fromStdString(source)}));
+    CConverterDlg dlg;
+    dlg.show();
+    Open(dlg, source);
+    Pause(dlg);
+    DragSliderTo(dlg, 10);
+    dlg.m_btnStartTime.click();
+    DragSliderTo(dlg, 25);
+    dlg.m_btnEndTime.click();
+    dlg.m_comboFormat.setCurrentIndex(FORMAT_ORIGINAL);
+    EXPECT_EQ(dlg.m_comboFormat.currentText(), "original");
+    EXPECT_TRUE(dlg.m_comboFormat.toolTip().endsWith("whole frames: up to 32 ms more at each end."))
+        << dlg.m_comboFormat.toolTip().toStdString();
+    EXPECT_TRUE(dlg.m_editYear.isEnabled());
+
+    const std::string output = media.File("dvd rip_OUTPUT.ac3");
+    EXPECT_EQ(Convert(dlg), std::vector<std::string>{kCompleted + output +
+                                                     "\n\nwhole frames: up to 32 ms more at each end"});
+    const int64_t frames = DecodeWithFfmpeg(output).frames,
+                  range = std::lround((dlg.m_dEndTime - dlg.m_dStartTime) * 48000);
+    EXPECT_GE(frames, range);
+    EXPECT_LE(frames, range + 2 * 1536);
+    EXPECT_TRUE(FilesIn(temp).empty());
+}
+
 // A film with two audio tracks, the second marked as the default: the chooser appears under the format
 // and starts there; the preview, the waveform and Convert follow the track chosen. A file of one track
 // shows the design's layout, without a chooser.

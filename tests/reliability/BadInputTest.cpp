@@ -41,6 +41,9 @@ std::string SharedMedia(const std::string& name) {
         std::string wav("RIFF\0\0\0\0WAVEfmt \x10\0\0\0\x01\0\x02\0", 24);
         wav.append(reinterpret_cast<const char*>(fields), sizeof fields);
         WriteFileText(path, wav + std::string(40000, '\x01'));
+    } else if (name == "adpcm.mov") {
+        RunFfmpeg(
+            {"-f", "lavfi", "-i", "sine=duration=1", "-c:a", "adpcm_ima_qt", QString::fromStdString(path)});
     } else if (name == "stamped zero.rm") { // every packet at 0, no duration: only counting places it
         RunFfmpeg({"-f", "lavfi", "-i", "sine=d=3:r=8000", "-c:a", "real_144", QString::fromStdString(path)});
     } else if (name == "silent film.mkv") {
@@ -108,6 +111,8 @@ const Row kRows[] = {
      [](Context& c) { c.as = "%s%n%99999999d.avi"; }},
     {"video without audio", "-f mp3", "silent film.mkv", 1, "Converting task failed!"},
     {"impossible sample rate", "-f wav -e 1", "damaged.wav", 1, "claims a sample rate of 1163280727 Hz"},
+    {"original: a codec no file type takes on its own", "-f original", "adpcm.mov", 1,
+     "(adpcm_ima_qt) cannot be put into any file on its own"},
     {"range past the end", "-f wav -s 10 -e 20", "clip.mkv", 1,
      "There is no audio to convert in the marked range."},
     {"source shorter than the range", "-f mp3 -s 1 -e 5", "tone.wav", 2,

@@ -40,7 +40,7 @@ TEST_F(SettingsTest, StoredValuesAreBoundedWhenLoadedAndRewrittenAtSave) {
     for (int i = 0; i < 35; ++i)
         umlauts += "\xC3\xBC"; // ü, two bytes each
     WriteFileText(Ini(),
-                  "[General]\nFormat Index=7\nGenre Index=148\nOutputPathType=-3\n"
+                  "[General]\nFormat Index=8\nGenre Index=148\nOutputPathType=-3\n"
                   "OutputPath=relative/out/\nTempPath=/var/tmp/q\nArtist=" +
                       std::string(40, 'x') + "\nAlbum=" + umlauts +
                       "\nYear=20051\n[mp3]\nBitreate Index=14\nVBR Bitrate Index=9\nChannel Index=abc\n"
