@@ -4,6 +4,7 @@
 #include "AudioSettings.h"
 #include "AudioTracks.h"
 #include "ByteText.h"
+#include "CliSoundOptions.h"
 #include "ConversionJob.h"
 #include "EncoderLibrary.h"
 #include "MediaProbe.h"
@@ -278,10 +279,11 @@ int main(int argc, char** argv) {
         {{"q", "quiet"}, "Print no progress."},
         {{"j", "jobs"}, "Convert up to N sources at once (default 1; 0: one per core).", "N"},
     });
+    parser.addOptions(SoundCliOptions());
     parser.addPositionalArgument("SOURCE", "Video or audio files to convert, one after another (see -j).",
                                  "SOURCE...");
     // Names are bytes: one that is not UTF-8 must reach the file system as it was given.
-    parser.process(ArgumentsFromBytes(argc, argv));
+    parser.process(ExpandSoundArguments(ArgumentsFromBytes(argc, argv)));
 
     std::vector<std::string> sources;
     for (const QString& source : parser.positionalArguments())
@@ -349,6 +351,10 @@ int main(int argc, char** argv) {
             return kExitFailed;
         }
         g_settings.m_nFormatIndex = format;
+    }
+    if (std::string error; !ApplySoundCliOptions(parser, g_settings.m_sound, &error)) {
+        Error(error);
+        return kExitFailed;
     }
     if (g_settings.m_nFormatIndex == FORMAT_WMA && !SupportsWmaOutput()) {
         Error(WmaOutputMissing());

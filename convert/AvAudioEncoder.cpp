@@ -78,7 +78,7 @@ int AvEncode(uint32_t format) {
 
     // The source first: a missing temporary file leaves no output file behind.
     CPcmReader source;
-    if (!source.Open(job.m_strTempWavPath))
+    if (!source.Open(job.m_strTempWavPath, job.m_sound.get()))
         return FailJob(Format("Error opening %s", job.m_strTempWavPath.c_str()));
     const PcmFormat& pcm = source.Format();
 
@@ -134,7 +134,7 @@ int AvEncode(uint32_t format) {
                             ? MakeAvSegmentFormat(module, config, tags, job.m_strOutputPath, failure)
                             : nullptr) {
         std::string error;
-        const auto input = OpenPcmInput(job.m_strTempWavPath);
+        const auto input = OpenPcmInput(job.m_strTempWavPath, job.m_sound.get());
         switch (input ? EncodeInSegments(*segments, *input, &error) : SegmentsEnd::NotTried) {
         case SegmentsEnd::All:
             source.Close();

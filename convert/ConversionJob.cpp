@@ -7,6 +7,7 @@
 #include "MessageService.h"
 #include "PcmFile.h"
 #include "PcmReader.h"
+#include "SoundShape.h"
 #include "SystemHelpers.h"
 
 #include <QStringDecoder>
@@ -28,7 +29,18 @@ double NowSeconds() {
 }
 
 const char* const kStep1Text = "[Step 1] - Extract WAV audio from source file.  ";
+const char* const kMeasureText = "[Step 1] - Extract WAV audio from source file and measure its loudness.  ";
 const char* const kCopyText = "[Step 1] - Copy the original audio from source file.  ";
+const char* const kCopyUnchanged = "Loudness and fades: the original's sound is copied as it is, unchanged.";
+
+// Step 2's caption says what changes in the sound: [loudness, fades] -> of the Wav file / added to an
+// encoder's step.
+const char* const kShapeWavText[2][2] = {
+    {"", "[Step 2] - Fade the edges of the Wav file"},
+    {"[Step 2] - Change the loudness of the Wav file",
+     "[Step 2] - Change the loudness and fade the edges of the Wav file"}};
+const char* const kShapeSuffix[2][2] = {
+    {"", ", fading its edges"}, {", changing its loudness", ", changing its loudness and fading its edges"}};
 const char* const kNoAudioInRange = "There is no audio to convert in the marked range.";
 constexpr int64_t kWavDataOffset = 44;
 // Containers often tell a length a little beyond the end of their audio (the picture runs on for a
@@ -150,6 +162,7 @@ void CConversionJob::StartCopy() {
 
 void CConversionJob::Start() {
     m_nFormat = g_settings.m_nFormatIndex;
+    m_sound = g_settings.m_sound;
     std::string refusal;
     if (!m_output)
         m_output = COutputClaim::ClaimExact(m_strOutputPath, m_strSourcePath, true, &refusal);
@@ -171,6 +184,7 @@ void CConversionJob::Start() {
     m_videoEdit.ResetExtraction();
     m_videoEdit.SetSourceRange(m_strSourcePath, m_dStartTime, m_dEndTime);
     m_videoEdit.SetAudioTrack(m_nAudioTrack);
+    m_videoEdit.SetMeasureLoudness(m_sound.normalize && m_nFormat != FORMAT_ORIGINAL);
     // A range that runs to the end of a source of unknown length has no expected size.
     const double seconds = std::isfinite(m_dEndTime) ? m_dEndTime - m_dStartTime : 0;
     m_dSeconds = seconds;
@@ -195,11 +209,11 @@ void CConversionJob::Start() {
         m_nExpectedBytes = static_cast<int64_t>(seconds * kTempBytesPerSecond);
     }
     m_view.SetCaption(CaptionPrefix(m_nFormat) + m_strOutputPath);
-    m_view.SetStep(m_nFormat == FORMAT_ORIGINAL ? kCopyText : kStep1Text);
+    m_view.SetStep(Step1Text());
     if (m_nFormat == FORMAT_ORIGINAL)
         m_view.SetProgressRange(0, 1000);
     m_dwStartTick = GetTickCount32();
-    const bool oneStep = m_nFormat == FORMAT_WAV || m_nFormat == FORMAT_ORIGINAL;
+    const bool oneStep = (m_nFormat == FORMAT_WAV && !m_sound.ChangesSound()) || m_nFormat == FORMAT_ORIGINAL;
     m_timeLeft.Begin(oneStep ? 1 : 2, seconds, ExpectedStep2Pace(m_nFormat), NowSeconds());
     m_state->m_bConvertDone = 0;
     m_state->m_bConvertFailed = 0;
@@ -251,6 +265,8 @@ void CConversionJob::OnExtractionFinished(double copiedSeconds, const QString& n
             return;
         m_timer.stop();
         m_strClosingNote = note.toStdString();
+        if (m_sound.ChangesSound())
+            m_strClosingNote += (m_strClosingNote.empty() ? "" : "\n") + std::string(kCopyUnchanged);
         End(IDOK);
         return;
     }
@@ -269,10 +285,17 @@ void CConversionJob::OnExtractionFinished(double copiedSeconds, const QString& n
             ? g_settings.GetWavSampleRate() * g_settings.GetWavBytesPerSample() * g_settings.GetWavChannels()
             : kTempBytesPerSecond;
     CPcmReader handedOver; // in the source's own rate and depth
-    if (!m_bSourceSound)
-        m_dWrittenSeconds = static_cast<double>(WavDataBytes(CurrentWavPath())) / bytesPerSecond;
-    else if (handedOver.Open(CurrentWavPath()) && handedOver.Format().sampleRate > 0)
-        m_dWrittenSeconds = static_cast<double>(handedOver.Frames()) / handedOver.Format().sampleRate;
+    int64_t frames = 0;
+    int rate = m_nFormat == FORMAT_WAV ? g_settings.GetWavSampleRate() : 44100;
+    if (!m_bSourceSound) {
+        const int64_t bytes = WavDataBytes(CurrentWavPath());
+        m_dWrittenSeconds = static_cast<double>(bytes) / bytesPerSecond;
+        frames = std::max<int64_t>(bytes, 0) / (bytesPerSecond / rate);
+    } else if (handedOver.Open(CurrentWavPath()) && handedOver.Format().sampleRate > 0) {
+        rate = handedOver.Format().sampleRate;
+        frames = handedOver.Frames();
+        m_dWrittenSeconds = static_cast<double>(frames) / rate;
+    }
     if (FailIfSourceChanged())
         return;
 
@@ -288,15 +311,40 @@ void CConversionJob::OnExtractionFinished(double copiedSeconds, const QString& n
         return;
     }
 
-    if (m_nFormat == FORMAT_WAV) {
+    PlanSound(frames, rate);
+    const CSoundShape* shape = m_state->m_sound.get();
+    const bool shaping = shape != nullptr;
+    const int loud = shaping && shape->Gain() != 1 ? 1 : 0;
+    const int fades = shaping && (shape->FadeInFrames() > 0 || shape->FadeOutFrames() > 0) ? 1 : 0;
+    if (m_nFormat == FORMAT_WAV && !shaping) {
         m_timer.stop();
         End(IDOK);
         return;
     }
+    if (m_nFormat == FORMAT_WAV) {
+        m_view.SetStep(kShapeWavText[loud][fades]);
+        m_timeLeft.StartStep(2, NowSeconds());
+        m_pEncoderThread = CEncoderThread::Start(m_state, &WavShapeProc);
+        return;
+    }
     const Step2& step2 = Step2For(m_nFormat);
-    m_view.SetStep(step2.text);
+    m_view.SetStep(std::string(step2.text) + kShapeSuffix[loud][fades]);
     m_timeLeft.StartStep(2, NowSeconds());
     m_pEncoderThread = CEncoderThread::Start(m_state, step2.proc);
+}
+
+const char* CConversionJob::Step1Text() const {
+    if (m_nFormat == FORMAT_ORIGINAL)
+        return kCopyText;
+    return m_sound.normalize ? kMeasureText : kStep1Text;
+}
+
+void CConversionJob::PlanSound(int64_t frames, int rate) {
+    if (!m_sound.ChangesSound())
+        return;
+    const CSoundShape::Plan plan = CSoundShape::Make(m_sound, m_videoEdit.MeasuredLoudness(), frames, rate);
+    m_state->m_sound = plan.shape;
+    m_strClosingNote = plan.note;
 }
 
 bool CConversionJob::FailIfSourceChanged() {

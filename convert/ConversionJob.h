@@ -2,6 +2,7 @@
 
 #include "JobFrame.h"
 #include "OutputClaim.h"
+#include "SoundOptions.h"
 #include "TimeLeft.h"
 #include "VideoEdit.h"
 
@@ -44,7 +45,7 @@ public:
 
     static const char* CaptionPrefix(int format);
     // After a job that ended with IDOK: what the user should know of the output beyond its name ("whole
-    // frames: ..." for a copy that is not exact to the sample), else "".
+    // frames: ..." for a copy that is not exact to the sample, the loudness measured and reached), else "".
     const std::string& ClosingNote() const { return m_strClosingNote; }
 
     // Once step 1 has ended: whether the source gave out before the range did (the audio written is
@@ -67,6 +68,9 @@ private:
     std::string CurrentWavPath() const;
     int Step1Shift() const;
     void StartCopy();
+    // After step 1: what step 2 does to the sound (the job state's shape) and the note that tells it.
+    void PlanSound(int64_t frames, int rate);
+    const char* Step1Text() const;
     // Fails the job when the source was rewritten while it was read; true then.
     bool FailIfSourceChanged();
 
@@ -86,4 +90,5 @@ private:
     double m_dWrittenSeconds = -1; // the audio step 1 wrote, once it has ended
     struct stat m_sourceAtStart = {};
     std::string m_strClosingNote;
+    SoundOptions m_sound; // read at Start
 };

@@ -8,3 +8,6 @@ int WmaEncodeProc();
 int FlacEncodeProc();
 int OpusEncodeProc();
 int AacEncodeProc(); // AAC in MP4 (.m4a)
+// Not an encoder: the WAV output's step 2 when the sound is to change (loudness, fades), which
+// shapes the finished file's samples in place. A cancel leaves the samples not reached unchanged.
+int WavShapeProc();

@@ -1,11 +1,13 @@
 #include "JobFrame.h"
 
 #include "MessageService.h"
+#include "SoundShape.h"
 
 #include <QCoreApplication>
 #include <QThread>
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdarg>
 #include <list>
 #include <sched.h>
@@ -55,8 +57,10 @@ void CJobState::RemoveTempWav() {
         m_tempWav->Remove();
 }
 
-bool CTempWavSource::Open(const std::string& path) {
+bool CTempWavSource::Open(const std::string& path, const CSoundShape* shape) {
     Close();
+    m_shape = shape;
+    m_value = 0;
     m_file = std::fopen(path.c_str(), "rb");
     if (!m_file)
         return false;
@@ -74,15 +78,41 @@ size_t CTempWavSource::Read(int16_t* buffer, size_t values) {
     if (!m_file)
         return 0;
     // Whole values only: an odd byte left at the end of the file stays unread.
-    return std::fread(buffer, sizeof(int16_t), values, m_file);
+    const size_t got = std::fread(buffer, sizeof(int16_t), values, m_file);
+    Shape(buffer, got);
+    return got;
 }
 
 size_t CTempWavSource::ReadBytes(void* buffer, size_t bytes) {
-    return m_file ? std::fread(buffer, 1, bytes, m_file) : 0;
+    if (!m_file)
+        return 0;
+    if (!m_shape)
+        return std::fread(buffer, 1, bytes, m_file);
+    return Read(static_cast<int16_t*>(buffer), bytes / 2) * 2;
 }
 
 bool CTempWavSource::Seek(uint64_t sampleByte) {
+    m_value = sampleByte / 2;
     return m_file && fseeko(m_file, static_cast<off_t>(44 + sampleByte), SEEK_SET) == 0;
+}
+
+void CTempWavSource::Shape(int16_t* values, size_t count) {
+    const uint64_t first = m_value;
+    m_value += count;
+    if (!m_shape)
+        return;
+    // A read that starts or ends inside a frame shapes its odd values one by one.
+    const auto one = [&](size_t i) {
+        const double v = values[i] * m_shape->Factor(static_cast<int64_t>((first + i) / 2));
+        values[i] = static_cast<int16_t>(std::clamp(std::nearbyint(v), double{INT16_MIN}, double{INT16_MAX}));
+    };
+    size_t i = 0;
+    for (; i < count && (first + i) % 2 != 0; ++i)
+        one(i);
+    const size_t frames = (count - i) / 2;
+    m_shape->Apply(values + i, 2, static_cast<int64_t>((first + i) / 2), frames);
+    for (i += frames * 2; i < count; ++i)
+        one(i);
 }
 
 int CTempWavSource::GetPerMille() const {

@@ -12,6 +12,8 @@
 #include <string>
 #include <thread>
 
+class CSoundShape;
+
 // What presents a job to the user: the Processing dialog, or the command-line converter's terminal.
 class IJobView {
 public:
@@ -42,6 +44,8 @@ struct CJobState {
     // The source and its audio track, for the tags and cover step 2 carries over.
     std::string m_strSourcePath;
     int m_nAudioTrack = 0;
+    // What step 2 does to the sound (gain, fades); null: nothing. Set before the encoder thread starts.
+    std::shared_ptr<const CSoundShape> m_sound;
 
     std::atomic<int> m_bCancelRequested{0};
     std::atomic<int> m_bConvertDone{0};
@@ -60,7 +64,8 @@ private:
     IJobView* m_pView = nullptr;
 };
 
-// Reads the temporary WAV from byte 44 on, in chunks, for the encoders.
+// Reads the temporary WAV from byte 44 on, in chunks, for the encoders. With a sound shape, what it
+// delivers is shaped (the file's samples are 16-bit stereo).
 class CTempWavSource {
 public:
     CTempWavSource() = default;
@@ -68,12 +73,14 @@ public:
     CTempWavSource(const CTempWavSource&) = delete;
     CTempWavSource& operator=(const CTempWavSource&) = delete;
 
-    bool Open(const std::string& path);
+    // shape, when given, must outlive the reading.
+    bool Open(const std::string& path, const CSoundShape* shape = nullptr);
     // Moves the reading position to that byte of the samples (0 = the first, at offset 44).
     bool Seek(uint64_t sampleByte);
     int64_t FileSize() const { return m_fileSize; }
     // Whole 16-bit values read (0 at the end); a trailing odd byte is never delivered.
     size_t Read(int16_t* buffer, size_t values);
+    // With a shape, whole 16-bit values only (an odd count is read one byte short).
     size_t ReadBytes(void* buffer, size_t bytes);
     void AddConsumed(uint64_t bytes) { m_consumed += bytes; }
     // Consumed bytes against the whole file, header included, in per mille (truncated).
@@ -81,9 +88,13 @@ public:
     void Close();
 
 private:
+    void Shape(int16_t* values, size_t count);
+
     FILE* m_file = nullptr;
     int64_t m_fileSize = 0;
     uint64_t m_consumed = 0;
+    const CSoundShape* m_shape = nullptr;
+    uint64_t m_value = 0; // the index of the next 16-bit value the file gives
 };
 
 // The job frame of the encoder threads. They act on the job of the thread that calls them.

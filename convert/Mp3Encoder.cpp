@@ -131,7 +131,7 @@ int Mp3EncodeProc() {
     config.bNoRes = 1;
 
     CTempWavSource source;
-    if (!source.Open(job.m_strTempWavPath))
+    if (!source.Open(job.m_strTempWavPath, job.m_sound.get()))
         return FailJob(Format("Error opening %s", job.m_strTempWavPath.c_str()) + SystemReason());
     std::FILE* file = std::fopen(job.m_strOutputPath.c_str(), "w+b");
     if (!file) {
@@ -153,7 +153,7 @@ int Mp3EncodeProc() {
     Mp3Entries entries{module, init, encode, deinit, closeStream};
     Mp3Written done = Mp3Written::NotTried;
     if (auto format = MakeMp3SegmentFormat(entries, config, file)) {
-        if (auto input = OpenTempWavInput(job.m_strTempWavPath, 2, 2)) {
+        if (auto input = OpenTempWavInput(job.m_strTempWavPath, 2, 2, job.m_sound.get())) {
             std::string error;
             switch (EncodeInSegments(*format, *input, &error)) {
             case SegmentsEnd::All:

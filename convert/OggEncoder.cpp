@@ -77,7 +77,7 @@ int OggEncodeProc() {
     };
 
     CTempWavSource source;
-    if (!source.Open(job.m_strTempWavPath)) {
+    if (!source.Open(job.m_strTempWavPath, job.m_sound.get())) {
         const std::string reason = SystemReason();
         release();
         return FailJob(Format("Error opening %s", job.m_strTempWavPath.c_str()) + reason);
@@ -100,7 +100,7 @@ int OggEncodeProc() {
     // Long inputs are encoded in segments on several cores; otherwise by the one stream opened above.
     if (auto segments = MakeOggSegmentFormat(module, config, tags, file)) {
         std::string error;
-        const auto input = OpenTempWavInput(job.m_strTempWavPath, 2, 2);
+        const auto input = OpenTempWavInput(job.m_strTempWavPath, 2, 2, job.m_sound.get());
         switch (input ? EncodeInSegments(*segments, *input, &error) : SegmentsEnd::NotTried) {
         case SegmentsEnd::All:
             release();

@@ -1,5 +1,7 @@
 #include "PcmReader.h"
 
+#include "SoundShape.h"
+
 #include <algorithm>
 #include <bit>
 #include <cerrno>
@@ -34,8 +36,9 @@ ssize_t ReadAt(int fd, void* buffer, size_t size, uint64_t offset) {
 
 } // namespace
 
-bool CPcmReader::Open(const std::string& path) {
+bool CPcmReader::Open(const std::string& path, const CSoundShape* shape) {
     Close();
+    m_shape = shape;
     m_error.clear();
     m_fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat st;
@@ -118,6 +121,15 @@ size_t CPcmReader::Read(void* buffer, size_t frames) {
                                static_cast<uint32_t>(p[2]) << 24;
             std::memcpy(out + 4 * i, &v, 4);
         }
+    }
+    if (m_shape) {
+        const int channels = Format().channels;
+        if (Delivered() == PcmSample::Int16)
+            m_shape->Apply(reinterpret_cast<int16_t*>(out), channels, m_position, frames);
+        else if (Delivered() == PcmSample::Int32)
+            m_shape->Apply(reinterpret_cast<int32_t*>(out), Bits(), channels, m_position, frames);
+        else
+            m_shape->Apply(reinterpret_cast<float*>(out), channels, m_position, frames);
     }
     m_position += static_cast<int64_t>(frames);
     return frames;

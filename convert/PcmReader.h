@@ -24,6 +24,9 @@
 // Progress follows the design's unit: AddConsumed counts the frames handed to the encoder, GetPerMille
 // tells them against the whole file in per mille (truncated, 1000 only once all are consumed), which
 // is what RunChunkLoop reports.
+class CSoundShape;
+
+// With a sound shape, what Read delivers is shaped by each frame's position in the file.
 class CPcmReader {
 public:
     CPcmReader() = default;
@@ -31,7 +34,8 @@ public:
     CPcmReader(const CPcmReader&) = delete;
     CPcmReader& operator=(const CPcmReader&) = delete;
 
-    bool Open(const std::string& path);
+    // shape, when given, must outlive the reading.
+    bool Open(const std::string& path, const CSoundShape* shape = nullptr);
     void Close();
     const std::string& Error() const { return m_error; }
 
@@ -59,4 +63,5 @@ private:
     int64_t m_position = 0;
     uint64_t m_consumed = 0;
     std::string m_error;
+    const CSoundShape* m_shape = nullptr;
 };

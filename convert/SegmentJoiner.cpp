@@ -62,9 +62,10 @@ private:
 
 class TempWavInput : public ISegmentInput {
 public:
-    TempWavInput(std::string path, int channels, int bytesPerSample, int64_t fileSize)
+    TempWavInput(std::string path, int channels, int bytesPerSample, int64_t fileSize,
+                 const CSoundShape* shape)
         : m_path(std::move(path)), m_frameBytes(static_cast<size_t>(channels * bytesPerSample)),
-          m_fileSize(fileSize) {}
+          m_fileSize(fileSize), m_shape(shape) {}
     int64_t Frames() const override {
         return m_fileSize > 44 ? (m_fileSize - 44) / static_cast<int64_t>(m_frameBytes) : 0;
     }
@@ -73,7 +74,8 @@ public:
     int64_t ProgressBytes() const override { return m_fileSize; }
     std::unique_ptr<Reader> OpenAt(int64_t frame) const override {
         auto reader = std::make_unique<WavReader>(m_frameBytes);
-        if (!reader->source.Open(m_path) || !reader->source.Seek(static_cast<uint64_t>(frame) * m_frameBytes))
+        if (!reader->source.Open(m_path, m_shape) ||
+            !reader->source.Seek(static_cast<uint64_t>(frame) * m_frameBytes))
             return nullptr;
         return reader;
     }
@@ -100,6 +102,7 @@ private:
     std::string m_path;
     size_t m_frameBytes;
     int64_t m_fileSize;
+    const CSoundShape* m_shape;
 };
 
 struct Segment {
@@ -134,27 +137,28 @@ bool AppendScratch(std::FILE* to, std::FILE* scratch) {
     return std::ferror(scratch) == 0;
 }
 
-std::unique_ptr<ISegmentInput> OpenTempWavInput(const std::string& path, int channels, int bytesPerSample) {
+std::unique_ptr<ISegmentInput> OpenTempWavInput(const std::string& path, int channels, int bytesPerSample,
+                                                const CSoundShape* shape) {
     CTempWavSource probe;
     if (!probe.Open(path))
         return nullptr;
-    return std::make_unique<TempWavInput>(path, channels, bytesPerSample, probe.FileSize());
+    return std::make_unique<TempWavInput>(path, channels, bytesPerSample, probe.FileSize(), shape);
 }
 
 namespace {
 
 class PcmInput : public ISegmentInput {
 public:
-    PcmInput(std::string path, const CPcmReader& probe)
+    PcmInput(std::string path, const CPcmReader& probe, const CSoundShape* shape)
         : m_path(std::move(path)), m_frames(probe.Frames()), m_rate(probe.Format().sampleRate),
-          m_frameBytes(static_cast<size_t>(probe.DeliveredBytesPerFrame())) {}
+          m_frameBytes(static_cast<size_t>(probe.DeliveredBytesPerFrame())), m_shape(shape) {}
     int64_t Frames() const override { return m_frames; }
     int Rate() const override { return m_rate; }
     size_t FrameBytes() const override { return m_frameBytes; }
     int64_t ProgressBytes() const override { return m_frames * static_cast<int64_t>(m_frameBytes); }
     std::unique_ptr<Reader> OpenAt(int64_t frame) const override {
         auto reader = std::make_unique<PcmReader>();
-        if (!reader->source.Open(m_path) || !reader->source.Seek(frame))
+        if (!reader->source.Open(m_path, m_shape) || !reader->source.Seek(frame))
             return nullptr;
         return reader;
     }
@@ -180,15 +184,16 @@ private:
     int64_t m_frames;
     int m_rate;
     size_t m_frameBytes;
+    const CSoundShape* m_shape;
 };
 
 } // namespace
 
-std::unique_ptr<ISegmentInput> OpenPcmInput(const std::string& path) {
+std::unique_ptr<ISegmentInput> OpenPcmInput(const std::string& path, const CSoundShape* shape) {
     CPcmReader probe;
     if (!probe.Open(path))
         return nullptr;
-    return std::make_unique<PcmInput>(path, probe);
+    return std::make_unique<PcmInput>(path, probe, shape);
 }
 
 std::vector<SegmentSpan> PlanSegments(const SegmentGrid& grid, int64_t frames, int count, int64_t minFrames) {

@@ -92,10 +92,12 @@ public:
     virtual std::unique_ptr<Reader> OpenAt(int64_t frame) const = 0;
 };
 
-// The design's temporary WAV: a 44-byte header, then interleaved frames of the given layout.
-std::unique_ptr<ISegmentInput> OpenTempWavInput(const std::string& path, int channels, int bytesPerSample);
+// The design's temporary WAV: a 44-byte header, then interleaved frames of the given layout. Every
+// reader of either input shapes what it reads with `shape` when one is given (it must outlive them).
+std::unique_ptr<ISegmentInput> OpenTempWavInput(const std::string& path, int channels, int bytesPerSample,
+                                                const CSoundShape* shape = nullptr);
 // The hand-over file in the source's own sound (CPcmReader): frames as the reader delivers them.
-std::unique_ptr<ISegmentInput> OpenPcmInput(const std::string& path);
+std::unique_ptr<ISegmentInput> OpenPcmInput(const std::string& path, const CSoundShape* shape = nullptr);
 
 // One segment's encoder.
 class ISegmentEncoder {

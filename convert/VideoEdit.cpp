@@ -26,7 +26,9 @@ CVideoEdit::CVideoEdit(QObject* parent) : QObject(parent) {
         Resolve(m_library, "veExtractToWav", m_extractToWav) &&
         Resolve(m_library, "veSetAudioTrack", m_setAudioTrack) &&
         Resolve(m_library, "veExtractToSourceWav", m_extractToSourceWav) &&
-        Resolve(m_library, "veStopExtraction", m_stop) && Resolve(m_library, "veCopyRange", m_copyRange);
+        Resolve(m_library, "veStopExtraction", m_stop) && Resolve(m_library, "veCopyRange", m_copyRange) &&
+        Resolve(m_library, "veSetMeasureLoudness", m_setMeasureLoudness) &&
+        Resolve(m_library, "veGetLoudness", m_getLoudness);
     if (complete)
         m_instance = m_create(&CVideoEdit::EventProc, this);
     if (!m_instance) {
@@ -57,6 +59,22 @@ bool CVideoEdit::SetSourceRange(const std::string& path, double start, double en
 
 bool CVideoEdit::SetAudioTrack(int track) {
     return m_instance && m_setAudioTrack(m_instance, track) != 0;
+}
+
+bool CVideoEdit::SetMeasureLoudness(bool on) {
+    return m_instance && m_setMeasureLoudness(m_instance, on ? 1 : 0) != 0;
+}
+
+CMeasuredLoudness CVideoEdit::MeasuredLoudness() const {
+    CMeasuredLoudness result;
+    VE_LOUDNESS l{};
+    l.dwStructSize = sizeof l;
+    if (m_instance && m_getLoudness(m_instance, &l) != 0) {
+        result.measured = true;
+        result.integratedLufs = l.dIntegratedLufs;
+        result.truePeakDbtp = l.dTruePeakDbtp;
+    }
+    return result;
 }
 
 bool CVideoEdit::FailUnloaded() {

@@ -16,6 +16,13 @@ struct CCopyInfo {
     std::string codec;
 };
 
+// The loudness step 1 measured (see veGetLoudness).
+struct CMeasuredLoudness {
+    bool measured = false; // false: nothing measurable (silence, or under 0.4 s)
+    double integratedLufs = 0;
+    double truePeakDbtp = 0;
+};
+
 // The tag texts a copy writes (UTF-8; empty ones add nothing).
 struct CCopyTags {
     std::string title, artist, album, year, genre;
@@ -48,6 +55,10 @@ public:
     // re-encoding it, and returns at once; ExtractionFinished (with a note for the user when the copy is
     // not exact to the sample) or ExtractionFailed follows, also when this returns false.
     bool CopyRange(const std::string& outputPath, int track, const CCopyTags& tags);
+    // Whether the following extractions measure the loudness of what they write, until the next reset.
+    bool SetMeasureLoudness(bool on);
+    // The last extraction's measure, once ExtractionFinished has come.
+    CMeasuredLoudness MeasuredLoudness() const;
     // Stops the extraction, leaving the WAV file closed (a copy finished as far as it got); no signal of
     // that run follows.
     void StopExtraction();
@@ -81,6 +92,8 @@ private:
     decltype(&veExtractToSourceWav) m_extractToSourceWav = nullptr;
     decltype(&veStopExtraction) m_stop = nullptr;
     decltype(&veCopyRange) m_copyRange = nullptr;
+    decltype(&veSetMeasureLoudness) m_setMeasureLoudness = nullptr;
+    decltype(&veGetLoudness) m_getLoudness = nullptr;
     // Counts runs; an event carries the number current when it was raised and is dropped on delivery
     // when a stop or reset has moved the number on.
     std::atomic<quint64> m_generation{0};

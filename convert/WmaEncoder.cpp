@@ -23,7 +23,7 @@ int WmaEncodeProc() {
         return -1;
     }
     CTempWavSource source;
-    if (!source.Open(job.m_strTempWavPath)) {
+    if (!source.Open(job.m_strTempWavPath, job.m_sound.get())) {
         writer.reset();
         return FailJob(Format("Error opening %s", job.m_strTempWavPath.c_str()));
     }

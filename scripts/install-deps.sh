@@ -8,7 +8,7 @@ packages=(
     build-essential cmake make pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-qpa-plugins libgl-dev
     libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
-    libmpv-dev libmp3lame-dev libvorbis-dev libogg-dev
+    libmpv-dev libmp3lame-dev libvorbis-dev libogg-dev libebur128-dev
     libgtest-dev
     fonts-dejavu-core
     ffmpeg mpg123 vorbis-tools time

@@ -217,6 +217,7 @@ CAudioSettings::FileRead CAudioSettings::LoadFrom(const std::string& path, std::
     }
     m_szLastFolder = ini.Get(kLastFolderSection, kLastFolderKey).value_or("");
     LoadWindowSections(ini);
+    m_sound.Load(ini);
     Validate();
     return result;
 }
@@ -262,10 +263,12 @@ bool CAudioSettings::SaveTo(const std::string& path) const {
     if (!m_szLastFolder.empty())
         ini.Set(kLastFolderSection, kLastFolderKey, m_szLastFolder.str());
     SaveWindowSections(ini);
+    m_sound.Save(ini);
     return ini.WriteAtomically(path);
 }
 
 void CAudioSettings::Validate() {
+    m_sound.Validate();
     for (const KeyDef& k : kKeys) {
         if (k.num && (this->*k.num < 0 || this->*k.num > k.max))
             this->*k.num = k.reset;

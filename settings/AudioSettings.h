@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SoundOptions.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -152,6 +154,8 @@ public:
         bool maximized = false;
     };
     WindowPlace m_window;
+    // Beyond the design's keys: loudness and fades, section "Sound" (SoundOptions.h).
+    SoundOptions m_sound;
     int m_nWaveformScale = 0;
     static constexpr size_t kRecentFiles = 10;
     std::vector<std::string> m_recentFiles; // newest first; each at most kPathChars characters

@@ -175,6 +175,7 @@ private:
     int64_t m_maxFrames = 0;    // what a WAV file can hold
     double m_totalSeconds = 0;
     std::unique_ptr<OutputStage> m_output;
+    Loudness m_loudness;
     std::chrono::steady_clock::time_point m_lastProgress;
     int64_t m_reportedFrames = 0;
 
@@ -598,6 +599,8 @@ ExtractionResult Extraction::Finish(Step step) {
         }
         if (step == Step::Failed && m_message.empty())
             m_message = m_output->Message();
+        if (step == Step::Done)
+            m_loudness = m_output->MeasuredLoudness();
         m_output.reset();
     }
     if (step == Step::Done && m_writer.IsOpen() && m_writer.Close() != 0)
@@ -608,6 +611,8 @@ ExtractionResult Extraction::Finish(Step step) {
     result.outcome = step == Step::Done      ? ExtractionOutcome::Finished
                      : step == Step::Stopped ? ExtractionOutcome::Stopped
                                              : ExtractionOutcome::Failed;
+    if (result.outcome == ExtractionOutcome::Finished)
+        result.loudness = m_loudness;
     if (result.outcome == ExtractionOutcome::Failed)
         result.message = m_message.empty()
                              ? "The audio of " + Quoted(m_job.sourcePath) + " could not be extracted."

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "PcmFile.h"
+#include "SoundMeter.h"
 
 #include <atomic>
 #include <cstddef>
@@ -31,6 +32,8 @@ struct ExtractionJob {
     // extraction fills in `pcm` once it knows the track.
     bool sourceFormat = false;
     PcmFormat pcm;
+    // Measure the loudness of what is written (ExtractionResult::loudness).
+    bool measureLoudness = false;
     // Set when the job is known to be unworkable before it starts; the run then only fails with it.
     std::string presetError;
 };
@@ -41,6 +44,7 @@ struct ExtractionResult {
     ExtractionOutcome outcome = ExtractionOutcome::Failed;
     std::string message; // for Failed
     double seconds = 0;  // Finished: the seconds of audio a copy holds (0 from an extraction)
+    Loudness loudness;   // Finished: of an extraction whose job asked for it
 };
 
 // seconds written so far, seconds of the whole range

@@ -30,6 +30,7 @@ OutputStage::OutputStage(const ExtractionJob& job, const std::atomic<bool>& stop
     if (!job.sourceFormat) {
         av_channel_layout_default(&m_outLayout, job.channels);
         m_outFormat = job.bytesPerSample == 1 ? AV_SAMPLE_FMT_U8 : AV_SAMPLE_FMT_S16;
+        StartMeter();
         return;
     }
     // The track's own sound: its channels in their layout, its samples at their depth. Frames already in
@@ -41,6 +42,25 @@ OutputStage::OutputStage(const ExtractionJob& job, const std::atomic<bool>& stop
     m_outFormat = pcm.sample == PcmSample::Int16     ? AV_SAMPLE_FMT_S16
                   : pcm.sample == PcmSample::Float32 ? AV_SAMPLE_FMT_FLT
                                                      : AV_SAMPLE_FMT_S32; // the writer packs 24 bits
+    StartMeter();
+}
+
+void OutputStage::StartMeter() {
+    if (m_job.measureLoudness)
+        m_meter = std::make_unique<SoundMeter>(m_outLayout, m_outFormat, m_job.sampleRate);
+}
+
+Loudness OutputStage::MeasuredLoudness() {
+    return m_meter ? m_meter->Finish() : Loudness{};
+}
+
+void OutputStage::Commit(const uint8_t* out, int got) {
+    const int64_t room = std::min(m_targetFrames, m_maxFrames) - static_cast<int64_t>(m_writer.Frames());
+    const auto frames = static_cast<size_t>(std::clamp<int64_t>(got, 0, room));
+    // The meter copies before the writer may reuse its buffer.
+    if (m_meter)
+        m_meter->Add(out, frames);
+    m_writer.Commit(frames);
 }
 
 OutputStage::~OutputStage() {
@@ -294,8 +314,7 @@ OutputStage::State OutputStage::Convert(const uint8_t** in, int count) {
     if (got < 0)
         return Fail("Cannot convert the audio of " + Quoted(m_job.sourcePath) + " (" + AvErrorText(got) +
                     ").");
-    const int64_t room = std::min(m_targetFrames, m_maxFrames) - static_cast<int64_t>(m_writer.Frames());
-    m_writer.Commit(static_cast<size_t>(std::clamp<int64_t>(got, 0, room)));
+    Commit(out, got);
     return AfterWrite();
 }
 
@@ -307,8 +326,7 @@ OutputStage::State OutputStage::Drain() {
         const int got = swr_convert(m_swr, &out, kDrainChunk, nullptr, 0);
         if (got <= 0)
             return State::Running;
-        const int64_t room = std::min(m_targetFrames, m_maxFrames) - static_cast<int64_t>(m_writer.Frames());
-        m_writer.Commit(static_cast<size_t>(std::clamp<int64_t>(got, 0, room)));
+        Commit(out, got);
         const State state = AfterWrite();
         if (state != State::Running)
             return state;

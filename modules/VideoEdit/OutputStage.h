@@ -1,12 +1,14 @@
 #pragma once
 
 #include "Extractor.h"
+#include "SoundMeter.h"
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -53,6 +55,9 @@ public:
     State GetState() const;
     // The failure's text, once the thread has ended with State::Failed.
     const std::string& Message() const { return m_message; }
+    // The loudness of everything written, when the job asked for it (measured = false otherwise); once
+    // the stage has finished.
+    Loudness MeasuredLoudness();
     // Frames that are in the file, not only in the writer's buffer.
     int64_t FlushedFrames() const { return m_flushed.load(std::memory_order_relaxed); }
 
@@ -76,6 +81,8 @@ private:
     State Fail(std::string message);
     State WriteFailed();
     bool Stopping() const;
+    void StartMeter();
+    void Commit(const uint8_t* out, int got);
 
     const ExtractionJob& m_job;
     const std::atomic<bool>& m_stop;
@@ -101,6 +108,7 @@ private:
     AVSampleFormat m_inFormat = AV_SAMPLE_FMT_NONE;
     AVSampleFormat m_outFormat = AV_SAMPLE_FMT_NONE;
     int m_inRate = 0;
+    std::unique_ptr<SoundMeter> m_meter;
 };
 
 } // namespace videoedit

@@ -36,6 +36,11 @@ struct VideoEditInstance {
     bool sourceSet = false;
     std::string rangeProblem;
     int track = 0;
+    bool measureLoudness = false;
+    // The last extraction's loudness; its own lock, as the worker sets it while the owner may hold
+    // `mutex` to join it.
+    std::mutex loudnessMutex;
+    videoedit::Loudness loudness;
 
     std::thread worker;
     std::atomic<std::thread::id> workerId{};
@@ -113,6 +118,11 @@ int StartLocked(VideoEditInstance* ve, ExtractionJob job) {
     job.start = ve->start;
     job.end = ve->end;
     job.track = ve->track;
+    job.measureLoudness = ve->measureLoudness;
+    {
+        std::lock_guard lock(ve->loudnessMutex);
+        ve->loudness = {};
+    }
     if (!ve->sourceSet)
         job.presetError = "No source file was chosen for the extraction.";
     else if (!ve->rangeProblem.empty())
@@ -123,8 +133,11 @@ int StartLocked(VideoEditInstance* ve, ExtractionJob job) {
     const std::string source = job.sourcePath;
     return StartLocked(
         ve,
-        [job = std::move(job)](const std::atomic<bool>& stop, const videoedit::ProgressFn& progress) {
-            return videoedit::RunExtraction(job, stop, progress);
+        [ve, job = std::move(job)](const std::atomic<bool>& stop, const videoedit::ProgressFn& progress) {
+            auto result = videoedit::RunExtraction(job, stop, progress);
+            std::lock_guard lock(ve->loudnessMutex);
+            ve->loudness = result.loudness; // before FINISHED tells the owner to look
+            return result;
         },
         source, workable);
 }
@@ -226,6 +239,24 @@ VE_API int veExtractToSourceWav(VideoEditInstance* ve, const char* wavPath) {
     return StartLocked(ve, std::move(job));
 }
 
+VE_API int veSetMeasureLoudness(VideoEditInstance* ve, int32_t on) {
+    if (!ve || OnWorker(ve))
+        return 0;
+    std::lock_guard lock(ve->mutex);
+    ve->measureLoudness = on != 0;
+    return 1;
+}
+
+VE_API int veGetLoudness(VideoEditInstance* ve, VE_LOUDNESS* loudness) {
+    if (!ve || !loudness || loudness->dwStructSize != sizeof(VE_LOUDNESS))
+        return 0;
+    std::lock_guard lock(ve->loudnessMutex);
+    loudness->nMeasured = ve->loudness.measured ? 1 : 0;
+    loudness->dIntegratedLufs = ve->loudness.integratedLufs;
+    loudness->dTruePeakDbtp = ve->loudness.truePeakDbtp;
+    return ve->loudness.measured ? 1 : 0;
+}
+
 VE_API int veDescribeCopy(const char* sourcePath, int32_t track, VE_COPY_INFO* info, char* message,
                           int32_t messageSize) {
     const size_t room = messageSize > 0 ? static_cast<size_t>(messageSize) : 0;
@@ -274,7 +305,7 @@ VE_API int veCopyRange(VideoEditInstance* ve, const char* outputPath, int32_t tr
         ve,
         [job = std::move(job), preset](const std::atomic<bool>& stop, const videoedit::ProgressFn& progress) {
             if (!preset.empty())
-                return ExtractionResult{ExtractionOutcome::Failed, preset};
+                return ExtractionResult{ExtractionOutcome::Failed, preset, 0, {}};
             return videoedit::RunCopy(job, stop, progress);
         },
         source, preset.empty());
