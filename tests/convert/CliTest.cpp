@@ -80,6 +80,9 @@ TEST_F(CliTest, AFailedSourceDoesNotStopTheOthersAndBadArgumentsAreRefused) {
                                                {"-s", "-3", good},
                                                {"-s", "2", "-e", "1", good},
                                                {"-a", "0", good},
+                                               {"--normalize=-90", good},
+                                               {"--normalize", "--true-peak", "2", good},
+                                               {"--fade-in", "-5", good},
                                                {}})
         EXPECT_EQ(Run(args), 1) << (args.empty() ? "" : args[0]);
     EXPECT_EQ(FilesIn(dir.Path()),
