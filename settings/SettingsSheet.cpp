@@ -478,9 +478,9 @@ CSheetTabWidget::CSheetTabWidget(QWidget* parent) : QTabWidget(parent), m_tabBar
 
 CMyPropertySheet::CMyPropertySheet(QWidget* parent)
     : QDialog(parent), m_page0(nullptr), m_page1(nullptr), m_page2(nullptr), m_page3(nullptr),
-      m_page4(nullptr), m_page5(nullptr), m_page6(nullptr),
-      m_page7(nullptr), m_pages{&m_page0, &m_page1, &m_page2, &m_page3,
-                                &m_page4, &m_page5, &m_page6, &m_page7},
+      m_page4(nullptr), m_page5(nullptr), m_page6(nullptr), m_page7(nullptr),
+      m_page8(nullptr), m_pages{&m_page0, &m_page1, &m_page2, &m_page3, &m_page4,
+                                &m_page5, &m_page6, &m_page7, &m_page8},
       m_tabs(new CSheetTabWidget(this)), m_btnOk(new QPushButton(QStringLiteral("OK"), this)),
       m_btnCancel(new QPushButton(QStringLiteral("Cancel"), this)) {
     const QFont font = DialogFont();

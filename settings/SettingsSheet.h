@@ -12,11 +12,12 @@
 class CImageButton;
 class QButtonGroup;
 class QComboBox;
+class QDoubleSpinBox;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
 
-// The settings dialog: a modal sheet of eight pages that edits every setting of g_settings except the
+// The settings dialog: a modal sheet of nine pages that edits every setting of g_settings except the
 // format and the tags. A page reads g_settings when it is first shown; OK stores the pages that were
 // shown, in page order; Cancel, Escape and the close box store nothing.
 
@@ -285,6 +286,44 @@ public:
     QComboBox* m_comboSound;
 };
 
+constexpr int IDD_PROPPAGE_SOUND = 153;
+constexpr int IDC_SOUND_LOUDNESS = 1070;
+constexpr int IDC_SOUND_TARGET = 1071;
+constexpr int IDC_SOUND_TRUE_PEAK = 1072;
+constexpr int IDC_SOUND_FADE_IN = 1073;
+constexpr int IDC_SOUND_FADE_OUT = 1074;
+
+// The "Sound" page: loudness normalisation and fades (g_settings.m_sound), for every format but the
+// original's copy. The loudness list offers Off, three targets and "Other", which takes the value typed
+// beside it; the fades take a preset or a typed length in ms. GUI thread only, as every page.
+class CSoundPage : public CPropertyPage {
+    Q_OBJECT
+
+public:
+    static constexpr int IDD = IDD_PROPPAGE_SOUND;
+    static constexpr int kOtherTarget = 4; // the list's item for a typed target
+
+    explicit CSoundPage(QWidget* parent = nullptr);
+
+    bool OnInitDialog() override;
+    // False, with the fade's list focused, for a length that is not a number of ms (0 to 60000).
+    bool OnApply() override;
+
+    QComboBox* m_comboLoudness;
+    QDoubleSpinBox* m_spinTarget;
+    QDoubleSpinBox* m_spinTruePeak;
+    QComboBox* m_comboFadeIn;
+    QComboBox* m_comboFadeOut;
+
+private:
+    void EnableLoudness();
+};
+
+QStringList LoudnessItems();
+QStringList FadeItems();
+// A fade list's text as milliseconds ("Off" is 0, "250 ms" or "250" is 250); -1 when it is neither.
+int FadeMsFromText(const QString& text);
+
 // Tabs at least a given width wide.
 class CSheetTabBar : public QTabBar {
     Q_OBJECT
@@ -313,7 +352,7 @@ private:
     CSheetTabBar* m_tabBar;
 };
 
-// The sheet: the eight pages and OK and Cancel. Run it with exec(); it changes g_settings itself.
+// The sheet: the nine pages and OK and Cancel. Run it with exec(); it changes g_settings itself.
 class CMyPropertySheet : public QDialog {
     Q_OBJECT
 
@@ -340,6 +379,7 @@ public:
     CMyPropertyPage5 m_page5;
     CMyPropertyPage6 m_page6;
     CMyPropertyPage7 m_page7;
+    CSoundPage m_page8;
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -70,6 +70,35 @@ TEST_F(SettingsTest, StoredValuesAreBoundedWhenLoadedAndRewrittenAtSave) {
     EXPECT_EQ(s.m_nMp3VbrQualityIndex, 10);
 }
 
+// Loudness and fades live in a section of their own, written only while they differ from the default,
+// so a user who never sets them keeps the design's file; hand-edited values are held to their ranges.
+TEST_F(SettingsTest, SoundSectionHoldsOnlyWhatDiffersFromTheDefault) {
+    CAudioSettings s;
+    s.Load();
+    s.m_sound.normalize = true;
+    s.m_sound.targetLufs = -19.5;
+    s.m_sound.fadeInMs = 300;
+    s.Save();
+    EXPECT_NE(ReadFileText(Ini()).find("[Sound]\nLoudness Target=-19.5\nFade In=300\n"), std::string::npos)
+        << ReadFileText(Ini());
+    CAudioSettings t;
+    t.Load();
+    EXPECT_TRUE(t.m_sound.normalize);
+    EXPECT_EQ(t.m_sound.targetLufs, -19.5);
+    EXPECT_EQ(t.m_sound.truePeakDbtp, -1.0);
+    EXPECT_EQ(t.m_sound.fadeInMs + t.m_sound.fadeOutMs, 300);
+    t.m_sound = SoundOptions{};
+    t.Save();
+    EXPECT_EQ(ReadFileText(Ini()).find("Loudness"), std::string::npos) << ReadFileText(Ini());
+
+    WriteFileText(Ini(), "[Sound]\nLoudness Target=+3\nTrue Peak=abc\nFade In=-20\nFade Out=99999999\n");
+    t.Load();
+    EXPECT_EQ(t.m_sound.targetLufs, SoundOptions::kMaxTarget);
+    EXPECT_EQ(t.m_sound.truePeakDbtp, -1.0);
+    EXPECT_EQ(t.m_sound.fadeInMs, 0);
+    EXPECT_EQ(t.m_sound.fadeOutMs, SoundOptions::kMaxFadeMs);
+}
+
 TEST_F(SettingsTest, UnknownKeysAndSectionsSurviveAndKeysStayInPlace) {
     WriteFileText(Ini(), "; written by hand\r\n[Other]\r\nfoo = bar\r\n\r\n[mp3]\r\nExtra=1\r\n"
                          "bitreate index = 3\r\n\r\n[General]\r\nArtist=\"Quoted Name\"\r\n");

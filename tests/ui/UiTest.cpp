@@ -9,6 +9,7 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -121,6 +122,37 @@ TEST_F(SettingsSheetTest, PagesAreReadWhenFirstShownAndStoreTheirChoicesOnOk) {
     EXPECT_EQ(g_settings.GetWavSampleRate(), 44100);
     EXPECT_EQ(g_settings.m_nOggModeIndex, 99);
     EXPECT_EQ(g_settings.m_nWmaBitrateIndex, 42);
+}
+
+// The Sound page: a preset target fills the value, "Other" takes the typed one, the ceiling only counts
+// with a target; a fade length that is no number keeps the sheet open on the page.
+TEST_F(SettingsSheetTest, SoundPageStoresTargetsAndTypedFades) {
+    g_settings.m_sound = SoundOptions{};
+    QComboBox* loudness = List(8, IDC_SOUND_LOUDNESS);
+    auto* target = Control<QDoubleSpinBox>(sheet.GetPage(8), IDC_SOUND_TARGET);
+    auto* peak = Control<QDoubleSpinBox>(sheet.GetPage(8), IDC_SOUND_TRUE_PEAK);
+    EXPECT_EQ(loudness->currentText(), "Off");
+    EXPECT_FALSE(peak->isEnabled());
+    loudness->setCurrentIndex(3);
+    EXPECT_EQ(target->value(), -23.0);
+    EXPECT_FALSE(target->isEnabled());
+    loudness->setCurrentIndex(CSoundPage::kOtherTarget);
+    target->setValue(-19.5);
+    peak->setValue(-2);
+    List(8, IDC_SOUND_FADE_IN)->setEditText("1000 ms");
+    List(8, IDC_SOUND_FADE_OUT)->setEditText("soon");
+    Ok();
+    EXPECT_TRUE(sheet.isVisible());
+    EXPECT_EQ(sheet.GetActiveIndex(), 8);
+    EXPECT_FALSE(g_settings.m_sound.normalize) << "stored before the page was right";
+    List(8, IDC_SOUND_FADE_OUT)->setEditText("250");
+    Ok();
+    const SoundOptions& s = g_settings.m_sound;
+    EXPECT_TRUE(s.normalize);
+    EXPECT_EQ(s.targetLufs, -19.5);
+    EXPECT_EQ(s.truePeakDbtp, -2.0);
+    EXPECT_EQ(s.fadeInMs, 1000);
+    EXPECT_EQ(s.fadeOutMs, 250);
 }
 
 TEST_F(SettingsSheetTest, EscapeStoresNothingButEnterConfirms) {
