@@ -58,7 +58,9 @@ CSoundPage::CSoundPage(QWidget* parent) : CPropertyPage(IDD, QStringLiteral("Sou
     };
     m_spinTarget = spin(IDC_SOUND_TARGET, SoundOptions::kMinTarget, SoundOptions::kMaxTarget, 0.5,
                         QStringLiteral(" LUFS"), 24);
-    m_spinTarget->setAccessibleName(QStringLiteral("Loudness target"));
+    if (auto* label =
+            qobject_cast<QLabel*>(AddLabel(QStringLiteral("Other target"), kLabelX, 25, kLabelWidth)))
+        label->setBuddy(m_spinTarget);
     m_spinTruePeak = spin(IDC_SOUND_TRUE_PEAK, SoundOptions::kMinTruePeak, SoundOptions::kMaxTruePeak, 0.1,
                           QStringLiteral(" dBTP"), 40);
     if (auto* label =

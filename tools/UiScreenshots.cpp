@@ -54,9 +54,10 @@ int main(int argc, char** argv) {
     {
         CMyPropertySheet sheet;
         Show(&sheet);
-        const char* names[] = {"settings-0-general", "settings-1-mp3", "settings-2-wav", "settings-3-ogg",
-                               "settings-4-wma"};
-        for (int i = 0; i < 5; ++i) {
+        const char* names[] = {"settings-0-general", "settings-1-mp3", "settings-2-wav",
+                               "settings-3-ogg",     "settings-4-wma", "settings-5-flac",
+                               "settings-6-opus",    "settings-7-m4a", "settings-8-sound"};
+        for (int i = 0; i < sheet.GetPageCount(); ++i) {
             sheet.SetActivePage(i);
             Save(&sheet, names[i]);
         }
