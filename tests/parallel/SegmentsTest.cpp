@@ -6,6 +6,7 @@
 #include "Encoders.h"
 #include "MediaProbe.h"
 #include "SegmentJoiner.h"
+#include "SoundShape.h"
 #include "SystemHelpers.h"
 #include "TestMedia.h"
 #include "TestSupport.h"
@@ -262,6 +263,7 @@ protected:
                        ProgressView& view) {
         SetSegmentPolicy({segments, 1.0, {}});
         auto job = std::make_shared<CJobState>();
+        job->m_sound = shape;
         job->m_strTempWavPath = wav;
         job->m_strOutputPath = dir.File(name);
         EXPECT_EQ(RunStep2(job, format.proc, view), 0) << name;
@@ -270,6 +272,7 @@ protected:
 
     TempDir dir;
     MessageRecorder messages;
+    std::shared_ptr<const CSoundShape> shape; // for every step 2 when set
 };
 
 // No bitrate set: quality-based VBR (the defaults manage 128 kbps).
@@ -283,22 +286,23 @@ struct JoinRow {
     Signal signal;
     const char* mode;
     std::function<void()> settings;
-    bool twice; // also: the same input gives the same file every run
+    bool twice;  // also: the same input gives the same file every run
+    bool shaped; // with a gain and fades, which every segment applies by its frames' place in the range
 };
 
 const JoinRow kJoinRows[] = {
-    {&kMp3, Signal::Sweep, "CBR joint stereo", [] { g_settings.m_nMp3ChannelIndex = 1; }, false},
-    {&kMp3, Signal::Noise, "CBR mono", [] { g_settings.m_nMp3ChannelIndex = 3; }, false},
-    {&kMp3, Signal::TwoTone, "VBR", [] { g_settings.m_nMp3VbrQualityIndex = 5; }, false},
-    {&kAac, Signal::Sweep, "ABR 160k", [] {}, true},
-    {&kAac, Signal::TwoTone, "ABR 160k", [] {}, false},
-    {&kAac, Signal::Noise, "ABR 160k", [] {}, false},
-    {&kOpus, Signal::Sweep, "VBR 96k", [] {}, true},
-    {&kOpus, Signal::TwoTone, "VBR 96k", [] {}, false},
-    {&kOpus, Signal::Noise, "VBR 96k", [] {}, false},
-    {&kOgg, Signal::Sweep, "VBR q0.5", [] { OggQuality(); }, true},
-    {&kOgg, Signal::TwoTone, "managed 128k", [] {}, false},
-    {&kOgg, Signal::Noise, "VBR q0.5", [] { OggQuality(); }, false},
+    {&kMp3, Signal::Sweep, "CBR joint stereo", [] { g_settings.m_nMp3ChannelIndex = 1; }, false, false},
+    {&kMp3, Signal::Noise, "CBR mono", [] { g_settings.m_nMp3ChannelIndex = 3; }, false, false},
+    {&kMp3, Signal::TwoTone, "VBR", [] { g_settings.m_nMp3VbrQualityIndex = 5; }, false, true},
+    {&kAac, Signal::Sweep, "ABR 160k", [] {}, true, false},
+    {&kAac, Signal::TwoTone, "ABR 160k", [] {}, false, true},
+    {&kAac, Signal::Noise, "ABR 160k", [] {}, false, false},
+    {&kOpus, Signal::Sweep, "VBR 96k", [] {}, true, false},
+    {&kOpus, Signal::TwoTone, "VBR 96k", [] {}, false, true},
+    {&kOpus, Signal::Noise, "VBR 96k", [] {}, false, false},
+    {&kOgg, Signal::Sweep, "VBR q0.5", [] { OggQuality(); }, true, false},
+    {&kOgg, Signal::TwoTone, "managed 128k", [] {}, false, true},
+    {&kOgg, Signal::Noise, "VBR q0.5", [] { OggQuality(); }, false, false},
 };
 
 class SegmentJoinsTest : public SegmentsTest, public ::testing::WithParamInterface<size_t> {};
@@ -310,9 +314,19 @@ TEST_P(SegmentJoinsTest, JoinsMeetTheBar) {
     const JoinRow& row = kJoinRows[GetParam()];
     const Codec& f = *row.format;
     row.settings();
-    const auto input = MakeSignal(row.signal, static_cast<int>(f.seconds * kRate));
+    auto input = MakeSignal(row.signal, static_cast<int>(f.seconds * kRate));
     const std::string wav = dir.File("in.wav");
     WriteTempWav(wav, input);
+    if (row.shaped) {
+        SoundOptions options;
+        options.normalize = true;
+        options.targetLufs = -23;
+        options.fadeInMs = 300;
+        options.fadeOutMs = 500;
+        const auto frames = static_cast<int64_t>(input.size() / 2);
+        shape = CSoundShape::Make(options, {true, -20, -10}, frames, kRate).shape;
+        shape->Apply(input.data(), 2, 0, static_cast<size_t>(frames)); // what the encoders should hear
+    }
     ProgressView view, serialView, againView;
     const std::string ext = std::string(".") + f.name;
     const std::string joined = Encode(f, wav, f.segments, std::string("joined") + ext, view);
