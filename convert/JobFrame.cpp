@@ -7,7 +7,6 @@
 #include <QThread>
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdarg>
 #include <list>
 #include <sched.h>
@@ -103,8 +102,7 @@ void CTempWavSource::Shape(int16_t* values, size_t count) {
         return;
     // A read that starts or ends inside a frame shapes its odd values one by one.
     const auto one = [&](size_t i) {
-        const double v = values[i] * m_shape->Factor(static_cast<int64_t>((first + i) / 2));
-        values[i] = static_cast<int16_t>(std::clamp(std::nearbyint(v), double{INT16_MIN}, double{INT16_MAX}));
+        values[i] = m_shape->ApplyOne(values[i], static_cast<int64_t>((first + i) / 2));
     };
     size_t i = 0;
     for (; i < count && (first + i) % 2 != 0; ++i)

@@ -12,8 +12,11 @@ namespace {
 // by 40 dB and more would give noise, not sound.
 constexpr double kQuietestLufs = -60;
 
-template <class T> T Held(double v, double lowest, double highest) {
-    return static_cast<T>(std::clamp(std::nearbyint(v), lowest, highest));
+// Rounded half away from zero and held to the type's range. Inline arithmetic rather than a call into
+// the maths library: it runs for every sample step 2 reads.
+template <class T, class F> T Held(F v, F lowest, F highest) {
+    const F held = std::clamp(v, lowest, highest);
+    return static_cast<T>(held < 0 ? held - F(0.5) : held + F(0.5));
 }
 
 } // namespace
@@ -77,23 +80,33 @@ void CSoundShape::ApplyWith(T* samples, int channels, int64_t first, size_t fram
     const int64_t steadyFrom = std::clamp(m_fadeIn, first, end);
     const int64_t steadyTo = std::clamp(m_frames - m_fadeOut, steadyFrom, end);
     const auto n = static_cast<size_t>(channels);
-    const auto shapeFrames = [&](int64_t from, int64_t to, bool varying) {
+    const auto shapeFrames = [&](int64_t from, int64_t to) {
         for (int64_t i = from; i < to; ++i) {
-            const double f = varying ? Factor(i) : m_gain;
+            const double f = Factor(i);
             T* frame = samples + static_cast<size_t>(i - first) * n;
             for (size_t c = 0; c < n; ++c)
                 frame[c] = change(frame[c], f);
         }
     };
-    shapeFrames(first, steadyFrom, true);
-    if (m_gain != 1)
-        shapeFrames(steadyFrom, steadyTo, false);
-    shapeFrames(steadyTo, end, true);
+    shapeFrames(first, steadyFrom);
+    if (m_gain != 1) {
+        // The bulk of the range: one flat loop over its samples, which the compiler can vectorise.
+        T* from = samples + static_cast<size_t>(steadyFrom - first) * n;
+        const size_t count = static_cast<size_t>(steadyTo - steadyFrom) * n;
+        for (size_t i = 0; i < count; ++i)
+            from[i] = change(from[i], m_gain);
+    }
+    shapeFrames(steadyTo, end);
 }
 
 void CSoundShape::Apply(int16_t* samples, int channels, int64_t first, size_t frames) const {
-    ApplyWith(samples, channels, first, frames,
-              [](int16_t v, double f) { return Held<int16_t>(v * f, INT16_MIN, INT16_MAX); });
+    ApplyWith(samples, channels, first, frames, [](int16_t v, double f) {
+        return Held<int16_t>(v * static_cast<float>(f), float{INT16_MIN}, float{INT16_MAX});
+    });
+}
+
+int16_t CSoundShape::ApplyOne(int16_t sample, int64_t frame) const {
+    return Held<int16_t>(sample * static_cast<float>(Factor(frame)), float{INT16_MIN}, float{INT16_MAX});
 }
 
 void CSoundShape::Apply(int32_t* samples, int bits, int channels, int64_t first, size_t frames) const {
@@ -104,7 +117,7 @@ void CSoundShape::Apply(int32_t* samples, int bits, int channels, int64_t first,
         return;
     }
     ApplyWith(samples, channels, first, frames,
-              [](int32_t v, double f) { return Held<int32_t>(v * f, INT32_MIN, INT32_MAX); });
+              [](int32_t v, double f) { return Held<int32_t>(v * f, double{INT32_MIN}, double{INT32_MAX}); });
 }
 
 void CSoundShape::Apply(float* samples, int channels, int64_t first, size_t frames) const {
@@ -113,6 +126,6 @@ void CSoundShape::Apply(float* samples, int channels, int64_t first, size_t fram
 
 void CSoundShape::ApplyU8(uint8_t* samples, int channels, int64_t first, size_t frames) const {
     ApplyWith(samples, channels, first, frames, [](uint8_t v, double f) {
-        return static_cast<uint8_t>(Held<int>((v - 128) * f, -128, 127) + 128);
+        return static_cast<uint8_t>(Held<int>((v - 128) * static_cast<float>(f), -128.0f, 127.0f) + 128);
     });
 }

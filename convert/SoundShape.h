@@ -41,6 +41,8 @@ public:
     void Apply(int32_t* samples, int bits, int channels, int64_t first, size_t frames) const;
     void Apply(float* samples, int channels, int64_t first, size_t frames) const;
     void ApplyU8(uint8_t* samples, int channels, int64_t first, size_t frames) const;
+    // One 16-bit sample of that frame, shaped as Apply shapes it.
+    int16_t ApplyOne(int16_t sample, int64_t frame) const;
 
 private:
     template <class T, class Change>

@@ -1,13 +1,14 @@
 #include "SoundMeter.h"
 
 #include <cmath>
-#include <ebur128.h>
+#include <utility>
 
 namespace videoedit {
 
 namespace {
 
-constexpr size_t kQueuedChunks = 64;
+constexpr size_t kQueuedChunks = 4;
+constexpr size_t kChunkFrames = 1 << 16;
 
 int MeterChannel(const AVChannelLayout& layout, int index) {
     switch (av_channel_layout_channel_from_index(&layout, static_cast<unsigned>(index))) {
@@ -32,80 +33,96 @@ int MeterChannel(const AVChannelLayout& layout, int index) {
 } // namespace
 
 SoundMeter::SoundMeter(const AVChannelLayout& layout, AVSampleFormat format, int sampleRate)
-    : m_format(format), m_channels(layout.nb_channels),
+    : m_peak(layout.nb_channels), m_format(format), m_channels(layout.nb_channels),
       m_frameBytes(static_cast<size_t>(layout.nb_channels * av_get_bytes_per_sample(format))) {
-    if (m_channels <= 0 || sampleRate <= 0)
+    m_failed = m_channels <= 0 || sampleRate <= 0;
+    if (!m_failed)
+        m_state = ebur128_init(static_cast<unsigned>(m_channels), static_cast<unsigned long>(sampleRate),
+                               EBUR128_MODE_I);
+    if (!m_state) {
+        m_failed = true;
         return;
-    m_state = ebur128_init(static_cast<unsigned>(m_channels), static_cast<unsigned long>(sampleRate),
-                           EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK);
-    if (!m_state)
-        return;
+    }
     for (int i = 0; i < m_channels; ++i)
         ebur128_set_channel(m_state, static_cast<unsigned>(i), MeterChannel(layout, i));
+    m_workers[0].measure = [this](const std::vector<uint8_t>& c) { MeasureLoudness(c); };
+    m_workers[1].measure = [this](const std::vector<uint8_t>& c) { MeasurePeak(c); };
     try {
-        m_thread = std::thread(&SoundMeter::Run, this);
+        for (Worker& w : m_workers)
+            w.thread = std::thread(&SoundMeter::Run, this, std::ref(w));
     } catch (const std::exception&) {
-        ebur128_destroy(&m_state);
+        m_failed = true;
+        Stop();
     }
 }
 
 SoundMeter::~SoundMeter() {
-    Finish();
+    Stop();
     if (m_state)
         ebur128_destroy(&m_state);
 }
 
 void SoundMeter::Add(const uint8_t* samples, size_t frames) {
-    if (!m_thread.joinable() || frames == 0)
+    if (m_failed || frames == 0)
         return;
+    m_pending.insert(m_pending.end(), samples, samples + frames * m_frameBytes);
+    if (m_pending.size() >= kChunkFrames * m_frameBytes)
+        Push(std::exchange(m_pending, {}));
+}
+
+void SoundMeter::Push(std::vector<uint8_t>&& samples) {
+    const auto chunk = std::make_shared<const std::vector<uint8_t>>(std::move(samples));
     std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [this] { return m_queue.size() < kQueuedChunks; });
-    m_queue.emplace_back(samples, samples + frames * m_frameBytes);
+    for (Worker& w : m_workers) {
+        m_changed.wait(lock, [&w] { return w.queue.size() < kQueuedChunks; });
+        w.queue.push_back(chunk);
+    }
     m_changed.notify_all();
 }
 
-Loudness SoundMeter::Finish() {
-    if (m_thread.joinable()) {
-        {
-            std::lock_guard lock(m_mutex);
-            m_end = true;
-            m_changed.notify_all();
-        }
-        m_thread.join();
+void SoundMeter::Stop() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_end = true;
+        m_changed.notify_all();
     }
+    for (Worker& w : m_workers)
+        if (w.thread.joinable())
+            w.thread.join();
+}
+
+Loudness SoundMeter::Finish() {
+    if (!m_failed && !m_pending.empty())
+        Push(std::exchange(m_pending, {}));
+    Stop();
     Loudness result;
     double lufs = -HUGE_VAL;
-    if (!m_state || ebur128_loudness_global(m_state, &lufs) != EBUR128_SUCCESS || !std::isfinite(lufs))
+    if (m_failed || ebur128_loudness_global(m_state, &lufs) != EBUR128_SUCCESS || !std::isfinite(lufs))
         return result;
-    double peak = 0;
-    for (int i = 0; i < m_channels; ++i) {
-        double p = 0;
-        if (ebur128_true_peak(m_state, static_cast<unsigned>(i), &p) == EBUR128_SUCCESS)
-            peak = std::max(peak, p);
-    }
     result.measured = true;
     result.integratedLufs = lufs;
+    const float peak = m_peak.Peak();
     result.truePeakDbtp = peak > 0 ? 20 * std::log10(peak) : -HUGE_VAL;
     return result;
 }
 
-void SoundMeter::Run() {
+void SoundMeter::Run(Worker& worker) {
     for (;;) {
-        std::vector<uint8_t> chunk;
+        Chunk chunk;
         {
             std::unique_lock lock(m_mutex);
-            m_changed.wait(lock, [this] { return m_end || !m_queue.empty(); });
-            if (m_queue.empty())
+            m_changed.wait(lock, [&] { return m_end || !worker.queue.empty(); });
+            if (worker.queue.empty())
                 return;
-            chunk = std::move(m_queue.front());
-            m_queue.pop_front();
+            chunk = std::move(worker.queue.front());
+            worker.queue.pop_front();
             m_changed.notify_all();
         }
-        Measure(chunk);
+        worker.measure(*chunk);
     }
 }
 
-void SoundMeter::Measure(const std::vector<uint8_t>& chunk) {
+void SoundMeter::MeasureLoudness(const std::vector<uint8_t>& chunk) {
     const size_t frames = chunk.size() / m_frameBytes;
     switch (m_format) {
     case AV_SAMPLE_FMT_U8:
@@ -126,6 +143,30 @@ void SoundMeter::Measure(const std::vector<uint8_t>& chunk) {
     default:
         break;
     }
+}
+
+void SoundMeter::MeasurePeak(const std::vector<uint8_t>& chunk) {
+    const size_t samples = chunk.size() / static_cast<size_t>(av_get_bytes_per_sample(m_format));
+    m_floats.resize(samples);
+    const auto convert = [&](const auto* in, float scale, float offset) {
+        for (size_t i = 0; i < samples; ++i)
+            m_floats[i] = (static_cast<float>(in[i]) - offset) * scale;
+    };
+    switch (m_format) {
+    case AV_SAMPLE_FMT_U8:
+        convert(chunk.data(), 1.0f / 128, 128);
+        break;
+    case AV_SAMPLE_FMT_S16:
+        convert(reinterpret_cast<const int16_t*>(chunk.data()), 1.0f / 32768, 0);
+        break;
+    case AV_SAMPLE_FMT_S32:
+        convert(reinterpret_cast<const int32_t*>(chunk.data()), 1.0f / 2147483648.0f, 0);
+        break;
+    default:
+        convert(reinterpret_cast<const float*>(chunk.data()), 1.0f, 0);
+        break;
+    }
+    m_peak.Add(m_floats.data(), samples / static_cast<size_t>(m_channels));
 }
 
 } // namespace videoedit

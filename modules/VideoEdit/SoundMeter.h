@@ -1,14 +1,17 @@
 #pragma once
 
+#include "TruePeak.h"
+
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <ebur128.h>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
-
-#include <ebur128.h>
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -26,10 +29,11 @@ struct Loudness {
     double truePeakDbtp = 0;
 };
 
-// Measures what step 1 writes, on a thread of its own, so that the measuring does not slow down the
-// writing: Add copies the samples and returns at once (it waits only while a few seconds of audio are
-// still queued). Add and Finish are called from one thread (the output stage's); Finish joins the
-// meter's thread. Errors: a meter that could not start (out of memory) reports measured = false.
+// Measures what step 1 writes beside the writing, so that it costs step 1 as little time as it can:
+// Add copies the samples and returns at once (it waits only while a backlog is queued), and two
+// threads of the meter's own take them, one for the loudness (libebur128), one for the true peak.
+// Add and Finish are called from one thread (the output stage's); Finish joins the meter's threads.
+// A meter that could not start (out of memory, no threads) reports measured = false.
 class SoundMeter {
 public:
     // format: the written samples' format (U8, S16, S32 or FLT, interleaved).
@@ -42,20 +46,33 @@ public:
     Loudness Finish();
 
 private:
-    void Run();
-    void Measure(const std::vector<uint8_t>& chunk);
+    using Chunk = std::shared_ptr<const std::vector<uint8_t>>;
+    // One consumer of the chunks, on a thread of its own.
+    struct Worker {
+        std::function<void(const std::vector<uint8_t>&)> measure;
+        std::deque<Chunk> queue;
+        std::thread thread;
+    };
+    void Run(Worker& worker);
+    void Push(std::vector<uint8_t>&& samples);
+    void Stop();
+    void MeasureLoudness(const std::vector<uint8_t>& chunk);
+    void MeasurePeak(const std::vector<uint8_t>& chunk);
 
     ebur128_state* m_state = nullptr;
+    TruePeak m_peak;
     AVSampleFormat m_format;
     int m_channels;
     size_t m_frameBytes;
+    bool m_failed = false;
 
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::deque<std::vector<uint8_t>> m_queue;
     bool m_end = false;
-    std::thread m_thread;
-    std::vector<int16_t> m_widened; // U8 samples as 16-bit for the meter
+    Worker m_workers[2];
+    std::vector<uint8_t> m_pending; // gathered into chunks of a second or more: fewer wake-ups
+    std::vector<int16_t> m_widened; // U8 samples as 16-bit for libebur128
+    std::vector<float> m_floats;    // the samples as floats for the true peak
 };
 
 } // namespace videoedit
