@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 struct AVFormatContext;
@@ -32,8 +33,8 @@ struct ExtractionJob {
     // extraction fills in `pcm` once it knows the track.
     bool sourceFormat = false;
     PcmFormat pcm;
-    // Measure the loudness of what is written (ExtractionResult::loudness).
-    bool measureLoudness = false;
+    // Where the loudness of what is written is measured (ExtractionResult::loudness); none when null.
+    std::shared_ptr<MeterSlot> meter;
     // Set when the job is known to be unworkable before it starts; the run then only fails with it.
     std::string presetError;
 };
@@ -44,7 +45,7 @@ struct ExtractionResult {
     ExtractionOutcome outcome = ExtractionOutcome::Failed;
     std::string message; // for Failed
     double seconds = 0;  // Finished: the seconds of audio a copy holds (0 from an extraction)
-    Loudness loudness;   // Finished: of an extraction whose job asked for it
+    Loudness loudness;   // Finished: all the job's meter has measured
 };
 
 // seconds written so far, seconds of the whole range

@@ -46,12 +46,15 @@ OutputStage::OutputStage(const ExtractionJob& job, const std::atomic<bool>& stop
 }
 
 void OutputStage::StartMeter() {
-    if (m_job.measureLoudness)
-        m_meter = std::make_unique<SoundMeter>(m_outLayout, m_outFormat, m_job.sampleRate);
+    if (!m_job.meter)
+        return;
+    if (!m_job.meter->meter)
+        m_job.meter->meter = std::make_unique<SoundMeter>(m_outLayout, m_outFormat, m_job.sampleRate);
+    m_meter = m_job.meter->meter.get();
 }
 
 Loudness OutputStage::MeasuredLoudness() {
-    return m_meter ? m_meter->Finish() : Loudness{};
+    return m_meter ? m_meter->Measure() : Loudness{};
 }
 
 void OutputStage::Commit(const uint8_t* out, int got) {

@@ -55,8 +55,8 @@ public:
     State GetState() const;
     // The failure's text, once the thread has ended with State::Failed.
     const std::string& Message() const { return m_message; }
-    // The loudness of everything written, when the job asked for it (measured = false otherwise); once
-    // the stage has finished.
+    // The loudness of everything the job's meter was given, this stage's output included (measured =
+    // false when the job has no meter); once the stage has finished.
     Loudness MeasuredLoudness();
     // Frames that are in the file, not only in the writer's buffer.
     int64_t FlushedFrames() const { return m_flushed.load(std::memory_order_relaxed); }
@@ -108,7 +108,7 @@ private:
     AVSampleFormat m_inFormat = AV_SAMPLE_FMT_NONE;
     AVSampleFormat m_outFormat = AV_SAMPLE_FMT_NONE;
     int m_inRate = 0;
-    std::unique_ptr<SoundMeter> m_meter;
+    SoundMeter* m_meter = nullptr; // the job's, when it measures
 };
 
 } // namespace videoedit

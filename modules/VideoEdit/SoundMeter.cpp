@@ -91,10 +91,18 @@ void SoundMeter::Stop() {
             w.thread.join();
 }
 
-Loudness SoundMeter::Finish() {
+Loudness SoundMeter::Measure() {
     if (!m_failed && !m_pending.empty())
         Push(std::exchange(m_pending, {}));
-    Stop();
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] {
+            for (const Worker& w : m_workers)
+                if (w.busy || (!w.queue.empty() && w.thread.joinable()))
+                    return false;
+            return true;
+        });
+    }
     Loudness result;
     double lufs = -HUGE_VAL;
     if (m_failed || ebur128_loudness_global(m_state, &lufs) != EBUR128_SUCCESS || !std::isfinite(lufs))
@@ -116,9 +124,13 @@ void SoundMeter::Run(Worker& worker) {
                 return;
             chunk = std::move(worker.queue.front());
             worker.queue.pop_front();
+            worker.busy = true;
             m_changed.notify_all();
         }
         worker.measure(*chunk);
+        std::lock_guard lock(m_mutex);
+        worker.busy = false;
+        m_changed.notify_all();
     }
 }
 

@@ -32,8 +32,9 @@ struct Loudness {
 // Measures what step 1 writes beside the writing, so that it costs step 1 as little time as it can:
 // Add copies the samples and returns at once (it waits only while a backlog is queued), and two
 // threads of the meter's own take them, one for the loudness (libebur128), one for the true peak.
-// Add and Finish are called from one thread (the output stage's); Finish joins the meter's threads.
-// A meter that could not start (out of memory, no threads) reports measured = false.
+// Add and Measure are called from one thread at a time (the output stage's of each extraction);
+// Measure waits until all that was added is measured; the destructor joins the threads. A meter that
+// could not start (out of memory, no threads) reports measured = false.
 class SoundMeter {
 public:
     // format: the written samples' format (U8, S16, S32 or FLT, interleaved).
@@ -43,7 +44,8 @@ public:
     SoundMeter& operator=(const SoundMeter&) = delete;
 
     void Add(const uint8_t* samples, size_t frames);
-    Loudness Finish();
+    // Everything added so far.
+    Loudness Measure();
 
 private:
     using Chunk = std::shared_ptr<const std::vector<uint8_t>>;
@@ -51,6 +53,7 @@ private:
     struct Worker {
         std::function<void(const std::vector<uint8_t>&)> measure;
         std::deque<Chunk> queue;
+        bool busy = false; // measuring a chunk taken off the queue
         std::thread thread;
     };
     void Run(Worker& worker);
@@ -73,6 +76,12 @@ private:
     std::vector<uint8_t> m_pending; // gathered into chunks of a second or more: fewer wake-ups
     std::vector<int16_t> m_widened; // U8 samples as 16-bit for libebur128
     std::vector<float> m_floats;    // the samples as floats for the true peak
+};
+
+// The meter of a run of extractions that write one sound: the first extraction that writes makes it
+// in its format; the instance keeps it until it is reset. One extraction at a time uses it.
+struct MeterSlot {
+    std::unique_ptr<SoundMeter> meter;
 };
 
 } // namespace videoedit

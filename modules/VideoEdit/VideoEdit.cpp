@@ -37,8 +37,11 @@ struct VideoEditInstance {
     std::string rangeProblem;
     int track = 0;
     bool measureLoudness = false;
-    // The last extraction's loudness; its own lock, as the worker sets it while the owner may hold
-    // `mutex` to join it.
+    // The meter of the extractions since the last reset, which write one sound (a range, or ranges
+    // joined one after another).
+    std::shared_ptr<videoedit::MeterSlot> meter;
+    // What it measured by the end of the last extraction; its own lock, as the worker sets it while the
+    // owner may hold `mutex` to join it.
     std::mutex loudnessMutex;
     videoedit::Loudness loudness;
 
@@ -118,7 +121,9 @@ int StartLocked(VideoEditInstance* ve, ExtractionJob job) {
     job.start = ve->start;
     job.end = ve->end;
     job.track = ve->track;
-    job.measureLoudness = ve->measureLoudness;
+    if (ve->measureLoudness && !ve->meter)
+        ve->meter = std::make_shared<videoedit::MeterSlot>();
+    job.meter = ve->measureLoudness ? ve->meter : nullptr;
     {
         std::lock_guard lock(ve->loudnessMutex);
         ve->loudness = {};
@@ -188,6 +193,7 @@ VE_API void veResetExtraction(VideoEditInstance* ve) {
     ve->sourceSet = false;
     ve->rangeProblem.clear();
     ve->track = 0;
+    ve->meter.reset();
 }
 
 VE_API int veSetAudioTrack(VideoEditInstance* ve, int32_t track) {
@@ -244,6 +250,7 @@ VE_API int veSetMeasureLoudness(VideoEditInstance* ve, int32_t on) {
         return 0;
     std::lock_guard lock(ve->mutex);
     ve->measureLoudness = on != 0;
+    ve->meter.reset();
     return 1;
 }
 

@@ -89,8 +89,10 @@ VE_API int veSetAudioTrack(VideoEditInstance* ve, int32_t track);
 VE_API int veExtractToSourceWav(VideoEditInstance* ve, const char* wavPath);
 
 /* Whether the following extractions (veExtractToWav, veExtractToSourceWav) also measure the loudness
- * of what they write (ITU-R BS.1770 integrated loudness with EBU R128 gating, and the true peak), on a
- * thread of their own beside the writing. Kept until veResetExtraction. Returns 0 for a NULL instance. */
+ * of what they write (ITU-R BS.1770 integrated loudness with EBU R128 gating, and the true peak), on
+ * threads of their own beside the writing. The measure runs on over every extraction until
+ * veResetExtraction or the next call of this function, so ranges written one after another into one
+ * sound are measured as that sound. Returns 0 for a NULL instance. */
 VE_API int veSetMeasureLoudness(VideoEditInstance* ve, int32_t on);
 typedef struct VE_LOUDNESS {
     uint32_t dwStructSize;  /* sizeof(VE_LOUDNESS), set by the caller */
@@ -98,8 +100,8 @@ typedef struct VE_LOUDNESS {
     double dIntegratedLufs; /* LUFS */
     double dTruePeakDbtp;   /* dBTP, the highest of the channels */
 } VE_LOUDNESS;
-/* The loudness of the last extraction that measured, valid once its FINISHED event has come (any
- * thread). Returns nMeasured. */
+/* The loudness measured up to the end of the last extraction, valid once its FINISHED event has come
+ * (any thread). Returns nMeasured. */
 VE_API int veGetLoudness(VideoEditInstance* ve, VE_LOUDNESS* loudness);
 /* Stops promptly, joins, and leaves a closed WAV whose header matches its data; no event after it returns.
  * A copy (veCopyRange) is finished as a file that plays up to where it got, or removed when nothing was
