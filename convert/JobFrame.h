@@ -26,6 +26,13 @@ public:
     virtual void SetTimeLeft(const std::string& text) { (void)text; }
 };
 
+// What a piece of a multi-piece run puts in its tags instead of the single conversion's (OutputTags.h):
+// its name as the title, "k/n" as the track, and an album for when the window's field is not set.
+struct PieceTags {
+    bool set = false;
+    std::string title, track, album;
+};
+
 // The state one job shares with its encoder thread. It is per job rather than process-wide, so a
 // cancelled job's thread that is still finishing its last chunk cannot be revived by the next job's
 // reset of the flags.
@@ -42,6 +49,7 @@ struct CJobState {
     // The source and its audio track, for the tags and cover step 2 carries over.
     std::string m_strSourcePath;
     int m_nAudioTrack = 0;
+    PieceTags m_pieceTags;
 
     std::atomic<int> m_bCancelRequested{0};
     std::atomic<int> m_bConvertDone{0};
