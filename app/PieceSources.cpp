@@ -170,7 +170,8 @@ bool ParseCueSheet(const std::string& input, const std::string& name, CueSheet& 
     std::istringstream lines(text);
     std::string line;
     auto fail = [&](int number, const std::string& why) {
-        problem = "The cue sheet " + name + " cannot be read: line " + std::to_string(number) + ": " + why;
+        problem = "The cue sheet " + name + " cannot be read: " +
+                  (number > 0 ? "line " + std::to_string(number) + ": " : std::string()) + why;
         sheet = CueSheet();
         return false;
     };
