@@ -27,10 +27,14 @@ public:
 };
 
 // What a piece of a multi-piece run puts in its tags instead of the single conversion's (OutputTags.h):
-// its name as the title, "k/n" as the track, and an album for when the window's field is not set.
+// its name as the title, "k/n" as the track, and an album for when the window's field is not set. The
+// source's own tags, read once for the whole run rather than once per piece (a long MP4 takes a while to
+// open), when not null.
+struct SourceTags;
 struct PieceTags {
     bool set = false;
     std::string title, track, album;
+    std::shared_ptr<const SourceTags> source;
 };
 
 // The state one job shares with its encoder thread. It is per job rather than process-wide, so a

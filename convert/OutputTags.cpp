@@ -45,7 +45,9 @@ void ApplyPieceTags(OutputTags& tags, const PieceTags& piece, const CAudioSettin
 OutputTags JobOutputTags(const std::string& fallbackTitle) {
     const CJobState& job = CurrentJob();
     SourceTags source;
-    if (!job.m_strSourcePath.empty())
+    if (job.m_pieceTags.source)
+        source = *job.m_pieceTags.source;
+    else if (!job.m_strSourcePath.empty())
         ReadSourceTags(job.m_strSourcePath, job.m_nAudioTrack, source);
     OutputTags tags = MergeOutputTags(source, g_settings, fallbackTitle);
     ApplyPieceTags(tags, job.m_pieceTags, g_settings);

@@ -9,6 +9,7 @@
 #include "SystemHelpers.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -287,6 +288,9 @@ CPieceRun::~CPieceRun() {
 void CPieceRun::Start() {
     const int jobs = m_bJoin ? 1 : static_cast<int>(m_pieces.size());
     m_view = std::make_unique<View>(m_outer, jobs);
+    auto tags = std::make_shared<SourceTags>();
+    ReadSourceTags(m_strSourcePath, m_nAudioTrack, *tags);
+    m_sourceTags = std::move(tags);
     m_nPiece = 0;
     StartPiece();
 }
@@ -310,10 +314,19 @@ void CPieceRun::StartPiece() {
         job.m_dStartTime = piece.start;
         job.m_dEndTime = piece.end;
         job.m_pieceTags = {true, piece.name.empty() ? "Piece " + std::to_string(m_nPiece + 1) : piece.name,
-                           Format("%d/%d", static_cast<int>(m_nPiece) + 1, count), m_strAlbum};
+                           Format("%d/%d", static_cast<int>(m_nPiece) + 1, count), m_strAlbum, m_sourceTags};
     }
-    if (format != FORMAT_WAV && format != FORMAT_ORIGINAL)
+    if (format != FORMAT_WAV && format != FORMAT_ORIGINAL) {
         job.m_tempWav = CTempWavFile::Reserve(m_strTempFolder);
+        if (!job.m_tempWav) {
+            ShowMessage("Cannot create a temporary file in " + m_strTempFolder + " (" + std::strerror(errno) +
+                            ").",
+                        MsgButtons::Ok, nullptr, MsgIcon::Warning);
+            m_bFailed = true;
+            End(IDCANCEL);
+            return;
+        }
+    }
     job.m_strTempWavPath = job.m_tempWav ? job.m_tempWav->Path() : m_strTempFolder + CTempWavFile::kName;
     connect(&job, &CConversionJob::Ended, this, &CPieceRun::OnJobEnded, Qt::QueuedConnection);
     job.Start();

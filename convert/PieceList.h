@@ -94,6 +94,7 @@ private:
     int m_nResult = 0;
     bool m_bFailed = false;
     bool m_bShort = false;
+    std::shared_ptr<const SourceTags> m_sourceTags;
     std::vector<std::string> m_written;
     std::vector<std::string> m_notes;
 };

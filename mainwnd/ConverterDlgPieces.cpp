@@ -38,8 +38,10 @@ void CConverterDlg::BuildPiecesPanel() {
         m_waveform.SetPieces(std::move(spans));
     });
     connect(new QShortcut(Qt::Key_A, this), &QShortcut::activated, this, [this] { OnAddPiece(); });
-    connect(new QShortcut(QKeySequence::Delete, m_pPieces), &QShortcut::activated, &m_pPieces->m_delete,
-            &QPushButton::click);
+    // Delete only where the list has the focus: elsewhere the key is the tag fields' and the slider's.
+    auto* remove = new QShortcut(QKeySequence::Delete, m_pPieces);
+    remove->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(remove, &QShortcut::activated, &m_pPieces->m_delete, &QPushButton::click);
 }
 
 void CConverterDlg::ShowPiecesPanel(bool show) {
