@@ -39,6 +39,10 @@ int OpenLocal(AVFormatContext** ctx, const std::string& path) {
 
 } // namespace
 
+int OpenLocalMedia(AVFormatContext** ctx, const std::string& path) {
+    return OpenLocal(ctx, path);
+}
+
 std::string SourceFileProblem(const std::string& path) {
     struct stat st;
     if (stat(path.c_str(), &st) != 0)

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <string>
 
+struct AVFormatContext;
+
 // The longest duration the window can show and mark (its slider counts tenths of a second in an int);
 // a file that claims more has a header that lies, and its duration counts as unknown.
 constexpr double kMaxMediaDuration = 2147483647.0 / 10;
@@ -13,6 +15,10 @@ constexpr double kMaxMediaDuration = 2147483647.0 / 10;
 // the system's other reason), "a folder", "not a regular file" (a FIFO or a device, whose reading
 // could block for ever). Looks only at the kind of file; never opens it.
 std::string SourceFileProblem(const std::string& path);
+
+// avformat_open_input for a local regular file only ("file:" and no other protocol, so a playlist posing as
+// a video reaches nothing else); a negative AVERROR on failure, *ctx then null.
+int OpenLocalMedia(AVFormatContext** ctx, const std::string& path);
 
 // The timeline of a media file (MediaTimeline.h) as its headers and its first audio packets tell it;
 // false when the file cannot be read as media or is no regular file. A length that cannot be believed (beyond

@@ -10,8 +10,11 @@
 #include "MediaProbe.h"
 #include "MessageService.h"
 #include "OutputClaim.h"
+#include "OutputNaming.h"
+#include "PieceList.h"
 #include "SystemHelpers.h"
 #include "TerminalJobView.h"
+#include "WaveformReader.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -21,6 +24,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -66,16 +70,22 @@ int FormatFromName(const QString& name) {
 }
 
 bool ParseSeconds(const QString& text, double& out) {
-    bool ok = false;
-    out = text.toDouble(&ok);
-    return ok && out >= 0;
+    return ParseClock(text.toStdString(), out);
 }
+
+// Where a source's pieces come from; None converts one range as before.
+enum class PieceSource { None, Ranges, Chapters, Cue, Silence };
 
 struct Options {
     bool haveStart = false, haveEnd = false, quiet = false, overwrite = false;
     double start = 0, end = 0;
     int track = 0;      // 0: the default track
     std::string output; // bytes, as given
+    PieceSource pieces = PieceSource::None;
+    std::vector<Piece> ranges; // --range
+    std::string cue;           // --cue
+    double silenceDb = kDefaultSilenceDb, shortestSilence = kDefaultShortestSilence;
+    bool join = false;
 };
 
 // --list-tracks: a line for the source, then one per audio track, its fields separated by tabs: number,
@@ -102,6 +112,142 @@ int ListTracks(const std::string& source) {
     return kExitOk;
 }
 
+// The pieces of one source as the options ask; false (told) when there are none.
+bool FindPieces(const std::string& source, const Options& opt, std::vector<Piece>& pieces,
+                std::string& album) {
+    std::string problem;
+    switch (opt.pieces) {
+    case PieceSource::Ranges:
+        pieces = opt.ranges;
+        break;
+    case PieceSource::Chapters:
+        if (!ReadChapters(source, pieces, problem)) {
+            Error(problem);
+            return false;
+        }
+        if (pieces.empty()) {
+            Error(source + " has no chapters");
+            return false;
+        }
+        break;
+    case PieceSource::Cue: {
+        CueSheet sheet;
+        if (!ReadCueSheet(opt.cue, sheet, problem)) {
+            Error(problem);
+            return false;
+        }
+        pieces = sheet.pieces;
+        album = sheet.title;
+        break;
+    }
+    case PieceSource::Silence: {
+        CPeakOverview overview;
+        const std::atomic<bool> stop{false};
+        if (!CWaveformReader::Read(source, opt.track, overview, stop)) {
+            Error("cannot read the sound of " + source);
+            return false;
+        }
+        pieces = SplitOverviewAtSilence(overview, opt.silenceDb, opt.shortestSilence);
+        if (pieces.empty()) {
+            Error(source + " has no sound above " + std::to_string(static_cast<int>(opt.silenceDb)) +
+                  " dBFS");
+            return false;
+        }
+        break;
+    }
+    case PieceSource::None:
+        return false;
+    }
+    return true;
+}
+
+// Converts the pieces of one source; returns the exit code for it.
+int ConvertPieces(const std::string& source, const Options& opt, const std::string& tempFolder) {
+    std::vector<Piece> pieces;
+    std::string album;
+    if (!FindPieces(source, opt, pieces, album))
+        return kExitFailed;
+    // A piece that runs to the end ends where the source does, where that is known.
+    const double duration = ProbeMediaDuration(source);
+    for (Piece& piece : pieces)
+        if (!std::isfinite(piece.end) && duration > piece.start)
+            piece.end = duration;
+    const int format = g_settings.m_nFormatIndex;
+    const int count = static_cast<int>(pieces.size());
+    const std::string base = SourceBaseName(source);
+    const std::string ext = OutputExtension(format, source, opt.track);
+    std::string refusal;
+    std::vector<std::shared_ptr<COutputClaim>> outputs;
+    const bool pattern = opt.output.find('%') != std::string::npos;
+    std::string folder = OutputFolder(source, g_settings.m_nOutputPathType, g_settings.m_szOutputPath.str());
+    if (!opt.join && !opt.output.empty() && !pattern)
+        folder = opt.output.back() == '/' ? opt.output : opt.output + "/";
+    if ((opt.join ? opt.output.empty() : !pattern) && !folder.empty() && !DirectoryExists(folder) &&
+        !CreateDirectoryPath(folder)) {
+        Error("cannot create the output folder " + folder + " (" + std::strerror(errno) + ")");
+        return kExitFailed;
+    }
+    // Every output is claimed before anything is decoded: a name that cannot be had is told first.
+    for (int k = 1; k <= (opt.join ? 1 : count); ++k) {
+        const std::string& name = pieces[static_cast<size_t>(k - 1)].name;
+        std::shared_ptr<COutputClaim> claim;
+        if (opt.join)
+            claim = opt.output.empty()
+                        ? COutputClaim::ClaimNumbered(source, format, g_settings.m_nOutputPathType,
+                                                      g_settings.m_szOutputPath.str(), &refusal, opt.track)
+                        : COutputClaim::ClaimExact(opt.output, source, opt.overwrite, &refusal);
+        else if (pattern)
+            claim = COutputClaim::ClaimExact(ExpandPiecePattern(opt.output, base, k, count, name) + ext,
+                                             source, opt.overwrite, &refusal);
+        else
+            claim = ClaimPieceOutput(folder, base, k, count, name, ext, &refusal);
+        if (!claim) {
+            Error(refusal);
+            return kExitFailed;
+        }
+        outputs.push_back(claim);
+    }
+
+    CTerminalJobView view(stderr, isatty(STDERR_FILENO) == 1 && JobLabel().empty(), opt.quiet);
+    view.SetLabel(JobLabel());
+    CPieceRun run(view);
+    run.m_strSourcePath = source;
+    run.m_nAudioTrack = opt.track;
+    run.m_pieces = pieces;
+    run.m_bJoin = opt.join;
+    run.m_outputs = outputs;
+    run.m_strAlbum = album.empty() ? DefaultPieceAlbum(source, opt.track) : album;
+    run.m_strTempFolder = tempFolder;
+    outputs.clear();
+
+    QEventLoop loop;
+    QObject::connect(&run, &CPieceRun::Ended, &loop, &QEventLoop::quit);
+    QTimer interruptPoll;
+    QObject::connect(&interruptPoll, &QTimer::timeout, [&] {
+        if (g_signal)
+            run.Cancel();
+    });
+    interruptPoll.start(50);
+    run.Start();
+    if (!run.IsEnded())
+        loop.exec();
+    view.Finish();
+    for (const std::string& path : run.Written())
+        std::printf("%s\n", path.c_str());
+    std::fflush(stdout);
+    for (const std::string& note : run.Notes())
+        if (!opt.quiet || run.IsShort())
+            Error(note);
+    if (run.Result() == IDOK)
+        return run.IsShort() ? kExitShort : kExitOk;
+    if (run.IsFailed()) {
+        Error("Converting task failed!  ");
+        return kExitFailed;
+    }
+    Error("Converting task has been canceled!  ");
+    return kExitInterrupted;
+}
+
 // Converts one source; returns the exit code for it.
 int ConvertOne(const std::string& source, const Options& opt) {
     // A FIFO or a device could keep the program waiting for ever on its first read.
@@ -118,6 +264,14 @@ int ConvertOne(const std::string& source, const Options& opt) {
                   (tracks.size() == 1 ? " audio track" : " audio tracks") + "; see --list-tracks)");
             return kExitFailed;
         }
+    }
+    if (opt.pieces != PieceSource::None) {
+        const std::string tempFolder = g_settings.m_szTempPath.str();
+        if (!DirectoryExists(tempFolder) && !CreateDirectoryPath(tempFolder)) {
+            Error("cannot create the temporary folder " + tempFolder + " (" + std::strerror(errno) + ")");
+            return kExitFailed;
+        }
+        return ConvertPieces(source, opt, tempFolder);
     }
     double end = opt.end;
     if (!opt.haveEnd) {
@@ -258,15 +412,29 @@ int main(int argc, char** argv) {
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOptions({
-        {{"s", "start"}, "Start of the range, in seconds (default 0).", "seconds"},
-        {{"e", "end"}, "End of the range, in seconds (default: the end of the source).", "seconds"},
+        {{"s", "start"}, "Start of the range, in seconds or [hh:]mm:ss[.fff] (default 0).", "time"},
+        {{"e", "end"}, "End of the range, as --start (default: the end of the source).", "time"},
+        {{"r", "range"},
+         "A piece START-END (times as --start; END empty: to the end). Repeat it for several pieces, each "
+         "written to a file of its own named <name> - NN - Piece NN.<ext>.",
+         "START-END"},
+        {"chapters", "One piece per chapter of the source (Matroska, MP4/M4B, Ogg), named by its title."},
+        {"cue", "One piece per track of this cue sheet (one source only), named by its TITLE and PERFORMER.",
+         "file"},
+        {"split-silence",
+         "Pieces between silences: below DB dBFS for at least SECONDS (default -40,1.0; give the option as "
+         "--split-silence or --split-silence=DB,SECONDS).",
+         "DB,SECONDS"},
+        {"join", "Write the pieces, in order, into one file instead of one file each."},
         {{"f", "format"},
          "Output format: mp3, wav, ogg, wma, flac, opus, m4a or original (the source's own audio, not "
          "re-encoded, its file type following the codec; default: the format of the settings).",
          "format"},
         {{"o", "output"},
          "Output file (one source only; default: <name>_OUTPUT.<ext> as the window names it). An existing "
-         "file is not replaced without --overwrite, and the source never is.",
+         "file is not replaced without --overwrite, and the source never is. With several pieces: the "
+         "folder for them, or a name pattern without extension in which %b stands for the source's name, "
+         "%n for the piece's number and %t for its name.",
          "path"},
         {"overwrite", "Let --output replace an existing file (never the source)."},
         {{"a", "audio-track"},
@@ -282,8 +450,13 @@ int main(int argc, char** argv) {
     parser.addOptions(SoundCliOptions());
     parser.addPositionalArgument("SOURCE", "Video or audio files to convert, one after another (see -j).",
                                  "SOURCE...");
-    // Names are bytes: one that is not UTF-8 must reach the file system as it was given.
-    parser.process(ExpandSoundArguments(ArgumentsFromBytes(argc, argv)));
+    // Names are bytes: one that is not UTF-8 must reach the file system as it was given. A bare
+    // --split-silence takes the defaults.
+    QStringList arguments = ExpandSoundArguments(ArgumentsFromBytes(argc, argv));
+    for (QString& argument : arguments)
+        if (argument == "--split-silence")
+            argument = "--split-silence=";
+    parser.process(arguments);
 
     std::vector<std::string> sources;
     for (const QString& source : parser.positionalArguments())
@@ -301,12 +474,65 @@ int main(int argc, char** argv) {
         return kExitFailed;
     }
     if ((opt.haveStart = parser.isSet("start")) && !ParseSeconds(parser.value("start"), opt.start)) {
-        Error("--start takes a number of seconds, 0 or more");
+        Error("--start takes a time: seconds (0 or more) or [hh:]mm:ss[.fff]");
         return kExitFailed;
     }
     if ((opt.haveEnd = parser.isSet("end")) && !ParseSeconds(parser.value("end"), opt.end)) {
-        Error("--end takes a number of seconds, 0 or more");
+        Error("--end takes a time: seconds (0 or more) or [hh:]mm:ss[.fff]");
         return kExitFailed;
+    }
+    for (const QString& text : parser.values("range")) {
+        Piece piece;
+        if (!ParseRange(text.toStdString(), piece)) {
+            Error("--range takes START-END, times in seconds or [hh:]mm:ss[.fff], the end after the start: " +
+                  text.toStdString());
+            return kExitFailed;
+        }
+        opt.ranges.push_back(piece);
+    }
+    const int pieceSources = (opt.ranges.empty() ? 0 : 1) + (parser.isSet("chapters") ? 1 : 0) +
+                             (parser.isSet("cue") ? 1 : 0) + (parser.isSet("split-silence") ? 1 : 0);
+    if (pieceSources > 1) {
+        Error("--range, --chapters, --cue and --split-silence choose the pieces: give one of them");
+        return kExitFailed;
+    }
+    if (pieceSources == 1 && (opt.haveStart || opt.haveEnd)) {
+        Error("--start and --end mark one range: use --range for pieces");
+        return kExitFailed;
+    }
+    opt.join = parser.isSet("join");
+    if (opt.join && pieceSources == 0) {
+        Error("--join joins pieces: give them with --range, --chapters, --cue or --split-silence");
+        return kExitFailed;
+    }
+    if (!opt.ranges.empty())
+        opt.pieces = PieceSource::Ranges;
+    else if (parser.isSet("chapters"))
+        opt.pieces = PieceSource::Chapters;
+    if (parser.isSet("cue")) {
+        opt.pieces = PieceSource::Cue;
+        opt.cue = BytesFromText(parser.value("cue"));
+        if (sources.size() > 1) {
+            Error("--cue takes one source only");
+            return kExitFailed;
+        }
+    }
+    if (parser.isSet("split-silence")) {
+        opt.pieces = PieceSource::Silence;
+        const QString value = parser.value("split-silence");
+        const QStringList parts = value.split(',');
+        bool okDb = true, okSeconds = true;
+        if (!value.isEmpty()) {
+            opt.silenceDb = parts[0].toDouble(&okDb);
+            if (parts.size() > 1)
+                opt.shortestSilence = parts[1].toDouble(&okSeconds);
+        }
+        if (!okDb || !okSeconds || parts.size() > 2 || !(opt.silenceDb < 0 && opt.silenceDb >= -120) ||
+            !(opt.shortestSilence > 0 && opt.shortestSilence <= 3600)) {
+            Error("--split-silence takes DB,SECONDS: a level below 0 dBFS (down to -120) and a length in "
+                  "seconds");
+            return kExitFailed;
+        }
     }
     if (parser.isSet("audio-track")) {
         bool ok = false;

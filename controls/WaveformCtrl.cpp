@@ -16,6 +16,8 @@ namespace {
 const QColor kBackground(24, 28, 36);
 const QColor kWave(112, 150, 128);
 const QColor kWaveSelected(150, 225, 255);
+const QColor kPieceEven(255, 190, 60);
+const QColor kPieceOdd(200, 120, 20);
 const QColor kPosition(255, 214, 64);
 const QColor kCornerText(200, 208, 220);
 constexpr double kFloorDb = -60;
@@ -123,6 +125,11 @@ QString CWaveformCtrl::Describe() const {
     return QStringLiteral("zoomed %1 times, ").arg(1 << m_nZoom) + scale;
 }
 
+void CWaveformCtrl::SetPieces(std::vector<std::pair<double, double>> pieces) {
+    m_pieces = std::move(pieces);
+    update();
+}
+
 void CWaveformCtrl::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), palette().color(QPalette::Window));
@@ -154,6 +161,17 @@ void CWaveformCtrl::DrawStrip(QPainter& painter, int left, int right, double fro
         band.setAlpha(110);
         if (selFrom < selTo)
             painter.fillRect(QRect(QPoint(selFrom, 0), QPoint(selTo, height() - 1)), band);
+    }
+
+    // Pieces: a band along the top, alternating in shade so that neighbours stay apart, and their edges.
+    for (size_t k = 0; k < m_pieces.size(); ++k) {
+        const int x0 = std::max(left, place(m_pieces[k].first));
+        const int x1 = std::min(right, place(std::min(m_pieces[k].second, to)));
+        if (x0 >= x1)
+            continue;
+        painter.fillRect(QRect(QPoint(x0, 0), QPoint(x1, 3)), k % 2 ? kPieceOdd : kPieceEven);
+        painter.setPen(kPieceEven);
+        painter.drawLine(x0, 0, x0, height() - 1);
     }
 
     // While it fills in, what has been read so far; once complete, nothing for a file without audio.

@@ -5,6 +5,7 @@
 #include <QBasicTimer>
 #include <QWidget>
 #include <memory>
+#include <utility>
 #include <vector>
 
 class CDrawnSliderCtrl;
@@ -39,6 +40,8 @@ public:
 
     // 0 (the whole file) to kMaxZoom; outside that range it is clamped.
     void SetZoom(int level);
+    // The pieces of a multi-piece conversion (seconds), drawn as bands along the top with their edges.
+    void SetPieces(std::vector<std::pair<double, double>> pieces);
     int GetZoom() const { return m_nZoom; }
     void SetScale(Scale scale);
     Scale GetScale() const { return m_scale; }
@@ -85,4 +88,5 @@ private:
     int m_nZoom = 0;
     Scale m_scale = kLinear;
     int m_nWheelDelta = 0;
+    std::vector<std::pair<double, double>> m_pieces;
 };

@@ -7,14 +7,18 @@
 #include "MessageService.h"
 #include "PcmFile.h"
 #include "PcmReader.h"
+#include "PieceList.h"
 #include "SoundShape.h"
+#include "SourceTags.h"
 #include "SystemHelpers.h"
 
 #include <QStringDecoder>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -157,6 +161,12 @@ void CConversionJob::StartCopy() {
     tags.album = TagText(g_settings.m_szAlbum.str());
     tags.year = TagText(g_settings.m_szYear.str());
     tags.genre = kGenreNames[g_settings.m_nGenreIndex];
+    if (m_pieceTags.set) {
+        tags.title = TagText(m_pieceTags.title);
+        const std::string window = CleanTagText(g_settings.m_szAlbum.str(), CAudioSettings::kTagChars);
+        if (window.empty() || window == "Unknown Album")
+            tags.album = TagText(m_pieceTags.album);
+    }
     m_videoEdit.CopyRange(m_strOutputPath, m_nAudioTrack, tags);
 }
 
@@ -172,12 +182,27 @@ void CConversionJob::Start() {
     m_state->m_tempWav = m_tempWav;
     m_state->m_strSourcePath = m_strSourcePath;
     m_state->m_nAudioTrack = m_nAudioTrack;
+    m_state->m_pieceTags = m_pieceTags;
     m_state->AttachView(&m_view);
     if (!m_output) {
         ShowMessage(refusal, MsgButtons::Ok, nullptr, MsgIcon::Warning);
         m_state->m_bConvertFailed = 1;
         End(IDCANCEL);
         return;
+    }
+    if (Joined() && m_nFormat == FORMAT_ORIGINAL) {
+        ShowMessage(
+            "Pieces are joined by encoding them: choose a format other than \"original\" to join them.",
+            MsgButtons::Ok, nullptr, MsgIcon::Warning);
+        m_state->m_bConvertFailed = 1;
+        End(IDCANCEL);
+        return;
+    }
+    m_nRange = 0;
+    m_dDoneSeconds = 0;
+    if (Joined()) {
+        m_dStartTime = m_joinRanges[0].start;
+        m_dEndTime = m_joinRanges[0].end;
     }
 
     stat(m_strSourcePath.c_str(), &m_sourceAtStart);
@@ -186,26 +211,25 @@ void CConversionJob::Start() {
     m_videoEdit.SetAudioTrack(m_nAudioTrack);
     m_videoEdit.SetMeasureLoudness(m_sound.normalize && m_nFormat != FORMAT_ORIGINAL);
     // A range that runs to the end of a source of unknown length has no expected size.
-    const double seconds = std::isfinite(m_dEndTime) ? m_dEndTime - m_dStartTime : 0;
+    const double total = TotalSeconds();
+    const double seconds = std::isfinite(total) ? total : 0;
     m_dSeconds = seconds;
     m_bSourceSound = m_nFormat != FORMAT_ORIGINAL && g_settings.KeepsSourceSound(m_nFormat);
     if (m_nFormat == FORMAT_ORIGINAL) {
         StartCopy();
         m_nExpectedBytes = 0;
-    } else if (m_bSourceSound) {
-        // The size depends on the source's format, which only the extraction learns: progress goes by
-        // the seconds written.
-        m_videoEdit.ExtractToSourceWav(m_strTempWavPath);
+    } else if (m_bSourceSound || Joined()) {
+        // The size depends on the source's format, which only the extraction learns (or on ranges written
+        // into several files): progress goes by the seconds written.
+        StartExtraction(CurrentWavPath());
         m_nExpectedBytes = 1000;
     } else if (m_nFormat == FORMAT_WAV) {
-        const int channels = g_settings.GetWavChannels();
-        const int rate = g_settings.GetWavSampleRate();
-        const int bytes = g_settings.GetWavBytesPerSample();
-        m_videoEdit.ExtractToWav(m_strOutputPath, static_cast<short>(channels), rate,
-                                 static_cast<short>(bytes));
-        m_nExpectedBytes = static_cast<int64_t>(seconds * static_cast<double>(rate * bytes * channels));
+        StartExtraction(m_strOutputPath);
+        m_nExpectedBytes = static_cast<int64_t>(
+            seconds * static_cast<double>(g_settings.GetWavSampleRate() * g_settings.GetWavBytesPerSample() *
+                                          g_settings.GetWavChannels()));
     } else {
-        m_videoEdit.ExtractToWav(m_strTempWavPath, 2, 44100, 2);
+        StartExtraction(m_strTempWavPath);
         m_nExpectedBytes = static_cast<int64_t>(seconds * kTempBytesPerSecond);
     }
     m_view.SetCaption(CaptionPrefix(m_nFormat) + m_strOutputPath);
@@ -220,6 +244,64 @@ void CConversionJob::Start() {
     m_timer.start();
 }
 
+void CConversionJob::StartExtraction(const std::string& wavPath) {
+    if (m_bSourceSound)
+        m_videoEdit.ExtractToSourceWav(wavPath);
+    else if (m_nFormat == FORMAT_WAV)
+        m_videoEdit.ExtractToWav(wavPath, static_cast<short>(g_settings.GetWavChannels()),
+                                 g_settings.GetWavSampleRate(),
+                                 static_cast<short>(g_settings.GetWavBytesPerSample()));
+    else
+        m_videoEdit.ExtractToWav(wavPath, 2, 44100, 2);
+}
+
+double CConversionJob::TotalSeconds() const {
+    if (!Joined())
+        return m_dEndTime - m_dStartTime;
+    double total = 0;
+    for (const Piece& range : m_joinRanges)
+        total += range.end - range.start;
+    return total;
+}
+
+bool CConversionJob::JoinNextRange() {
+    std::string problem;
+    if (m_nRange > 0 && !AppendWavData(CurrentWavPath(), m_partWav->Path(), problem)) {
+        Fail(problem);
+        return false;
+    }
+    const Piece& done = m_joinRanges[m_nRange];
+    if (std::isfinite(done.end))
+        m_dDoneSeconds += done.end - done.start;
+    if (++m_nRange >= m_joinRanges.size()) {
+        m_partWav.reset();
+        return true;
+    }
+    if (!m_partWav) {
+        const std::string folder = m_strTempWavPath.substr(0, m_strTempWavPath.rfind('/') + 1);
+        m_partWav = CTempWavFile::Reserve(folder);
+        if (!m_partWav) {
+            Fail("Cannot create a temporary file in " + folder + " (" + std::strerror(errno) + ").");
+            return false;
+        }
+    }
+    const Piece& next = m_joinRanges[m_nRange];
+    m_videoEdit.StopExtraction();
+    m_videoEdit.SetSourceRange(m_strSourcePath, next.start, next.end);
+    StartExtraction(m_partWav->Path());
+    return false;
+}
+
+void CConversionJob::Fail(const std::string& message) {
+    m_timer.stop();
+    m_videoEdit.StopExtraction();
+    m_partWav.reset();
+    ShowMessage(message, MsgButtons::Ok, nullptr, MsgIcon::Warning);
+    m_state->m_bConvertFailed = 1;
+    m_state->RemoveTempWav();
+    End(IDCANCEL);
+}
+
 void CConversionJob::OnExtractionProgress(double writtenSeconds, double totalSeconds) {
     if (IsEnded())
         return;
@@ -229,9 +311,10 @@ void CConversionJob::OnExtractionProgress(double writtenSeconds, double totalSec
         m_view.SetProgressPos(static_cast<int>(m_dStep1Fraction * 1000));
         return;
     }
-    if (m_bSourceSound) {
+    if (m_bSourceSound || Joined()) {
         const double seconds = m_dSeconds > 0 ? m_dSeconds : totalSeconds;
-        m_dStep1Fraction = seconds > 0 ? std::clamp(writtenSeconds / seconds, 0.0, 1.0) : 0;
+        m_dStep1Fraction =
+            seconds > 0 ? std::clamp((m_dDoneSeconds + writtenSeconds) / seconds, 0.0, 1.0) : 0;
         m_view.SetProgressRange(0, 1000);
         m_view.SetProgressPos(static_cast<int>(m_dStep1Fraction * 1000));
         return;
@@ -270,6 +353,8 @@ void CConversionJob::OnExtractionFinished(double copiedSeconds, const QString& n
         End(IDOK);
         return;
     }
+    if (Joined() && !JoinNextRange())
+        return;
     m_view.SetProgressPos(static_cast<int>(m_nExpectedBytes >> Step1Shift()));
     if (m_pEncoderThread) {
         if (m_pEncoderThread->IsRunning())
@@ -362,13 +447,13 @@ bool CConversionJob::FailIfSourceChanged() {
 }
 
 bool CConversionJob::IsShort() const {
-    return m_dWrittenSeconds >= 0 && std::isfinite(m_dEndTime) &&
-           m_dWrittenSeconds < m_dEndTime - m_dStartTime - kShortTolerance;
+    const double total = TotalSeconds();
+    return m_dWrittenSeconds >= 0 && std::isfinite(total) && m_dWrittenSeconds < total - kShortTolerance;
 }
 
 std::string CConversionJob::ShortWarning() const {
     return "Warning: the source ended before the range did. The output holds " +
-           FormatTime(std::max(m_dWrittenSeconds, 0.0)) + " of the " + FormatTime(m_dEndTime - m_dStartTime) +
+           FormatTime(std::max(m_dWrittenSeconds, 0.0)) + " of the " + FormatTime(TotalSeconds()) +
            " asked for.";
 }
 
@@ -406,6 +491,7 @@ void CConversionJob::Cancel() {
         return;
     m_timer.stop();
     m_videoEdit.StopExtraction();
+    m_partWav.reset();
     m_state->m_bCancelRequested = 1;
     End(IDCANCEL);
 }

@@ -2,6 +2,7 @@
 
 #include "JobFrame.h"
 #include "OutputClaim.h"
+#include "PieceSources.h"
 #include "SoundOptions.h"
 #include "TimeLeft.h"
 #include "VideoEdit.h"
@@ -12,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <sys/stat.h>
+#include <vector>
 
 // One conversion from source to output: step 1 through the extraction stage, then for every format
 // but WAV step 2 on an encoder thread; the "original" format is one step, the copy stage of the
@@ -33,6 +35,11 @@ public:
     // is written over, but never the source).
     std::shared_ptr<COutputClaim> m_output;
     int m_nAudioTrack = 0; // AudioTracks.h numbering; 0 the default track
+    // Joined pieces: with more than one range here, step 1 writes them one after another into one WAV
+    // (their samples back to back, each range exact as a single one), which step 2 then encodes once;
+    // m_dStartTime and m_dEndTime are not read. Not for "original", which is not decoded.
+    std::vector<Piece> m_joinRanges;
+    PieceTags m_pieceTags; // a piece of a multi-piece run: its tags (JobFrame.h)
 
     void Start();
     // The confirmed Cancel: stops the extraction, asks the encoder to stop, ends the job.
@@ -71,6 +78,13 @@ private:
     // After step 1: what step 2 does to the sound (the job state's shape) and the note that tells it.
     void PlanSound(int64_t frames, int rate);
     const char* Step1Text() const;
+    // Starts step 1 of the current range into the WAV at the path, in the format the output needs.
+    void StartExtraction(const std::string& wavPath);
+    bool Joined() const { return m_joinRanges.size() > 1; }
+    double TotalSeconds() const; // of every range; +infinity when one runs to an unknown end
+    // After a joined range's step 1: appends it and starts the next range; true once all are in.
+    bool JoinNextRange();
+    void Fail(const std::string& message);
     // Fails the job when the source was rewritten while it was read; true then.
     bool FailIfSourceChanged();
 
@@ -90,5 +104,8 @@ private:
     double m_dWrittenSeconds = -1; // the audio step 1 wrote, once it has ended
     struct stat m_sourceAtStart = {};
     std::string m_strClosingNote;
-    SoundOptions m_sound; // read at Start
+    SoundOptions m_sound;                    // read at Start
+    size_t m_nRange = 0;                     // the joined range step 1 writes
+    double m_dDoneSeconds = 0;               // of the joined ranges written before it
+    std::shared_ptr<CTempWavFile> m_partWav; // where joined ranges after the first are written
 };

@@ -28,6 +28,17 @@ public:
     virtual void SetTimeLeft(const std::string& text) { (void)text; }
 };
 
+// What a piece of a multi-piece run puts in its tags instead of the single conversion's (OutputTags.h):
+// its name as the title, "k/n" as the track, and an album for when the window's field is not set. The
+// source's own tags, read once for the whole run rather than once per piece (a long MP4 takes a while to
+// open), when not null.
+struct SourceTags;
+struct PieceTags {
+    bool set = false;
+    std::string title, track, album;
+    std::shared_ptr<const SourceTags> source;
+};
+
 // The state one job shares with its encoder thread. It is per job rather than process-wide, so a
 // cancelled job's thread that is still finishing its last chunk cannot be revived by the next job's
 // reset of the flags.
@@ -46,6 +57,7 @@ struct CJobState {
     int m_nAudioTrack = 0;
     // What step 2 does to the sound (gain, fades); null: nothing. Set before the encoder thread starts.
     std::shared_ptr<const CSoundShape> m_sound;
+    PieceTags m_pieceTags;
 
     std::atomic<int> m_bCancelRequested{0};
     std::atomic<int> m_bConvertDone{0};

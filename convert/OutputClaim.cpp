@@ -36,8 +36,13 @@ std::shared_ptr<COutputClaim> COutputClaim::ClaimNumbered(const std::string& sou
     const std::string folder = OutputFolder(sourcePath, outputPathType, customFolder);
     const std::string base = SourceBaseName(sourcePath);
     const std::string ext = OutputExtension(format, sourcePath, track);
+    return ClaimFirstFree([&](int n) { return OutputCandidate(folder, base, n, ext.c_str()); }, error);
+}
+
+std::shared_ptr<COutputClaim> COutputClaim::ClaimFirstFree(const std::function<std::string(int)>& candidate,
+                                                           std::string* error) {
     for (int n = 0;; ++n) {
-        const std::string path = OutputCandidate(folder, base, n, ext.c_str());
+        const std::string path = candidate(n);
         struct stat st;
         if (CreateNew(path, st))
             return std::shared_ptr<COutputClaim>(new COutputClaim(path, st.st_dev, st.st_ino, true));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <sys/types.h>
@@ -24,6 +25,11 @@ public:
     static std::shared_ptr<COutputClaim> ClaimNumbered(const std::string& sourcePath, int format,
                                                        int outputPathType, const std::string& customFolder,
                                                        std::string* error, int track = 0);
+
+    // The first free name of candidate(0), candidate(1), ..., created at once. Null on failure, with the
+    // reason in *error.
+    static std::shared_ptr<COutputClaim> ClaimFirstFree(const std::function<std::string(int)>& candidate,
+                                                        std::string* error);
 
     // A name the user gave. A missing file is created; an existing one is taken only with `overwrite`
     // (and then only when it is not a folder). Never the source itself, under any name (a symbolic or

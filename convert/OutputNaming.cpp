@@ -47,3 +47,9 @@ std::string OutputCandidate(const std::string& folder, const std::string& base, 
     const std::string suffix = (n == 0 ? std::string("_OUTPUT") : Format("_OUTPUT%d", n)) + ext;
     return folder + CutBytes(base, kNameMax - suffix.size()) + suffix;
 }
+
+std::string PieceCandidate(const std::string& folder, const std::string& stem, int n,
+                           const std::string& ext) {
+    const std::string suffix = (n == 0 ? std::string() : Format("_OUTPUT%d", n)) + ext;
+    return folder + CutBytes(stem, kNameMax - suffix.size()) + suffix;
+}

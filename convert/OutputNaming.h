@@ -18,3 +18,7 @@ std::string OutputFolder(const std::string& sourcePath, int outputPathType, cons
 // "%s%s_OUTPUT%d%s" for n = 1, 2, ... Names are bytes, taken as they are; a base that would make the
 // file name longer than a file system takes (255 bytes) is shortened, never inside a UTF-8 sequence.
 std::string OutputCandidate(const std::string& folder, const std::string& base, int n, const char* ext);
+
+// Candidate n for a piece's output: folder + stem + extension for n = 0, and stem + "_OUTPUT%d" + extension
+// for n = 1, 2, ... (the design's numbering); a stem too long for a file name is shortened as above.
+std::string PieceCandidate(const std::string& folder, const std::string& stem, int n, const std::string& ext);

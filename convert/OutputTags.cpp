@@ -32,10 +32,24 @@ OutputTags MergeOutputTags(const SourceTags& source, const CAudioSettings& setti
     return out;
 }
 
+void ApplyPieceTags(OutputTags& tags, const PieceTags& piece, const CAudioSettings& settings) {
+    if (!piece.set)
+        return;
+    tags.title = CleanTagText(piece.title);
+    tags.track = piece.track;
+    const std::string window = CleanTagText(settings.m_szAlbum.str(), CAudioSettings::kTagChars);
+    if (window.empty() || window == "Unknown Album")
+        tags.album = CleanTagText(piece.album);
+}
+
 OutputTags JobOutputTags(const std::string& fallbackTitle) {
     const CJobState& job = CurrentJob();
     SourceTags source;
-    if (!job.m_strSourcePath.empty())
+    if (job.m_pieceTags.source)
+        source = *job.m_pieceTags.source;
+    else if (!job.m_strSourcePath.empty())
         ReadSourceTags(job.m_strSourcePath, job.m_nAudioTrack, source);
-    return MergeOutputTags(source, g_settings, fallbackTitle);
+    OutputTags tags = MergeOutputTags(source, g_settings, fallbackTitle);
+    ApplyPieceTags(tags, job.m_pieceTags, g_settings);
+    return tags;
 }

@@ -20,6 +20,11 @@ struct OutputTags {
 OutputTags MergeOutputTags(const SourceTags& source, const CAudioSettings& settings,
                            const std::string& fallbackTitle);
 
+struct PieceTags;
+// A piece's tags over the merged ones: its title and track number, and its album unless the window's
+// Album is set (not empty, not at its first-run default).
+void ApplyPieceTags(OutputTags& tags, const PieceTags& piece, const CAudioSettings& settings);
+
 // For the encoder thread of the current job: reads the job's source (its chosen track) and merges with
 // the settings. A source that cannot be read gives the window's fields alone.
 OutputTags JobOutputTags(const std::string& fallbackTitle);

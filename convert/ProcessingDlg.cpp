@@ -37,17 +37,26 @@ CProcessingDlg::CProcessingDlg(QWidget* parent)
     connect(&m_cancel, &QPushButton::clicked, this, &CProcessingDlg::OnCancel);
 }
 
-CProcessingDlg::~CProcessingDlg() = default;
+CProcessingDlg::~CProcessingDlg() {
+    m_pieceRun.reset(); // before the controls its view writes to
+}
 
 int CProcessingDlg::exec() {
     OnInitDialog();
+    if (m_pieceRun && m_pieceRun->IsEnded())
+        return m_pieceRun->Result();
     // The job may have ended already (a source that fails at once).
-    if (m_job->IsEnded())
+    if (m_job && m_job->IsEnded())
         return m_job->Result();
     return QDialog::exec();
 }
 
 bool CProcessingDlg::OnInitDialog() {
+    if (m_pieceRun) {
+        connect(m_pieceRun.get(), &CPieceRun::Ended, this, [this](int result) { done(result); });
+        m_pieceRun->Start();
+        return true;
+    }
     m_job = std::make_unique<CConversionJob>(*this);
     m_job->m_strSourcePath = m_strSourcePath;
     m_job->m_dStartTime = m_dStartTime;
@@ -63,17 +72,20 @@ bool CProcessingDlg::OnInitDialog() {
 }
 
 void CProcessingDlg::OnCancel() {
-    if (!m_job || m_job->IsEnded() || m_bAsking)
+    const bool ended = m_pieceRun ? m_pieceRun->IsEnded() : !m_job || m_job->IsEnded();
+    if (ended || m_bAsking)
         return;
     m_bAsking = true;
     const int answer = ShowMessage("Are you sure? ", MsgButtons::YesNo, this, MsgIcon::Question);
     m_bAsking = false;
     // The job may have finished while the question was open; then it stays finished.
     if (answer == IDYES)
-        m_job->Cancel();
+        CancelWithoutAsking();
 }
 
 void CProcessingDlg::CancelWithoutAsking() {
+    if (m_pieceRun)
+        m_pieceRun->Cancel();
     if (m_job)
         m_job->Cancel();
 }

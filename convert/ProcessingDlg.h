@@ -3,6 +3,7 @@
 #include "ConversionJob.h"
 #include "JobFrame.h"
 #include "PercentProgressCtrl.h"
+#include "PieceList.h"
 
 #include <QDialog>
 #include <QLabel>
@@ -36,10 +37,13 @@ public:
     std::shared_ptr<CTempWavFile> m_tempWav;
     std::shared_ptr<COutputClaim> m_output; // the claim behind m_strOutputPath
     int m_nAudioTrack = 0;                  // AudioTracks.h numbering; 0 the default track
+    // Several pieces instead of the one range above: a run made with this dialog as its view and set up
+    // by the caller; the dialog starts it, shows it and cancels it.
+    std::unique_ptr<CPieceRun> m_pieceRun;
 
     int exec() override;
     // After the run: whether the job failed (as opposed to being cancelled).
-    bool IsFailed() const { return m_job && m_job->IsFailed(); }
+    bool IsFailed() const { return m_pieceRun ? m_pieceRun->IsFailed() : m_job && m_job->IsFailed(); }
     // After a run that ended with IDOK: a note for the closing message, or "" (CConversionJob::ClosingNote).
     std::string ClosingNote() const { return m_job ? m_job->ClosingNote() : std::string(); }
     // After a run that made its output: whether the source ended before the range, and what to say.

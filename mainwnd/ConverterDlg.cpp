@@ -15,6 +15,7 @@
 #include "MediaProbe.h"
 #include "MessageService.h"
 #include "OutputClaim.h"
+#include "PiecesPanel.h"
 #include "ProcessingDlg.h"
 #include "RecentFiles.h"
 #include "SettingsSheet.h"
@@ -121,6 +122,7 @@ CConverterDlg::CConverterDlg(QWidget* parent)
     setAcceptDrops(true);
     SetUpKeys();
     SetUpResizing();
+    BuildPiecesPanel();
     m_pAccess = new CWindowAccess(*this);
     RestoreWindowPlace(*this, g_settings.m_window);
 }
@@ -495,6 +497,8 @@ void CConverterDlg::OnPause() {
 void CConverterDlg::ShowMarks() {
     m_slider.SetSelection(Tenths(m_dStartTime), Tenths(m_dEndTime));
     m_slider.update();
+    if (m_pPieces)
+        m_pPieces->MarksChanged(m_dStartTime, m_dEndTime);
 }
 
 void CConverterDlg::OnStartTime() {
@@ -654,6 +658,8 @@ void CConverterDlg::OnConvert() {
             MsgButtons::Ok, this, MsgIcon::Warning);
         return;
     }
+    if (ConvertPieces())
+        return;
     // The temporary WAV is reserved only where step 2 needs it; WAV output and copies never touch it.
     const int format = g_settings.m_nFormatIndex;
     std::shared_ptr<CTempWavFile> tempWav;

@@ -218,6 +218,19 @@ private:
     void CommitMarkEdit();
     void EndMarkEdit();
 
+    // ConverterDlgPieces.cpp: the list of pieces under the preview, shown once it has a piece or an offer.
+    void BuildPiecesPanel();
+    void ShowPiecesPanel(bool show);
+    void OnAddPiece();
+    void OnPieceSelected(double start, double end);
+    void OnSplitAtSilence();
+    // After a source was set: its chapters or the cue sheet beside it are offered as pieces.
+    void OfferPieceTables();
+    // Convert with pieces in the list; false when the list is empty (Convert then works as ever).
+    bool ConvertPieces();
+    class CPiecesPanel* m_pPieces = nullptr;
+    int m_nPiecesHeight = 0; // what the panel adds to the window's height while it shows
+
     // ConverterDlgTracks.cpp: the audio track chooser's part in the window.
     void LoadTracks();
     void ClearTracks();

@@ -231,6 +231,7 @@ void CConverterDlg::OnSourceSet() {
     m_waveformReader.Start(m_strSourcePath, m_trackChooser.Track());
     m_waveform.SetOverview(m_waveformReader.Overview());
     ShowCopyHint(true);
+    OfferPieceTables();
     // The keys work from the slider; a tag field keeps them as text.
     m_slider.setFocus();
 }

@@ -67,6 +67,7 @@ const char* const kLastFolderSection = "General";
 const char* const kLastFolderKey = "Last Folder";
 const char* const kWindowSection = "Window";
 const char* const kRecentSection = "Recent Files";
+const char* const kPiecesSection = "Pieces";
 
 // The window's numbers: Left, Top, Width, Height, Maximized.
 struct WindowKey {
@@ -229,6 +230,9 @@ void CAudioSettings::LoadWindowSections(const CIniFile& ini) {
         m_window.*k.field = ParseInt(ini.Get(kWindowSection, k.key).value_or(""), 0);
     m_window.maximized = ParseInt(ini.Get(kWindowSection, "Maximized").value_or(""), 0) == 1;
     m_nWaveformScale = ParseInt(ini.Get(kWindowSection, "Waveform Scale").value_or(""), 0);
+    m_nSilenceDb = ParseInt(ini.Get(kPiecesSection, "Silence dB").value_or(""), kDefaultSilenceDb);
+    m_nShortestSilenceMs =
+        ParseInt(ini.Get(kPiecesSection, "Shortest Silence ms").value_or(""), kDefaultShortestSilenceMs);
     m_recentFiles.clear();
     for (size_t i = 0; i < kRecentFiles; ++i) {
         const std::string file = ini.Get(kRecentSection, RecentKey(i)).value_or("");
@@ -243,6 +247,11 @@ void CAudioSettings::SaveWindowSections(CIniFile& ini) const {
             ini.Set(kWindowSection, k.key, std::to_string(m_window.*k.field));
         ini.Set(kWindowSection, "Maximized", m_window.maximized ? "1" : "0");
         ini.Set(kWindowSection, "Waveform Scale", std::to_string(m_nWaveformScale));
+    }
+    if (ini.Get(kPiecesSection, "Silence dB") || m_nSilenceDb != kDefaultSilenceDb ||
+        m_nShortestSilenceMs != kDefaultShortestSilenceMs) {
+        ini.Set(kPiecesSection, "Silence dB", std::to_string(m_nSilenceDb));
+        ini.Set(kPiecesSection, "Shortest Silence ms", std::to_string(m_nShortestSilenceMs));
     }
     for (size_t i = 0; i < kRecentFiles; ++i) {
         if (i < m_recentFiles.size())
@@ -285,6 +294,10 @@ void CAudioSettings::Validate() {
         m_szLastFolder = "";
     if (m_nWaveformScale != 1)
         m_nWaveformScale = 0;
+    if (m_nSilenceDb < -90 || m_nSilenceDb > -10)
+        m_nSilenceDb = kDefaultSilenceDb;
+    if (m_nShortestSilenceMs < 100 || m_nShortestSilenceMs > 60000)
+        m_nShortestSilenceMs = kDefaultShortestSilenceMs;
     // Only absolute paths the settings can hold, each once.
     std::vector<std::string> recent;
     for (const std::string& file : m_recentFiles) {

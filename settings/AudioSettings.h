@@ -160,6 +160,14 @@ public:
     static constexpr size_t kRecentFiles = 10;
     std::vector<std::string> m_recentFiles; // newest first; each at most kPathChars characters
 
+    // Beyond the design's keys, in a section of its own, "Pieces" (written once it differs from the
+    // defaults or is there already): where Split at Silence finds silence, "Silence dB" (dBFS, -90 to -10)
+    // and "Shortest Silence ms" (100 to 60000).
+    static constexpr int kDefaultSilenceDb = -40;
+    static constexpr int kDefaultShortestSilenceMs = 1000;
+    int m_nSilenceDb = kDefaultSilenceDb;
+    int m_nShortestSilenceMs = kDefaultShortestSilenceMs;
+
 private:
     void LoadWindowSections(const CIniFile& ini);
     void SaveWindowSections(CIniFile& ini) const;

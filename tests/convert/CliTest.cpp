@@ -83,6 +83,14 @@ TEST_F(CliTest, AFailedSourceDoesNotStopTheOthersAndBadArgumentsAreRefused) {
                                                {"--normalize=-90", good},
                                                {"--normalize", "--true-peak", "2", good},
                                                {"--fade-in", "-5", good},
+                                               {"-s", "1:60", good},
+                                               {"-r", "2-1", good},
+                                               {"-r", "0-1", "--chapters", good},
+                                               {"-r", "0-1", "-e", "1", good},
+                                               {"--join", good},
+                                               {"--split-silence=3,1", good},
+                                               {"--cue", dir.File("none.cue"), good},
+                                               {"--chapters", good},
                                                {}})
         EXPECT_EQ(Run(args), 1) << (args.empty() ? "" : args[0]);
     EXPECT_EQ(FilesIn(dir.Path()),

@@ -13,8 +13,10 @@
 #include <QAbstractItemView>
 #include <QAccessible>
 #include <QApplication>
+#include <QCheckBox>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 #include <cmath>
@@ -302,4 +304,69 @@ TEST_F(EndToEndTest, AudioTrackChooserDrivesPreviewWaveformAndConvert) {
     Open(dlg, tone);
     EXPECT_FALSE(dlg.m_comboTrack.isVisible());
     EXPECT_EQ(dlg.m_editArtist.geometry(), designArtist);
+}
+
+// Pieces: Add takes the marked range, selecting a row loads its marks and Start/End Time then move that
+// piece, Delete removes it; Convert writes one numbered file per piece, and with Join one file of all.
+TEST_F(EndToEndTest, PiecesAreAddedSelectedDeletedAndConverted) {
+    const std::string plain = media.File("plain.mka"), source = media.File("live.mka");
+    ASSERT_TRUE(MakeTestSource(plain, 6.0));
+    WriteFileText(media.File("ch.txt"),
+                  ";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=2000\ntitle=A\n"
+                  "[CHAPTER]\nTIMEBASE=1/1000\nSTART=2000\nEND=6000\ntitle=B\n");
+    ASSERT_TRUE(
+        RunFfmpeg({"-i", QString::fromStdString(plain), "-i", QString::fromStdString(media.File("ch.txt")),
+                   "-map", "0", "-map_metadata", "1", "-c", "copy", QString::fromStdString(source)}));
+    CConverterDlg dlg;
+    dlg.show();
+    const int height = dlg.height();
+    Open(dlg, source);
+    auto* panel = dlg.findChild<QWidget*>(QStringLiteral("1080"))->parentWidget();
+    auto* list = dlg.findChild<QTableWidget*>(QStringLiteral("1080"));
+    auto* chapters = dlg.findChild<QPushButton*>(QStringLiteral("1084"));
+    ASSERT_TRUE(panel && list && chapters);
+    EXPECT_TRUE(panel->isVisible() && chapters->isVisible()) << "the chapters are offered";
+    EXPECT_GT(dlg.height(), height);
+    Pause(dlg);
+    auto mark = [&](int from, int to) {
+        DragSliderTo(dlg, from);
+        dlg.m_btnStartTime.click();
+        DragSliderTo(dlg, to);
+        dlg.m_btnEndTime.click();
+    };
+    mark(10, 25);
+    dlg.activateWindow(); // the keys are the window's
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+    QTest::keyClick(&dlg, Qt::Key_A);
+    dlg.findChild<QPushButton*>(QStringLiteral("1081"))->click(); // a second piece, then moved
+    mark(30, 45);
+    ASSERT_EQ(list->rowCount(), 2);
+    EXPECT_EQ(list->item(1, 1)->text(), "0:00:03.000");
+    list->selectRow(0);
+    EXPECT_NEAR(dlg.m_dStartTime, 1.0, 0.05);
+    EXPECT_NEAR(dlg.m_dEndTime, 2.5, 0.05);
+    mark(10, 20);
+    EXPECT_EQ(list->item(0, 3)->text(), "0:00:01.000");
+    dlg.findChild<QPushButton*>(QStringLiteral("1081"))->click();
+    ASSERT_EQ(list->rowCount(), 3);
+    dlg.findChild<QPushButton*>(QStringLiteral("1082"))->click(); // the selected third goes
+    ASSERT_EQ(list->rowCount(), 2);
+
+    dlg.m_comboFormat.setCurrentIndex(FORMAT_MP3);
+    const std::string first = media.File("live - 01 - Piece 1.mp3"),
+                      second = media.File("live - 02 - Piece 2.mp3");
+    EXPECT_EQ(Convert(dlg), std::vector<std::string>{
+                                "Completed converting! \n\nThe output audio files have been saved to:\n" +
+                                first + "\n" + second});
+    EXPECT_EQ(DecodeWithFfmpeg(first).frames, 44100);
+    EXPECT_EQ(DecodeWithFfmpeg(second).frames, std::lround(1.5 * 44100));
+    EXPECT_EQ(ProbeFile(second)["TAG:track"], "2/2");
+
+    chapters->click();
+    dlg.findChild<QCheckBox*>(QStringLiteral("1083"))->setChecked(true);
+    EXPECT_EQ(Convert(dlg), std::vector<std::string>{
+                                "Completed converting! \n\nThe output audio files have been saved to:\n" +
+                                media.File("live_OUTPUT.mp3")});
+    EXPECT_EQ(DecodeWithFfmpeg(media.File("live_OUTPUT.mp3")).frames, 6 * 44100);
+    EXPECT_TRUE(FilesIn(temp).empty());
 }
