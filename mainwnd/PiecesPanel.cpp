@@ -105,7 +105,7 @@ CPiecesPanel::CPiecesPanel(QWidget* parent)
 void CPiecesPanel::Add(double start, double end) {
     m_pieces.push_back({start, end, "Piece " + std::to_string(m_pieces.size() + 1)});
     Refill();
-    Select(static_cast<int>(m_pieces.size()) - 1);
+    SelectQuietly(static_cast<int>(m_pieces.size()) - 1); // its marks are the window's already
     emit PiecesChanged();
 }
 
@@ -132,7 +132,15 @@ int CPiecesPanel::Selected() const {
 }
 
 void CPiecesPanel::Select(int row) {
+    SelectQuietly(row);
+    if (row >= 0 && row < static_cast<int>(m_pieces.size()))
+        emit PieceSelected(m_pieces[static_cast<size_t>(row)].start, m_pieces[static_cast<size_t>(row)].end);
+}
+
+void CPiecesPanel::SelectQuietly(int row) {
+    m_bFilling = true;
     m_list.selectRow(row);
+    m_bFilling = false;
 }
 
 void CPiecesPanel::MarksChanged(double start, double end) {
@@ -145,7 +153,7 @@ void CPiecesPanel::MarksChanged(double start, double end) {
     piece.start = start;
     piece.end = end;
     Refill();
-    Select(k);
+    SelectQuietly(k);
     emit PiecesChanged();
 }
 
@@ -173,6 +181,7 @@ void CPiecesPanel::OnDelete() {
 
 void CPiecesPanel::Refill() {
     m_bFilling = true;
+    m_list.clearSelection(); // so that selecting a row again loads its marks
     m_list.setRowCount(static_cast<int>(m_pieces.size()));
     for (int k = 0; k < static_cast<int>(m_pieces.size()); ++k) {
         const Piece& p = m_pieces[static_cast<size_t>(k)];

@@ -66,6 +66,7 @@ signals:
 
 private:
     void Refill();
+    void SelectQuietly(int row); // without loading its marks
     void OnDelete();
 
     std::vector<Piece> m_pieces;

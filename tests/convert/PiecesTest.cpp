@@ -174,3 +174,25 @@ TEST(PieceSourcesText, ClocksRangesAndDamagedCueSheets) {
 }
 
 } // namespace
+
+// A chapter table or cue sheet that points nowhere is told, and nothing is written.
+TEST(PieceSourcesText, DamagedTablesAreToldAndNothingIsWritten) {
+    TempDir dir;
+    const std::string source = dir.File("src.mkv"), settings = dir.File("settings.ini");
+    WriteFileText(settings, "[General]\nTempPath=" + dir.File("tmp/") + "\n");
+    WriteFileText(dir.File("ch.txt"), ";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=10000\nEND=20000\n");
+    ASSERT_TRUE(RunFfmpeg({"-f", "lavfi", "-i", "sine=d=2", "-i", Q(dir.File("ch.txt")), "-map", "0",
+                           "-map_metadata", "1", "-c:a", "flac", Q(source)}));
+    WriteFileText(dir.File("src.cue"), "FILE \"src.mkv\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00\n");
+    for (const auto& [option, told] : std::vector<std::pair<std::string, std::string>>{
+             {"--chapters", "The chapter table of " + source + " is damaged"},
+             {"--cue=" + dir.File("src.cue"), "line 3: \"00:00\" is no time"}}) {
+        std::string out, err;
+        EXPECT_EQ(RunProgram(QUILLET_BIN_DIR "quillet-cli",
+                             {"--settings", settings, "-f", "mp3", option, source}, &out, &err),
+                  1);
+        EXPECT_NE(err.find(told), std::string::npos) << err;
+        EXPECT_EQ(FilesIn(dir.Path()),
+                  (std::vector<std::string>{"ch.txt", "settings.ini", "src.cue", "src.mkv"}));
+    }
+}

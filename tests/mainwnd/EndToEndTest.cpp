@@ -351,6 +351,7 @@ TEST_F(EndToEndTest, PiecesAreAddedSelectedDeletedAndConverted) {
     ASSERT_EQ(list->rowCount(), 3);
     dlg.findChild<QPushButton*>(QStringLiteral("1082"))->click(); // the selected third goes
     ASSERT_EQ(list->rowCount(), 2);
+    EXPECT_NEAR(dlg.m_dStartTime, 3.0, 0.05) << "the piece selected now has the marks";
 
     dlg.m_comboFormat.setCurrentIndex(FORMAT_MP3);
     const std::string first = media.File("live - 01 - Piece 1.mp3"),
