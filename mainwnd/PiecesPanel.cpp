@@ -105,7 +105,11 @@ CPiecesPanel::CPiecesPanel(QWidget* parent)
 void CPiecesPanel::Add(double start, double end) {
     m_pieces.push_back({start, end, "Piece " + std::to_string(m_pieces.size() + 1)});
     Refill();
-    SelectQuietly(static_cast<int>(m_pieces.size()) - 1); // its marks are the window's already
+    // Nothing stays selected: the marks that follow are the next piece's, not a change to this one.
+    m_bFilling = true;
+    m_list.clearSelection();
+    m_bFilling = false;
+    m_list.scrollToBottom();
     emit PiecesChanged();
 }
 

@@ -35,7 +35,8 @@ public:
 
     const std::vector<Piece>& Pieces() const { return m_pieces; }
     bool Join() const { return m_join.isChecked(); }
-    // Adds a piece after the others, named "Piece k", and selects it.
+    // Adds a piece after the others, named "Piece k", and leaves no row selected: the marks that follow
+    // are the next piece's.
     void Add(double start, double end);
     void SetPieces(std::vector<Piece> pieces);
     void Clear();

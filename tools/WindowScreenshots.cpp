@@ -77,6 +77,19 @@ int main(int argc, char** argv) {
     QTest::qWait(300);
     dlg.m_btnEndTime.click();
     SaveScreen("3-marked");
+    // Two pieces in the list (key A adds the marked range).
+    dlg.activateWindow();
+    if (!QTest::qWaitForWindowActive(&dlg))
+        std::fprintf(stderr, "the window is not active: no keys reach it\n");
+    QTest::keyClick(&dlg, Qt::Key_A);
+    dlg.m_player.SetCurrentPosition(120.0);
+    QTest::qWait(300);
+    dlg.m_btnStartTime.click();
+    dlg.m_player.SetCurrentPosition(150.0);
+    QTest::qWait(300);
+    dlg.m_btnEndTime.click();
+    QTest::keyClick(&dlg, Qt::Key_A);
+    SaveScreen("3b-pieces");
 
     // The Processing dialog at work, then the completion message, each grabbed while it shows.
     QTimer grabber;

@@ -338,8 +338,8 @@ TEST_F(EndToEndTest, PiecesAreAddedSelectedDeletedAndConverted) {
     dlg.activateWindow(); // the keys are the window's
     ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
     QTest::keyClick(&dlg, Qt::Key_A);
-    dlg.findChild<QPushButton*>(QStringLiteral("1081"))->click(); // a second piece, then moved
-    mark(30, 45);
+    mark(30, 45); // the next piece's marks: no piece is selected after Add
+    dlg.findChild<QPushButton*>(QStringLiteral("1081"))->click();
     ASSERT_EQ(list->rowCount(), 2);
     EXPECT_EQ(list->item(1, 1)->text(), "0:00:03.000");
     list->selectRow(0);
@@ -349,6 +349,7 @@ TEST_F(EndToEndTest, PiecesAreAddedSelectedDeletedAndConverted) {
     EXPECT_EQ(list->item(0, 3)->text(), "0:00:01.000");
     dlg.findChild<QPushButton*>(QStringLiteral("1081"))->click();
     ASSERT_EQ(list->rowCount(), 3);
+    list->selectRow(2);
     dlg.findChild<QPushButton*>(QStringLiteral("1082"))->click(); // the selected third goes
     ASSERT_EQ(list->rowCount(), 2);
     EXPECT_NEAR(dlg.m_dStartTime, 3.0, 0.05) << "the piece selected now has the marks";
