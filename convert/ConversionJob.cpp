@@ -113,6 +113,7 @@ CConversionJob::CConversionJob(IJobView& view, QObject* parent)
 }
 
 CConversionJob::~CConversionJob() {
+    m_state->AttachWake(nullptr);
     m_state->AttachView(nullptr);
     // A job torn down while its encoder runs must not leave the thread working for nobody.
     if (!IsEnded())
@@ -184,6 +185,16 @@ void CConversionJob::Start() {
     m_state->m_nAudioTrack = m_nAudioTrack;
     m_state->m_pieceTags = m_pieceTags;
     m_state->AttachView(&m_view);
+    // A run of pieces starts the next one as soon as this one ends, not at the next tick.
+    m_state->AttachWake([this] {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (!IsEnded())
+                    OnTimer();
+            },
+            Qt::QueuedConnection);
+    });
     if (!m_output) {
         ShowMessage(refusal, MsgButtons::Ok, nullptr, MsgIcon::Warning);
         m_state->m_bConvertFailed = 1;
@@ -501,6 +512,7 @@ void CConversionJob::End(int result) {
         return;
     m_nResult = result;
     m_timer.stop();
+    m_state->AttachWake(nullptr);
     m_state->AttachView(nullptr);
     // What a failed or cancelled job wrote stays: a long conversion that breaks off near its end keeps
     // the part it finished. A WAV output without a single sample is no part of anything, and an output

@@ -44,6 +44,17 @@ void CJobState::AttachView(IJobView* view) {
     m_pView = view;
 }
 
+void CJobState::AttachWake(std::function<void()> wake) {
+    std::lock_guard lock(m_viewMutex);
+    m_wake = std::move(wake);
+}
+
+void CJobState::Wake() {
+    std::lock_guard lock(m_viewMutex);
+    if (m_wake)
+        m_wake();
+}
+
 void CJobState::ReportPosition(int pos) {
     m_nLastPosition = pos;
     std::lock_guard lock(m_viewMutex);
@@ -260,8 +271,9 @@ std::shared_ptr<CEncoderThread> CEncoderThread::Start(std::shared_ptr<CJobState>
         t_job = job;
         t_label = label;
         handle->m_result = proc();
-        t_job.reset(); // releases this thread's hold on the temporary WAV
         handle->m_running = false;
+        job->Wake();
+        t_job.reset(); // releases this thread's hold on the temporary WAV
     });
     std::lock_guard lock(registry.mutex);
     registry.threads.emplace_back(handle, std::move(thread));

@@ -66,6 +66,10 @@ struct CJobState {
 
     // The job's presenter while it shows; cleared when it closes, so a late report goes nowhere.
     void AttachView(IJobView* view);
+    // What tells the job at once that its encoder thread has ended (rather than at its next poll), or
+    // nothing; cleared as the view is. Called on the encoder thread, so it must only post.
+    void AttachWake(std::function<void()> wake);
+    void Wake();
     void ReportPosition(int pos);
 
     // Deletes the temporary WAV (only the file this job reserved).
@@ -74,6 +78,7 @@ struct CJobState {
 private:
     std::mutex m_viewMutex;
     IJobView* m_pView = nullptr;
+    std::function<void()> m_wake;
 };
 
 // Reads the temporary WAV from byte 44 on, in chunks, for the encoders. With a sound shape, what it
