@@ -238,7 +238,8 @@ public:
         m_upper = 1;
     }
     void SetCaption(const std::string& text) override {
-        m_outer.SetCaption(Format("Piece %d of %d - ", m_index + 1, m_count) + text);
+        // A joined run is one job: its caption is the single conversion's.
+        m_outer.SetCaption(m_count > 1 ? Format("Piece %d of %d - ", m_index + 1, m_count) + text : text);
     }
     void SetStep(const std::string& text) override {
         {

@@ -199,6 +199,7 @@ void CPiecesPanel::Refill() {
         }
     }
     m_list.resizeColumnsToContents();
+    m_list.horizontalHeader()->setSectionResizeMode(kName, QHeaderView::Stretch); // the width left
     m_delete.setEnabled(!m_pieces.empty());
     m_bFilling = false;
 }
