@@ -185,16 +185,16 @@ void CConversionJob::Start() {
     m_state->m_nAudioTrack = m_nAudioTrack;
     m_state->m_pieceTags = m_pieceTags;
     m_state->AttachView(&m_view);
-    // A run of pieces starts the next one as soon as this one ends, not at the next tick.
-    m_state->AttachWake([this] {
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                if (!IsEnded())
-                    OnTimer();
-            },
-            Qt::QueuedConnection);
-    });
+    if (m_bEndPromptly)
+        m_state->AttachWake([this] {
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    if (!IsEnded())
+                        OnTimer();
+                },
+                Qt::QueuedConnection);
+        });
     if (!m_output) {
         ShowMessage(refusal, MsgButtons::Ok, nullptr, MsgIcon::Warning);
         m_state->m_bConvertFailed = 1;

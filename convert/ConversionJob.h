@@ -41,6 +41,10 @@ public:
     std::vector<Piece> m_joinRanges;
     PieceTags m_pieceTags; // a piece of a multi-piece run: its tags (JobFrame.h)
 
+    // A piece of a run: the job ends as soon as its encoder thread does, so the next piece starts at
+    // once; a single conversion ends at its dialog's next timer tick, as the design has it.
+    bool m_bEndPromptly = false;
+
     void Start();
     // The confirmed Cancel: stops the extraction, asks the encoder to stop, ends the job.
     void Cancel();

@@ -330,6 +330,7 @@ void CPieceRun::StartPiece() {
     }
     job.m_strTempWavPath = job.m_tempWav ? job.m_tempWav->Path() : m_strTempFolder + CTempWavFile::kName;
     connect(&job, &CConversionJob::Ended, this, &CPieceRun::OnJobEnded, Qt::QueuedConnection);
+    job.m_bEndPromptly = true;
     job.Start();
 }
 
