@@ -167,3 +167,36 @@ std::string WmaOutputMissing() {
                FfmpegPackages() + ").";
     return {};
 }
+
+bool ReadFullyAt(int fd, void* data, size_t size, int64_t at) {
+    auto* p = static_cast<char*>(data);
+    while (size > 0) {
+        const ssize_t n = pread(fd, p, size, static_cast<off_t>(at));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        size -= static_cast<size_t>(n);
+        at += n;
+    }
+    return true;
+}
+
+bool WriteFullyAt(int fd, const void* data, size_t size, int64_t at) {
+    const auto* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = pwrite(fd, p, size, static_cast<off_t>(at));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        p += n;
+        size -= static_cast<size_t>(n);
+        at += n;
+    }
+    return true;
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -31,6 +32,11 @@ int64_t GetFileSize64(const std::string& path);
 
 // Monotonic milliseconds as an unsigned 32-bit number: differences wrap correctly.
 uint32_t GetTickCount32();
+
+// All `size` bytes at offset `at` of an open file, read or written through interruptions and short
+// transfers; false on an error (errno tells it) or, for reading, an end of file before them.
+bool ReadFullyAt(int fd, void* data, size_t size, int64_t at);
+bool WriteFullyAt(int fd, const void* data, size_t size, int64_t at);
 
 // Media runtime check: 80 or more when the FFmpeg libraries loaded at run time are usable (same major
 // versions as the build), 50 when they are not; -1 after a message when no version can be read.

@@ -26,30 +26,6 @@ int NumberWidth(int count) {
     return width;
 }
 
-bool ReadAll(int fd, uint8_t* data, size_t size, off_t at) {
-    while (size > 0) {
-        const ssize_t n = pread(fd, data, size, at);
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-        at += n;
-    }
-    return true;
-}
-
-bool WriteAll(int fd, const uint8_t* data, size_t size, off_t at) {
-    while (size > 0) {
-        const ssize_t n = pwrite(fd, data, size, at);
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-        at += n;
-    }
-    return true;
-}
-
 void PutLE32(uint8_t* p, uint32_t v) {
     for (int i = 0; i < 4; ++i)
         p[i] = static_cast<uint8_t>(v >> (8 * i));
@@ -172,22 +148,22 @@ bool AppendWavData(const std::string& into, const std::string& from, std::string
     std::vector<uint8_t> buffer(1 << 20);
     for (uint64_t done = 0; done < b.layout.dataBytes;) {
         const size_t n = static_cast<size_t>(std::min<uint64_t>(buffer.size(), b.layout.dataBytes - done));
-        if (!ReadAll(in, buffer.data(), n, static_cast<off_t>(b.layout.dataOffset + done)))
+        if (!ReadFullyAt(in, buffer.data(), n, static_cast<off_t>(b.layout.dataOffset + done)))
             return finish(false, "Cannot read " + from + ".");
-        if (!WriteAll(out, buffer.data(), n,
-                      static_cast<off_t>(a.layout.dataOffset + a.layout.dataBytes + done)))
+        if (!WriteFullyAt(out, buffer.data(), n,
+                          static_cast<off_t>(a.layout.dataOffset + a.layout.dataBytes + done)))
             return finish(false, "Cannot write " + into + " (" + std::strerror(errno) + ").");
         done += n;
     }
     if (a.canonical) {
         PutLE32(a.head + 4, static_cast<uint32_t>(36 + total));
         PutLE32(a.head + 40, static_cast<uint32_t>(total));
-        if (!WriteAll(out, a.head, 44, 0))
+        if (!WriteFullyAt(out, a.head, 44, 0))
             return finish(false, "Cannot write " + into + " (" + std::strerror(errno) + ").");
     } else {
         uint8_t header[kPcmHeaderBytes];
         BuildPcmHeader(header, a.layout.format, total);
-        if (!WriteAll(out, header, sizeof header, 0))
+        if (!WriteFullyAt(out, header, sizeof header, 0))
             return finish(false, "Cannot write " + into + " (" + std::strerror(errno) + ").");
     }
     // Nothing may follow the samples (a file that had a tail after its data would now be cut short).

@@ -4,6 +4,7 @@
 #include "Encoders.h"
 #include "JobFrame.h"
 #include "SoundShape.h"
+#include "SystemHelpers.h"
 
 #include <cerrno>
 #include <cstring>
@@ -16,10 +17,6 @@ namespace {
 constexpr off_t kDataOffset = 44;
 constexpr size_t kChunkFrames = 1 << 15;
 
-bool ReadExactly(int fd, void* buffer, size_t size, off_t offset) {
-    return pread(fd, buffer, size, offset) == static_cast<ssize_t>(size);
-}
-
 } // namespace
 
 int WavShapeProc() {
@@ -27,7 +24,7 @@ int WavShapeProc() {
     const CSoundShape* shape = job.m_sound.get();
     const int fd = open(job.m_strOutputPath.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
     uint8_t header[kDataOffset];
-    if (fd < 0 || !ReadExactly(fd, header, sizeof header, 0)) {
+    if (fd < 0 || !ReadFullyAt(fd, header, sizeof header, 0)) {
         const std::string error = std::strerror(errno);
         if (fd >= 0)
             close(fd);
@@ -46,7 +43,7 @@ int WavShapeProc() {
     for (int64_t at = 0; at < frames;) {
         const auto n = static_cast<size_t>(std::min<int64_t>(kChunkFrames, frames - at));
         const off_t offset = kDataOffset + at * static_cast<off_t>(frameBytes);
-        if (!ReadExactly(fd, buffer.data(), n * frameBytes, offset)) {
+        if (!ReadFullyAt(fd, buffer.data(), n * frameBytes, offset)) {
             const std::string error = std::strerror(errno);
             close(fd);
             return FailJob("Error reading " + job.m_strOutputPath + " (" + error + ")");
@@ -55,8 +52,8 @@ int WavShapeProc() {
             shape->ApplyU8(buffer.data(), channels, at, n);
         else
             shape->Apply(reinterpret_cast<int16_t*>(buffer.data()), channels, at, n);
-        if (pwrite(fd, buffer.data(), n * frameBytes, offset) != static_cast<ssize_t>(n * frameBytes)) {
-            const std::string error = std::strerror(errno ? errno : ENOSPC);
+        if (!WriteFullyAt(fd, buffer.data(), n * frameBytes, offset)) {
+            const std::string error = std::strerror(errno);
             close(fd);
             return FailJob("Error writing " + job.m_strOutputPath + " (" + error + ")");
         }
