@@ -26,25 +26,22 @@ CSoundShape::Plan CSoundShape::Make(const SoundOptions& options, const CMeasured
     Plan plan;
     double gainDb = 0;
     if (options.normalize) {
-        plan.measured = loudness.measured && loudness.integratedLufs >= kQuietestLufs;
-        if (!plan.measured) {
+        if (!loudness.measured || loudness.integratedLufs < kQuietestLufs) {
             plan.note =
                 "Loudness: the range is silent or too quiet to measure; its loudness was left as it is.";
         } else {
             gainDb = options.targetLufs - loudness.integratedLufs;
-            if (loudness.truePeakDbtp + gainDb > options.truePeakDbtp) {
+            // The ceiling holds the gain back; nothing limits the peaks themselves.
+            const bool heldBack = loudness.truePeakDbtp + gainDb > options.truePeakDbtp;
+            if (heldBack)
                 gainDb = options.truePeakDbtp - loudness.truePeakDbtp;
-                plan.heldBack = true;
-            }
-            plan.gainDb = gainDb;
-            plan.resultLufs = loudness.integratedLufs + gainDb;
-            plan.note =
-                Format("Loudness: measured %.1f LUFS (true peak %.1f dBTP), gain %+.1f dB: %.1f LUFS",
-                       loudness.integratedLufs, loudness.truePeakDbtp, gainDb, plan.resultLufs) +
-                (plan.heldBack ? Format(" instead of %.1f LUFS, held back by the true-peak ceiling of "
-                                        "%.1f dBTP.",
-                                        options.targetLufs, options.truePeakDbtp)
-                               : std::string("."));
+            plan.note = Format("Loudness: measured %.1f LUFS (true peak %.1f dBTP), gain %+.1f dB: %.1f LUFS",
+                               loudness.integratedLufs, loudness.truePeakDbtp, gainDb,
+                               loudness.integratedLufs + gainDb) +
+                        (heldBack ? Format(" instead of %.1f LUFS, held back by the true-peak ceiling of "
+                                           "%.1f dBTP.",
+                                           options.targetLufs, options.truePeakDbtp)
+                                  : std::string("."));
         }
     }
     const auto fadeFrames = [&](int ms) {
